@@ -1,0 +1,81 @@
+# Single entry point.
+#   make test   installs what is missing, builds the normal and the sanitizer configuration and runs
+#               every test inside a private network namespace that has only loopback.
+#   make demo   builds the tool and runs the whole job against the built-in router emulator.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+BUILD_TYPE ?= RelWithDebInfo
+GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+
+DEB_PACKAGES := cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+                qt6-base-dev qt6-base-dev-tools libgl-dev iproute2 util-linux busybox-static
+
+.PHONY: all deps build build-release build-asan test test-release test-asan demo clean format
+
+all: build-release
+
+deps:
+	@missing=""; \
+	for p in $(DEB_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
+	    export DEBIAN_FRONTEND=noninteractive; \
+	    apt-get update -q && apt-get install -y -q --no-install-recommends $$missing; \
+	  else \
+	    echo "Missing packages:$$missing"; \
+	    echo "Install them with:  sudo apt-get install -y$$missing"; \
+	    exit 1; \
+	  fi; \
+	fi
+
+build/release/CMakeCache.txt:
+	cmake -S . -B build/release $(GENERATOR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build/asan/CMakeCache.txt:
+	cmake -S . -B build/asan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DQOR_SANITIZE=ON -DQOR_BUILD_BENCH=OFF
+
+build-release: deps build/release/CMakeCache.txt
+	cmake --build build/release -j $(JOBS)
+
+build-asan: deps build/asan/CMakeCache.txt
+	cmake --build build/asan -j $(JOBS)
+
+build: build-release build-asan
+
+# Runs ctest for the given build folders inside a private network namespace (only loopback up), so
+# no test can reach a real network. Where no namespace can be made it says so and runs the tests
+# directly; they only ever use loopback, and the namespace tests skip themselves.
+CTEST_ARGS ?= --output-on-failure -j $(JOBS) --timeout 600
+define run_ctest
+	@dirs="$(1)"; \
+	cmd=""; for d in $$dirs; do cmd="$$cmd ctest --test-dir $$d $(CTEST_ARGS) || rc=1;"; done; \
+	script="rc=0; ip link set lo up && $$cmd exit \$$rc"; \
+	if unshare --net true 2>/dev/null; then \
+	  echo "Running the tests in a private network namespace (loopback only)"; \
+	  QOR_IN_PRIVATE_NETNS=1 unshare --net sh -c "$$script"; \
+	else \
+	  echo "No private network namespace can be made here: running the loopback-only tests directly"; \
+	  sh -c "rc=0; $$cmd exit \$$rc"; \
+	fi
+endef
+
+test: build
+	$(call run_ctest,build/asan build/release)
+
+test-release: build-release
+	$(call run_ctest,build/release)
+
+test-asan: build-asan
+	$(call run_ctest,build/asan)
+
+demo: build-release
+	./build/release/cli/qor-oneclick-cli demo
+
+format:
+	cmake --build build/release --target format
+
+clean:
+	rm -rf build

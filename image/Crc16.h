@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// CRC-16/X.25 (reflected polynomial 0x8408, register starts at 0xFFFF, result complemented, stored
+// little-endian): the checksum of image headers and blocks and the HDLC frame check sequence.
+
+// One step: register := (register >> 8) ^ T[(register ^ byte) & 0xFF].
+void Crc16Update(uint16_t& reg, uint8_t byte);
+
+// Runs the register from 0xFFFF over the bytes and returns its complement. "123456789" gives 0x906E.
+uint16_t Crc16Compute(const void* data, size_t length);
+
+// Runs the register over the bytes from any start value and returns the register (not complemented).
+// Gives exactly what repeated Crc16Update calls give; may use a faster method.
+uint16_t Crc16Run(uint16_t reg, const void* data, size_t length);
+
+// The 256-entry table of the reflected polynomial.
+extern const uint16_t kCrc16Table[256];

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+
+#include "net/INetPort.h"
+
+// Datagram port: each Write sends one datagram to the configured address, each Read returns one
+// datagram from any sender. Broadcasting is switched on when the address's last number is 255.
+// No connection, no purge, no reconnect, no pauses. Used by one thread at a time.
+class CUdpPort : public INetPort {
+ public:
+  CUdpPort();
+  ~CUdpPort() override;
+
+  int Write(const uint8_t* data, uint32_t length, uint32_t timeout) override;
+  int Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_t timeout) override;
+  int Close() override;
+  int SetConfig(const std::string& address, uint16_t port) override;
+  int Open() override;
+  int GetPortType() override { return NetPortUdp; }
+
+ private:
+  std::atomic<int> m_Socket{-1};
+  sockaddr_in m_Address{};
+  bool m_Sent = false;  // the socket has a local port only after the first send
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+// Kinds of port, the values of CreateNetPort's kind argument and of GetPortType().
+enum NetPortKind : int { NetPortUdp = 1, NetPortTcp = 2 };
+
+// Error codes kept from the original platform so that logs and callers read the same values.
+// POSIX errors map onto them: ECONNABORTED -> 10053, ECONNRESET/EPIPE -> 10054, EINVAL -> 10022,
+// an operation still in progress -> 997. Other errno values are stored as they are.
+constexpr int kErrPurged = 1;            // a Read ended by Purge
+constexpr int kErrTimeout = 258;         // a wait ran out
+constexpr int kErrIoPending = 997;
+constexpr int kErrInvalid = 10022;       // WSAEINVAL
+constexpr int kErrConnAborted = 10053;   // WSAECONNABORTED
+constexpr int kErrConnReset = 10054;     // WSAECONNRESET
+
+// Maps an errno value to the codes above.
+int MapSocketErrno(int err);
+
+// The calling thread's last socket error (the effect of WSAGetLastError/WSASetLastError).
+int GetThreadSocketError();
+void SetThreadSocketError(int code);
+
+// A port owns one socket, knows one remote IPv4 address and port, and blocks the calling thread
+// until data has gone or come or the time-out passed. One thread may read while another writes.
+//
+// Time-outs are milliseconds of the tool's clock (platform/Clock.h); 0xFFFFFFFF waits without limit.
+// Results: 1 success, 0 failure (reason in GetLastError()).
+class INetPort {
+ public:
+  // Sends length bytes; 1 when all were sent.
+  virtual int Write(const uint8_t* data, uint32_t length, uint32_t timeout) = 0;
+  // Receives up to length bytes into buffer; 1 when at least one byte arrived. *received is set by a
+  // receive that completes; callers that judge by the count set it to 0 before each call.
+  virtual int Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_t timeout) = 0;
+  virtual int Close() = 0;
+  // Remembers the remote address (dotted text) and port (host order); touches no socket.
+  virtual int SetConfig(const std::string& address, uint16_t port) = 0;
+  virtual int Open() = 0;
+  virtual int GetPortType() = 0;
+  // Makes a Read that waits in another thread return at once (only the TCP port does something).
+  virtual int Purge() { return 1; }
+  virtual ~INetPort() = default;
+
+  int GetLastError() const { return m_LastError.load(std::memory_order_relaxed); }
+
+ protected:
+  // Written by the reading and the writing thread; atomic so both may.
+  std::atomic<int> m_LastError{0};
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+// Texts on the wire, in Telnet output and in image headers are 8-bit. The tool holds text as UTF-8.
+// Bytes that already form valid UTF-8 are kept as they are; otherwise every byte is taken as
+// Latin-1 and converted, so no input byte is lost or turned into an invalid string.
+std::string TextFrom8Bit(std::span<const uint8_t> bytes);
+std::string TextFrom8Bit(std::string_view bytes);
+
+// The bytes sent for a text (UTF-8 as it stands; the router's console and the image tool use ASCII).
+inline std::string_view TextTo8Bit(std::string_view text) { return text; }
+
+bool IsValidUtf8(std::string_view bytes);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+// The tool's per-user directories.
+//
+// On the original platform the log and the help file went to the user's temporary directory, which
+// there is private to the user and survives reboots. A shared /tmp is neither: another user can plant
+// a symbolic link in it, and it is often emptied at boot. So:
+//  - the state directory ($XDG_STATE_HOME, default ~/.local/state, then "qor-oneclick") holds the log;
+//  - the private temporary directory ($XDG_RUNTIME_DIR when set, else the system temp directory,
+//    then "qor-oneclick-<uid>") holds the help file.
+// Each is created with mode 0700 when missing, and refused when it is a symbolic link, not a
+// directory, or owned by another user.
+
+// Returns false (and a reason in *error when given) when the directory cannot be had safely.
+bool GetStateDirectory(std::string& path, std::string* error = nullptr);
+bool GetPrivateTempDirectory(std::string& path, std::string* error = nullptr);
+
+// Creates dir (mode 0700) if missing, then checks it: a real directory (not a link), owned by the
+// effective user. The parent directories of dir are created as needed with mode 0700.
+bool EnsurePrivateDirectory(const std::string& dir, std::string* error = nullptr);
+
+// Opens dir/name without following a symbolic link in its last component (O_NOFOLLOW | O_CLOEXEC
+// added to flags) and checks what it opened: a regular file, owned by the effective user, with one
+// link. Returns the descriptor, or -1 (with errno set) when the open fails or the check refuses it.
+int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, mode_t mode);
