@@ -1,0 +1,227 @@
+#include "tools/ImageBuilder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "image/Crc16.h"
+
+namespace L = image_layout;
+
+namespace {
+void PutU16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Copies at most size - 1 bytes so the field always keeps a terminating zero.
+void PutText(uint8_t* p, size_t size, const std::string& text) {
+  std::memcpy(p, text.data(), std::min(text.size(), size - 1));
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+}  // namespace
+
+std::vector<uint8_t> BuildImage(const ImageSpec& spec, std::vector<UnitPlacement>* placements) {
+  // size everything first so the image is allocated once (images can be tens of megabytes)
+  size_t total = L::kFileHeaderSize;
+  for (const UnitSpec& u : spec.units) {
+    if (u.blockSize == 0 || u.data.size() > std::numeric_limits<uint32_t>::max()) return {};
+    const uint64_t n = (u.data.size() + uint64_t{u.blockSize} - 1) / u.blockSize;
+    const uint64_t body = L::kUnitHeaderSize + 2 * n + u.data.size();
+    total += static_cast<size_t>(body + (4 - body % 4) % 4);
+  }
+  std::vector<uint8_t> image(total, 0);
+  if (placements) placements->clear();
+
+  PutU32(&image[L::kFileTypeOffset], spec.fileType);
+  PutText(&image[L::kVersionTextOffset], L::kVersionTextSize, spec.version);
+
+  size_t p = L::kFileHeaderSize;
+  for (size_t ui = 0; ui < spec.units.size(); ++ui) {
+    const UnitSpec& u = spec.units[ui];
+    const int uix = static_cast<int>(ui);
+    const uint32_t dataLength = static_cast<uint32_t>(u.data.size());
+    const uint32_t n = static_cast<uint32_t>((uint64_t{dataLength} + u.blockSize - 1) / u.blockSize);
+
+    UnitPlacement place;
+    place.headerOffset = p;
+    place.crcListOffset = p + L::kUnitHeaderSize;
+    place.dataOffset = place.crcListOffset + 2 * size_t{n};
+    place.dataLength = dataLength;
+    place.blockCount = n;
+
+    uint8_t* h = &image[p];
+    std::memcpy(h + L::kMagicOffset, u.magic.data(), 4);
+    uint32_t headerLength = static_cast<uint32_t>(L::kUnitHeaderSize + 2 * size_t{n});
+    if (spec.damage.headerLengthUnit == uix) headerLength += 2;
+    PutU32(h + L::kHeaderLengthOffset, headerLength);
+    PutU32(h + L::kUnitFormatOffset, u.unitFormat);
+    std::memcpy(h + L::kHardwareIdOffset, u.hardwareId.data(), L::kHardwareIdSize);
+    PutU32(h + L::kLoadAddressOffset, u.loadAddress);
+    PutU32(h + L::kDataLengthOffset, dataLength);
+    PutText(h + L::kDateOffset, L::kDateSize, u.date);
+    PutText(h + L::kTimeOffset, L::kTimeSize, u.time);
+    PutText(h + L::kNameOffset, L::kNameSize, u.name);
+    PutU32(h + L::kBlockSizeOffset, u.blockSize);
+    // the header CRC covers all 98 bytes with its own field still zero
+    uint16_t headerCrc = Crc16Compute(h, L::kUnitHeaderSize);
+    if (spec.damage.headerCrcUnit == uix) headerCrc ^= 0x0101;
+    PutU16(h + L::kHeaderCrcOffset, headerCrc);
+
+    if (dataLength > 0) std::memcpy(&image[place.dataOffset], u.data.data(), dataLength);
+    for (uint32_t b = 0; b < n; ++b) {
+      const size_t off = size_t{b} * u.blockSize;
+      const size_t len = std::min<size_t>(u.blockSize, dataLength - off);
+      uint16_t crc = Crc16Compute(&image[place.dataOffset + off], len);
+      if (spec.damage.blockCrcUnit == uix && spec.damage.blockCrcBlock == b) crc ^= 0x8001;
+      PutU16(&image[place.crcListOffset + 2 * size_t{b}], crc);
+    }
+
+    const size_t body = L::kUnitHeaderSize + 2 * size_t{n} + dataLength;
+    place.fillLength = (4 - body % 4) % 4;
+    p += body + place.fillLength;
+    if (placements) placements->push_back(place);
+  }
+
+  if (spec.damage.omitLastFill && !spec.units.empty()) {
+    const UnitSpec& last = spec.units.back();
+    const uint64_t n = (last.data.size() + uint64_t{last.blockSize} - 1) / last.blockSize;
+    const uint64_t body = L::kUnitHeaderSize + 2 * n + last.data.size();
+    const size_t fill = static_cast<size_t>((4 - body % 4) % 4);
+    image.resize(image.size() - fill);
+    if (placements && !placements->empty()) placements->back().fillLength = 0;
+  }
+  return image;
+}
+
+uint32_t RouterFlagWord(ModuleType module) {
+  // A in bits 1-2, B in bits 3-4
+  auto flags = [](uint32_t a, uint32_t b) { return (a << 1) | (b << 3); };
+  switch (module) {
+    case MODULE_BOOT: return flags(1, 0);
+    case MODULE_APP: return flags(0, 0);
+    case MODULE_CUSTOMIZATION: return flags(2, 0);
+    case MODULE_COMMON_HTML: return flags(3, 2);
+    case MODULE_SPECIAL_HTML: return flags(3, 3);
+    case MODULE_APP2: return flags(3, 0);
+    case MODULE_CONFIG_FILE: return flags(3, 1);
+    default: return 0;
+  }
+}
+
+std::array<uint8_t, L::kTrxHeaderSize> MakeTrxHeader(ModuleType module, uint32_t totalLength) {
+  std::array<uint8_t, L::kTrxHeaderSize> h{};
+  std::memcpy(h.data(), L::kRouterMagic.data(), 4);
+  PutU32(&h[4], totalLength);
+  PutU32(&h[8], 0);  // the router checks its own CRC later; the tool never reads this field
+  PutU32(&h[L::kTrxFlagOffset], RouterFlagWord(module));
+  return h;
+}
+
+std::array<uint8_t, L::kVersionTagSize> MakeVersionTag(ModuleType module, const std::string& version) {
+  std::array<uint8_t, L::kVersionTagSize> tag{};
+  std::memcpy(tag.data(), L::kVersionTagMagic.data(), L::kVersionTagMagic.size());
+  tag[L::kVersionTagTypeOffset] = static_cast<uint8_t>(module);
+  PutText(&tag[L::kVersionTagTextOffset], L::kVersionTagTextSize, version);
+  return tag;
+}
+
+bool ParseVersionTag(std::span<const uint8_t> bytes, ModuleType& module, std::string& version) {
+  if (bytes.size() < L::kVersionTagSize) return false;
+  if (!std::equal(L::kVersionTagMagic.begin(), L::kVersionTagMagic.end(), bytes.begin())) return false;
+  module = bytes[L::kVersionTagTypeOffset];
+  const uint8_t* text = bytes.data() + L::kVersionTagTextOffset;
+  const size_t len = std::find(text, text + L::kVersionTagTextSize, 0) - text;
+  version.assign(reinterpret_cast<const char*>(text), len);
+  return true;
+}
+
+std::vector<uint8_t> BuildRouterImage(const RouterImageSpec& spec, std::vector<UnitPlacement>* placements) {
+  if (!IsRouterModule(spec.module)) return {};
+  const size_t tagSize = spec.versionTag ? L::kVersionTagSize : 0;
+  const uint64_t total = L::kTrxHeaderSize + tagSize + spec.payload.size();
+  if (total > std::numeric_limits<uint32_t>::max()) return {};
+
+  UnitSpec unit;
+  unit.magic = L::kRouterMagic;
+  unit.blockSize = spec.blockSize;
+  unit.name = spec.unitName;
+  unit.data.reserve(static_cast<size_t>(total));
+  const auto trx = MakeTrxHeader(spec.module, static_cast<uint32_t>(total));
+  unit.data.insert(unit.data.end(), trx.begin(), trx.end());
+  if (spec.versionTag) {
+    const auto tag = MakeVersionTag(spec.module, spec.version);
+    unit.data.insert(unit.data.end(), tag.begin(), tag.end());
+  }
+  unit.data.insert(unit.data.end(), spec.payload.begin(), spec.payload.end());
+
+  ImageSpec image;
+  image.fileType = L::kFileTypeRouter;
+  image.version = spec.version;
+  image.damage = spec.damage;
+  image.units.push_back(std::move(unit));
+  return BuildImage(image, placements);
+}
+
+std::vector<uint8_t> BuildWirelessImage(const WirelessImageSpec& spec, std::vector<UnitPlacement>* placements) {
+  if (!IsWirelessModule(spec.kind) || spec.units.empty()) return {};
+  ImageSpec image;
+  image.fileType = spec.fileType;
+  image.version = spec.version;
+  image.damage = spec.damage;
+  for (size_t i = 0; i < spec.units.size(); ++i) {
+    UnitSpec unit;
+    unit.magic = L::kWirelessMagic;
+    unit.hardwareId = spec.hardwareId;
+    unit.loadAddress = spec.units[i].loadAddress;
+    unit.blockSize = spec.blockSize;
+    unit.name = "unit" + std::to_string(i);
+    if (i == 0 && spec.versionTag) {
+      const auto tag = MakeVersionTag(spec.kind, spec.version);
+      unit.data.assign(tag.begin(), tag.end());
+    }
+    unit.data.insert(unit.data.end(), spec.units[i].data.begin(), spec.units[i].data.end());
+    image.units.push_back(std::move(unit));
+  }
+  return BuildImage(image, placements);
+}
+
+bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
+  if (!f) return false;
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) return false;
+  return std::fclose(f.release()) == 0;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+  if (!f) return false;
+  uint8_t buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) bytes.insert(bytes.end(), buf, buf + n);
+  return std::ferror(f.get()) == 0;
+}
+
+std::vector<uint8_t> GeneratePayload(size_t size, uint32_t seed) {
+  std::vector<uint8_t> out(size);
+  // xorshift32; a zero state would stay zero, so fold the seed into a non-zero start
+  uint32_t x = seed * 2654435761u + 0x9E3779B9u;
+  if (x == 0) x = 1;
+  for (size_t i = 0; i < size; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    out[i] = static_cast<uint8_t>(x >> 24);
+  }
+  return out;
+}
