@@ -1,0 +1,70 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "image/ModuleTable.h"
+#include "protocol/CTelnetClient.h"
+#include "upgrade/CUpgradeEngine.h"
+#include "upgrade/WindowInterfaces.h"
+
+// The Check: finds the images, discovers the router, reads the current version of every module that
+// has an image, decides per module and fills the module list. The GUI and the CLI run this same code
+// on their Check worker thread; it reaches the window only through the context's interfaces.
+//
+// Lifetime: everything the context refers to must outlive the worker. A front end that closes while
+// a Check runs sets stopRequested (optional) and then joins the worker before destroying anything;
+// once the flag is seen the worker makes no further call to the list or the host. The flag is
+// tested between steps, so the join waits at most for the step in progress (each has its own time
+// limits: a discovery try up to 30 s, a Telnet command 500 ms, a DIAG exchange a few seconds).
+struct CheckContext {
+  IModuleList& list;
+  IDialogHost& host;
+  CTelnetClient& telnet;
+  CUpgradeEngine& engine;
+  // True when the front end loaded the embedded images: no folder is scanned.
+  bool hasEmbeddedImages = false;
+  // Folder scanned for images ending in ".bin" (the executable's folder by default).
+  std::string imageFolder;
+  // Set by the front end to stop the worker early (not owned; may be null).
+  const std::atomic<bool>* stopRequested = nullptr;
+
+  bool StopRequested() const { return stopRequested != nullptr && stopRequested->load(); }
+};
+
+// The Check worker's entry: RunCheck, then the buttons, the focus notification (5 after success,
+// 4 after failure), the loop-test timer after a success in loop-test mode, and the foreground.
+// Returns 0.
+unsigned CheckThreadProc(CheckContext& context);
+
+// The whole procedure; true when the Upgrade button may be offered (no row conflicts).
+bool RunCheck(CheckContext& context);
+
+// Discovery series: three tries per discovery address, 100 ms after each failed try. Fills the
+// engine's router MAC and IP and returns the router's text.
+bool DiscoverRouter(CheckContext& context, std::string& routerText);
+
+// Fills m_CurrentVersion of rows 0 to 6 (one router family only); fallback where nothing was read.
+void ReadRouterVersions(CheckContext& context, const std::string& fallback);
+// Fills m_CurrentVersion of rows 7 and 8 through the engine's router link.
+void ReadWirelessVersions(CheckContext& context, const std::string& forceLoadText);
+
+// The first three numbers of a version text; digits after the last separator are not stored.
+struct VersionTriple {
+  int32_t first = 0;
+  int32_t second = 0;
+  int32_t third = 0;
+  bool operator==(const VersionTriple&) const = default;
+};
+VersionTriple ParseVersion(const std::string& text);
+
+// The version rule: sets row.m_Upgrade to 1 (may upgrade) or 0 (versions conflict).
+void DecideUpgrade(ModuleRow& row);
+
+// Fits the five columns: each gets the largest of the width of (n + 2) "1" characters (n = 16, 15,
+// 15, 4, 20), its width after -1 and its width after -2; redraw is suspended meanwhile.
+void FitModuleColumns(IModuleList& list);
+
+// The force-load text shown for the wireless rows when the module waits in download mode.
+inline constexpr const char* kForceLoadText = "Can't read in force-load mode";
