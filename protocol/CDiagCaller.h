@@ -53,6 +53,13 @@ class CDiagCaller {
   uint32_t GetResponseLength() const { return m_ResponseLength; }
 
  private:
+  void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Sets the key to the first keyLength request bytes and runs Execute.
+  int RunCommand(const DiagRequest& request, unsigned keyLength, bool leadingFlag, uint32_t readTimeout);
+  // The NV item exchange: -1 when Execute failed, else the module's status (logged unless 0).
+  int NvCommand(uint8_t cmd, const char* prefix, uint16_t item, const uint8_t* source, uint32_t length,
+                uint16_t* status);
+
   uint8_t m_Response[512] = {};
   uint32_t m_ResponseLength = 0;
   CHdlcAdapter* m_pAdapter;

@@ -7,8 +7,9 @@
 #include "platform/NonCopyable.h"
 #include "protocol/RouterDatagram.h"
 
-// Router discovery and control datagrams over UDP, each datagram in one HDLC frame. Lives for one
-// attempt on a worker's stack; its socket closes with it.
+// Router discovery and control datagrams over UDP, each datagram in one HDLC frame with a leading
+// flag. Lives for one attempt on a worker's stack and is used by that worker only; its socket closes
+// with it. Time-outs are milliseconds of clock time (platform/Clock.h). Nothing is logged here.
 class CUdpHdlc : public NonCopyable {
  public:
   // Configures and opens the port for the address's text form and port. Failures show
@@ -19,8 +20,9 @@ class CUdpHdlc : public NonCopyable {
   CUdpHdlc(const std::string& address, uint16_t port);
   ~CUdpHdlc() override;
 
-  // Sends a discovery datagram and waits for a qualifying answer (3000 ms per datagram, bounded
-  // overall by kDiscoverOverallMs).
+  // Sends a discovery datagram and waits for a qualifying answer (type 1, non-zero MAC): 3000 ms per
+  // datagram, bounded overall by kDiscoverOverallMs. Non-qualifying answers are skipped; a failed or
+  // undecodable receive ends the discovery. The outputs change only on success.
   int Discover(MacAddress& mac, IpAddress& ip, std::string& text);
   int EraseRouterNvram(const IpAddress& ip, const MacAddress& mac);  // type 6, 4000 ms
   int EnterForceLoad(const IpAddress& ip, const MacAddress& mac);    // type 7, 2000 ms
@@ -40,6 +42,8 @@ class CUdpHdlc : public NonCopyable {
 
  private:
   void Init(const std::string& address, uint16_t port);
+  // One control exchange: m_Send = {type, ip, mac, zero text}, answered by an exact echo.
+  int Control(uint8_t type, const IpAddress& ip, const MacAddress& mac, uint32_t timeout);
 
   CUdpPort m_UdpPort;
   bool m_bOpen = false;

@@ -47,6 +47,12 @@ struct RouterDatagram {
   void Set(uint8_t type, const IpAddress& ip, const MacAddress& mac);
 };
 
+// Reads a discovery answer (a decoded payload of any length). Only the bytes the answer carries
+// count: fields it does not reach read as zero, bytes past the 32nd are ignored. True when it is of
+// type 1 with a non-zero MAC; then mac, ip and text (up to the first zero byte) are set, else they
+// are left as they were.
+bool ParseDiscoveryAnswer(std::span<const uint8_t> payload, MacAddress& mac, IpAddress& ip, std::string& text);
+
 // The 40-byte upgrade control packet: FF, the kind's 29-byte text, value (u32 LE) @30, 6 zero bytes.
 constexpr size_t kUpgradeControlPacketSize = 40;
 enum UpgradeControlKind : int { UCP_RUT_BEGIN = 0, UCP_FWT_BEGIN = 1, UCP_FWT_FORCE = 2 };
