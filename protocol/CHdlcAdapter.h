@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,7 +18,12 @@ class CDownloadLog;
 // synchronously or on a receiver thread, and hands callers the response that matches their key.
 //
 // Calling order for a command exchange: Open, StartReceiver, then per command SetResponseKey, Write,
-// Read; finally Close. All operations but the receiver run on the worker thread.
+// Read; finally Close. All operations but the receiver run on the worker thread. Time-outs are
+// milliseconds of the tool's clock (platform/Clock.h); 0xFFFFFFFF waits without limit.
+//
+// Bytes are taken from the port in pieces of up to kReceiveChunk and handed to the frame assembly one
+// at a time; bytes read but not yet assembled wait in the adapter for whichever path reads next (the
+// receiver thread or a synchronous Read), exactly as they would have waited in the socket.
 class CHdlcAdapter {
  public:
   CHdlcAdapter();
@@ -28,19 +34,28 @@ class CHdlcAdapter {
   // kind: NetPortUdp or NetPortTcp. Closes an open link first (then pauses 100 ms).
   int Open(const std::string& address, uint16_t port, int kind);
   int Close();
+  // Starts the receiver thread (1 also when one runs already) and pauses 100 ms so that it is
+  // reading when the first command goes out. 0 when the thread cannot be created.
   int StartReceiver();
-  // Asks the receiver to end, purges the port so its pending read returns, and joins it. A receiver
-  // that does not end within 10000 ms is reported to the log (when one is set) and joined later.
+  // Asks the receiver to end, purges the port so its pending read returns, and joins it (1). A
+  // receiver that does not end within 10000 ms is reported to the log (when one is set) and left
+  // registered (0, HasReceiver() stays true): a later StopReceiver, Close or the destructor joins
+  // it; Close and the destructor keep purging until it has ended, so it never outlives the port.
   int StopReceiver();
 
-  // raw: send the bytes as they are; else frame them first (at most kHdlcMaxPayload bytes).
+  // raw: send the bytes as they are; else frame them first (at most kHdlcMaxPayload bytes, more
+  // fails without sending). Either way the bytes leave in one port Write: a request split over two
+  // sends stalls on the peer's delayed acknowledgement.
   int Write(bool raw, const uint8_t* data, int length, bool leadingFlag, uint32_t timeout);
-  // One decoded frame (payload without FCS), cut to size.
+  // One decoded frame (payload without FCS), cut to size. With a receiver: the newest queued frame
+  // matching the response key, waiting up to timeout. Without: assembles from the port itself (500 ms
+  // port reads, 100 ms pause after an empty one) and fails at once on a frame with a bad FCS.
   int Read(uint8_t* destination, unsigned size, unsigned* received, uint32_t timeout);
   void SetResponseKey(const uint8_t* key, unsigned length);
   // The 8210-byte write buffer (allocated on first use); nullptr if it cannot be allocated.
   uint8_t* GetWriteBuffer();
-  // The port's last error code; 0 when the adapter holds no port.
+  // The port's last error code; 0 when the adapter holds no port (no port, no port error: a failed
+  // Open has already destroyed the port that knew why).
   int GetLastError() const;
 
   bool IsOpen() const;
@@ -50,10 +65,23 @@ class CHdlcAdapter {
 
   // The factory of ports: stores a new port of the kind in m_Port, configures and opens it.
   int CreateNetPort(const std::string& address, uint16_t port, int kind);
+  // Takes a port made elsewhere (tests, another transport) as if CreateNetPort had opened it: the
+  // adapter is open afterwards. Closes an open link first.
+  int Attach(std::unique_ptr<INetPort> port);
+
+  static constexpr uint32_t kReceiveChunk = 4096;
+  static constexpr uint32_t kStopWaitMs = 10000;
+  static constexpr uint32_t kSyncPortTimeoutMs = 500;
+  static constexpr uint32_t kSyncIdlePauseMs = 100;
+  // A datagram port cannot be purged, so its receiver reads with this bound and looks at the stop
+  // request between reads.
+  static constexpr uint32_t kDatagramPollMs = 200;
 
  private:
   void ReceiverLoop();
   int SyncRead(uint8_t* destination, unsigned size, unsigned* received, uint32_t timeout);
+  bool WaitReceiverDone(uint32_t ms);
+  void JoinReceiverForcibly();
 
   std::atomic<int> m_State{2};  // 2 closed, 0 open
   std::thread m_Receiver;
@@ -65,4 +93,12 @@ class CHdlcAdapter {
   std::unique_ptr<uint8_t[]> m_WriteBuffer;
   int m_WriteLength = 0;
   CDownloadLog* m_Log = nullptr;
+
+  // bytes read from the port but not yet assembled; used by one path at a time
+  std::unique_ptr<uint8_t[]> m_Pending;
+  uint32_t m_PendingPos = 0;
+  uint32_t m_PendingLength = 0;
+
+  std::mutex m_DoneLock;
+  std::condition_variable m_DoneSignal;
 };

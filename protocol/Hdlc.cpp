@@ -1,18 +1,66 @@
 #include "protocol/Hdlc.h"
 
+#include <bit>
+#include <cstring>
+
 #include "image/Crc16.h"
 
-void HdlcAppendEscaped(uint8_t* dest, int& pos, const uint8_t* src, size_t length, uint16_t& reg) {
-  for (size_t i = 0; i < length; ++i) {
-    uint8_t b = src[i];
-    Crc16Update(reg, b);
-    if (b == kHdlcFlag || b == kHdlcEscape) {
-      dest[pos++] = kHdlcEscape;
-      dest[pos++] = static_cast<uint8_t>(b ^ 0x20);
-    } else {
-      dest[pos++] = b;
-    }
+namespace {
+
+constexpr uint64_t kLowBits = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+constexpr uint64_t kFlags = kLowBits * kHdlcFlag;
+constexpr uint64_t kEscapes = kLowBits * kHdlcEscape;
+
+// Marks (high bit) the zero bytes of v. Marks above the first real zero may be false (borrow), the
+// lowest mark is always exact, which is all FirstSpecial needs.
+inline uint64_t ZeroBytes(uint64_t v) { return (v - kLowBits) & ~v & kHighBits; }
+
+inline size_t FirstMarked(uint64_t marks) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<size_t>(std::countr_zero(marks)) >> 3;
+  } else {
+    return static_cast<size_t>(std::countl_zero(marks)) >> 3;
   }
+}
+
+// Index of the first 0x7E or 0x7D in p[0, n), or n. Payloads are mostly plain bytes, so scanning
+// eight at a time and copying whole runs is what makes encoding fast.
+size_t FirstSpecial(const uint8_t* p, size_t n) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t v;
+    std::memcpy(&v, p + i, 8);
+    uint64_t marks = ZeroBytes(v ^ kFlags) | ZeroBytes(v ^ kEscapes);
+    if (marks != 0) return i + FirstMarked(marks);
+  }
+  for (; i < n; ++i) {
+    if (p[i] == kHdlcFlag || p[i] == kHdlcEscape) return i;
+  }
+  return n;
+}
+
+}  // namespace
+
+void HdlcAppendEscaped(uint8_t* dest, int& pos, const uint8_t* src, size_t length, uint16_t& reg) {
+  if (length == 0) return;
+  uint8_t* out = dest + pos;
+  size_t i = 0;
+  while (i < length) {
+    size_t run = FirstSpecial(src + i, length - i);
+    if (run != 0) {
+      std::memcpy(out, src + i, run);
+      reg = Crc16Run(reg, src + i, run);
+      out += run;
+      i += run;
+      if (i == length) break;
+    }
+    uint8_t b = src[i++];
+    Crc16Update(reg, b);
+    *out++ = kHdlcEscape;
+    *out++ = static_cast<uint8_t>(b ^ 0x20);
+  }
+  pos = static_cast<int>(out - dest);
 }
 
 int HdlcEncodeFrame(const uint8_t* payload, size_t length, uint8_t* out, bool leadingFlag) {
@@ -29,21 +77,29 @@ int HdlcEncodeFrame(const uint8_t* payload, size_t length, uint8_t* out, bool le
 }
 
 unsigned HdlcDecodeFrame(const uint8_t* frame, size_t length, uint8_t* out) {
-  if (frame == nullptr || length == 0) return 0;
+  if (frame == nullptr || out == nullptr || length == 0) return 0;
   size_t end = length;
   if (frame[end - 1] == kHdlcFlag) --end;
   size_t i = (end > 0 && frame[0] == kHdlcFlag) ? 1 : 0;
   if (i >= end) return 0;
   uint16_t reg = 0xFFFF;
   size_t n = 0;
+  // out may be frame itself: n never overtakes i, so each run moves down or stays in place
   while (i < end) {
-    uint8_t b = frame[i++];
-    if (b == kHdlcEscape) {
-      if (i >= end) return 0;  // a lone escape at the end
-      b = static_cast<uint8_t>(frame[i++] ^ 0x20);
+    const void* esc = std::memchr(frame + i, kHdlcEscape, end - i);
+    size_t run = esc ? static_cast<size_t>(static_cast<const uint8_t*>(esc) - (frame + i)) : end - i;
+    if (run != 0) {
+      if (out + n != frame + i) std::memmove(out + n, frame + i, run);
+      reg = Crc16Run(reg, out + n, run);
+      n += run;
+      i += run;
+      if (i == end) break;
     }
+    if (i + 1 >= end) return 0;  // a lone escape at the end
+    uint8_t b = static_cast<uint8_t>(frame[i + 1] ^ 0x20);
     out[n++] = b;
     Crc16Update(reg, b);
+    i += 2;
   }
   if (reg != kHdlcGoodFcs || n < 3) return 0;
   return static_cast<unsigned>(n - 2);

@@ -47,6 +47,8 @@ class HdlcAssembler {
   const uint8_t* Data() const { return m_Buffer; }
   uint8_t* MutableData() { return m_Buffer; }
   size_t Size() const { return m_Complete; }
+  // Bytes gathered towards the next frame.
+  size_t Gathered() const { return m_Count; }
   void Clear() { m_Count = 0; m_Complete = 0; }
 
  private:

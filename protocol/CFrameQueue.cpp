@@ -1,0 +1,103 @@
+#include "protocol/CFrameQueue.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "platform/Clock.h"
+
+CFrameQueue::CFrameQueue() = default;
+CFrameQueue::~CFrameQueue() = default;
+
+void CFrameQueue::SetResponseKey(const uint8_t* key, unsigned length) {
+  std::lock_guard<std::mutex> guard(m_Lock);
+  m_KeyLength = (key == nullptr) ? 0 : std::min(length, kMaxKey);
+  if (m_KeyLength != 0) std::memcpy(m_Key, key, m_KeyLength);
+  m_Event = false;
+}
+
+int CFrameQueue::Push(const uint8_t* frame, unsigned length) {
+  if (frame == nullptr && length != 0) return 0;
+  bool signal = false;
+  {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (m_Count >= kMaxFrames) return 0;
+    size_t capacity = m_Data.size();
+    if (capacity - m_Used < length) {
+      uint64_t needed = static_cast<uint64_t>(m_Used) + length;
+      if (needed > 0xFFFFFFFFull) return 0;
+      // grow to exactly what is needed; the block is reused after every emptying
+      std::vector<uint8_t> grown;
+      try {
+        grown.resize(static_cast<size_t>(needed));
+      } catch (const std::bad_alloc&) {
+        return 0;
+      }
+      if (m_Used != 0) std::memcpy(grown.data(), m_Data.data(), m_Used);
+      m_Data.swap(grown);
+    }
+    if (length != 0) std::memcpy(m_Data.data() + m_Used, frame, length);
+    m_Entries[m_Count] = Entry{m_Used, length};
+    ++m_Count;
+    m_Used += length;
+    if (Match(frame, length)) {
+      m_Event = true;
+      signal = true;
+    }
+  }
+  if (signal) m_Signal.notify_one();
+  return 1;
+}
+
+bool CFrameQueue::Match(const uint8_t* frame, unsigned length) const {
+  const unsigned n = m_KeyLength;
+  if (n == 0) return true;
+  if (m_Key[0] == 0x02) {
+    // a download-mode acknowledgement is expected; its negative form is 03 plus two bytes
+    if (length == 3 && frame[0] == 0x03) return true;
+    unsigned m = std::min(n, length);
+    return std::memcmp(frame, m_Key, m) == 0;
+  }
+  if (length != 0) {
+    uint8_t first = frame[0];
+    if (first == 0x13 || first == 0x14 || first == 0x15 || first == 0x18) {
+      // DIAG error responses echo the request after their first byte
+      return length >= n + 1 && std::memcmp(frame + 1, m_Key, n) == 0;
+    }
+  }
+  return length >= n && std::memcmp(frame, m_Key, n) == 0;
+}
+
+int CFrameQueue::ReadMatch(uint8_t* destination, unsigned size, unsigned* received, uint32_t timeout) {
+  if (destination == nullptr || size == 0) return 0;
+  std::unique_lock<std::mutex> lock(m_Lock);
+  // the mutex is released while waiting; only the event and the queue are touched under it
+  bool signalled = m_Signal.wait_for(lock, Clock().RealWait(timeout), [this] { return m_Event; });
+  int result = 0;
+  if (signalled) {
+    m_Event = false;  // auto-reset: this wait consumed the signal
+    if (!m_Data.empty() && m_Count != 0) {
+      for (int i = m_Count - 1; i >= 0; --i) {
+        const uint8_t* frame = m_Data.data() + m_Entries[i].offset;
+        unsigned length = m_Entries[i].length;
+        if (!Match(frame, length)) continue;
+        unsigned copied = std::min(length, size);
+        std::memcpy(destination, frame, copied);
+        if (received != nullptr) *received = copied;
+        result = 1;
+        break;
+      }
+    }
+  }
+  // every frame queued so far is dropped, answered or not; with them goes any signal they raised,
+  // so the next read waits for a frame that is actually there
+  m_Count = 0;
+  m_Used = 0;
+  m_Event = false;
+  return result;
+}
+
+int CFrameQueue::Count() const {
+  std::lock_guard<std::mutex> guard(m_Lock);
+  return m_Count;
+}

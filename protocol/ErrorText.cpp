@@ -1,0 +1,43 @@
+#include "protocol/ErrorText.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "net/INetPort.h"
+
+namespace {
+
+// Texts for the codes the ports store themselves; they take precedence over an errno value of the
+// same number (1 is EPERM as an errno, but a port stores it only for a purged read).
+const char* PortCodeText(int code) {
+  switch (code) {
+    case kErrPurged:
+      return "The read was ended by a purge.";
+    case kErrTimeout:
+      return "The wait operation timed out.";
+    case kErrIoPending:
+      return "The operation is still in progress.";
+    case kErrInvalid:
+      return "An invalid argument was supplied.";
+    case kErrConnAborted:
+      return "The connection was aborted by this host.";
+    case kErrConnReset:
+      return "The connection was reset by the remote host.";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+std::string GetErrorText(int code) {
+  if (const char* text = PortCodeText(code)) return text;
+  if (code == 0) return "The operation completed successfully.";
+  // strerrordesc_np answers nullptr for numbers that are no errno value, and is thread-safe
+  if (code > 0) {
+    if (const char* text = strerrordesc_np(code)) return text;
+  }
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "Unknow Error Code: %d\n", code);
+  return buffer;
+}
