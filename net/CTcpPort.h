@@ -3,14 +3,24 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
+#include "net/CSocketHandle.h"
 #include "net/CWsaEvent.h"
 #include "net/INetPort.h"
 
 // A connected TCP byte stream to one IPv4 address and port. Reconnects by itself, once per failing
 // call, when a send or receive reports the connection aborted or reset. Purge() ends a Read that
-// waits in another thread. Used by one writing and one reading thread at once.
+// waits in another thread. Used by one writing and one reading thread at once; Purge, IsOpen and
+// Shutdown may be called from any thread.
+//
+// Pauses (clock milliseconds): every failing Read returns after 100 ms, or 1500 ms when the peer
+// closed the connection; a Write pauses 100 ms after it reconnected. Open connects blocking, bounded
+// only by the system's connection time-out.
+//
+// A call whose socket is replaced by the other thread's reconnect (or by Close) while it runs fails
+// with kErrAborted and does not reconnect again; the next call uses the new connection.
 class CTcpPort : public INetPort {
  public:
   CTcpPort();
@@ -29,8 +39,16 @@ class CTcpPort : public INetPort {
   bool Shutdown();
 
  private:
-  std::atomic<int> m_Socket{-1};
-  sockaddr_in m_Address{};
+  std::shared_ptr<CSocketHandle> Acquire() const;
+  int OpenLocked();
+  int CloseLocked();
+  // Reconnects unless the other thread (or Close) already replaced the socket that failed.
+  void Reconnect(const std::shared_ptr<CSocketHandle>& failed);
+
+  std::atomic<int> m_Socket{-1};  // the current descriptor, for IsOpen; -1 when closed
+  sockaddr_in m_Address{};        // guarded by m_OpenLock
   CWsaEvent m_PurgeEvent;
-  std::mutex m_OpenLock;  // serialises Open/Close between the reading and the writing thread
+  std::mutex m_OpenLock;  // serialises Open/Close/SetConfig between the reading and the writing thread
+  mutable std::mutex m_HandleLock;  // guards m_Handle only; never held across a wait
+  std::shared_ptr<CSocketHandle> m_Handle;
 };

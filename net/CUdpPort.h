@@ -8,7 +8,12 @@
 
 // Datagram port: each Write sends one datagram to the configured address, each Read returns one
 // datagram from any sender. Broadcasting is switched on when the address's last number is 255.
-// No connection, no purge, no reconnect, no pauses. Used by one thread at a time.
+// No connection, no purge, no reconnect, no pauses: every failure returns at once (a Read or Write
+// that has to wait does so for at most its time-out, in clock milliseconds). Used by one thread at
+// a time.
+//
+// The socket is not bound: the system gives it a local port at the first send, and replies to that
+// port are what Read receives. A Read before any send therefore fails at once with 10022.
 class CUdpPort : public INetPort {
  public:
   CUdpPort();
@@ -24,5 +29,4 @@ class CUdpPort : public INetPort {
  private:
   std::atomic<int> m_Socket{-1};
   sockaddr_in m_Address{};
-  bool m_Sent = false;  // the socket has a local port only after the first send
 };

@@ -3,7 +3,7 @@
 #include "platform/NonCopyable.h"
 
 // A manual-reset event that poll() can wait on: an eventfd that stays readable while signalled.
-// m_Handle is -1 when it could not be created.
+// m_Handle is -1 when it could not be created. Set, Reset and IsSet may be called from any thread.
 class CWsaEvent : public NonCopyable {
  public:
   CWsaEvent();

@@ -9,11 +9,13 @@ enum NetPortKind : int { NetPortUdp = 1, NetPortTcp = 2 };
 
 // Error codes kept from the original platform so that logs and callers read the same values.
 // POSIX errors map onto them: ECONNABORTED -> 10053, ECONNRESET/EPIPE -> 10054, EINVAL -> 10022,
-// an operation still in progress -> 997. Other errno values are stored as they are.
+// an operation still in progress -> 997, EMSGSIZE -> 10040. Other errno values are stored as they are.
 constexpr int kErrPurged = 1;            // a Read ended by Purge
 constexpr int kErrTimeout = 258;         // a wait ran out
+constexpr int kErrAborted = 995;         // the port closed the socket under a pending call (a reconnect)
 constexpr int kErrIoPending = 997;
 constexpr int kErrInvalid = 10022;       // WSAEINVAL
+constexpr int kErrMsgSize = 10040;       // WSAEMSGSIZE: datagram too long for the buffer or the link
 constexpr int kErrConnAborted = 10053;   // WSAECONNABORTED
 constexpr int kErrConnReset = 10054;     // WSAECONNRESET
 
@@ -28,7 +30,8 @@ void SetThreadSocketError(int code);
 // until data has gone or come or the time-out passed. One thread may read while another writes.
 //
 // Time-outs are milliseconds of the tool's clock (platform/Clock.h); 0xFFFFFFFF waits without limit.
-// Results: 1 success, 0 failure (reason in GetLastError()).
+// Results: 1 success, 0 failure (reason in GetLastError()). No call keeps or touches the caller's
+// buffer after it returned.
 class INetPort {
  public:
   // Sends length bytes; 1 when all were sent.
@@ -37,7 +40,8 @@ class INetPort {
   // receive that completes; callers that judge by the count set it to 0 before each call.
   virtual int Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_t timeout) = 0;
   virtual int Close() = 0;
-  // Remembers the remote address (dotted text) and port (host order); touches no socket.
+  // Remembers the remote address (dotted text, at most 24 characters) and port (host order);
+  // touches no socket. An invalid text fails with the thread's socket error 10022.
   virtual int SetConfig(const std::string& address, uint16_t port) = 0;
   virtual int Open() = 0;
   virtual int GetPortType() = 0;
@@ -48,6 +52,16 @@ class INetPort {
   int GetLastError() const { return m_LastError.load(std::memory_order_relaxed); }
 
  protected:
+  // Stores code as the port's last error and as the thread's socket error.
+  void SetError(int code) {
+    m_LastError.store(code, std::memory_order_relaxed);
+    SetThreadSocketError(code);
+  }
+
   // Written by the reading and the writing thread; atomic so both may.
   std::atomic<int> m_LastError{0};
 };
+
+// Parses a dotted IPv4 text the way the original's 25-byte conversion and inet_addr did; texts of
+// more than 24 characters are invalid. Returns false for an invalid text; *out is in network order.
+bool ParseIpv4Text(const std::string& address, uint32_t* out);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <atomic>
+
+#include "platform/NonCopyable.h"
+
+// One open socket, shared (through std::shared_ptr) by the port and by every call that is using it.
+//
+// A reconnect in one thread replaces the port's socket while a call of the other thread may still be
+// about to send, receive or poll on the old one. If the old descriptor were closed at once, its
+// number could be handed to the new socket (or to any file) and the late call would act on that.
+// So the port only retires the old socket: Retire() shuts it down in both directions, which wakes
+// a poll() waiting on it, and the descriptor is closed when the last user lets go of the handle.
+class CSocketHandle : public NonCopyable {
+ public:
+  explicit CSocketHandle(int fd) : m_Fd(fd) {}
+  ~CSocketHandle() override;
+
+  int Fd() const { return m_Fd; }
+  // Marks the socket as taken away by the port and wakes its waiters.
+  void Retire();
+  bool IsRetired() const { return m_Retired.load(std::memory_order_acquire); }
+  // Closes the descriptor now (only when nobody else holds the handle); 0 or the errno of close.
+  int CloseNow();
+
+ private:
+  int m_Fd;
+  std::atomic<bool> m_Retired{false};
+};

@@ -1,0 +1,48 @@
+#include "net/INetPort.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstring>
+
+int MapSocketErrno(int err) {
+  switch (err) {
+    case ECONNABORTED:
+      return kErrConnAborted;
+    case ECONNRESET:
+    case EPIPE:
+      return kErrConnReset;
+    case EINVAL:
+      return kErrInvalid;
+    case EMSGSIZE:
+      return kErrMsgSize;
+    case EINPROGRESS:
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+      return kErrIoPending;
+    default:
+      return err;
+  }
+}
+
+namespace {
+thread_local int t_SocketError = 0;
+}  // namespace
+
+int GetThreadSocketError() { return t_SocketError; }
+void SetThreadSocketError(int code) { t_SocketError = code; }
+
+bool ParseIpv4Text(const std::string& address, uint32_t* out) {
+  // room for 24 characters and the terminating zero; a longer text would not fit
+  char text[25] = {};
+  if (address.size() >= sizeof(text)) return false;
+  // an embedded zero would hide the rest of the text from the parser
+  if (address.find('\0') != std::string::npos) return false;
+  std::memcpy(text, address.data(), address.size());
+  in_addr_t value = ::inet_addr(text);
+  if (value == INADDR_NONE) return false;
+  *out = value;
+  return true;
+}
