@@ -1,0 +1,135 @@
+#include "log/CDownloadLog.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "platform/Clock.h"
+#include "platform/UserDirs.h"
+
+namespace {
+constexpr const char* kLogFileName = "QorUpgradeLog.txt";
+constexpr size_t kFormatBufferSize = 1040;
+// How long a flush waits for another holder of the file's lock, in clock milliseconds.
+constexpr uint64_t kLockWaitMs = 500;
+constexpr uint32_t kLockPollMs = 10;
+
+// "%Y-%m-%d %H:%M:%S " in local time.
+std::string TimeStamp() {
+  const time_t now = std::time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  char buf[32];
+  const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S ", &local);
+  return std::string(buf, n);
+}
+
+// A message cut at the buffer's end must not end inside a UTF-8 sequence.
+size_t TrimToCharBoundary(const char* s, size_t n) {
+  size_t start = n;
+  while (start > 0 && (static_cast<unsigned char>(s[start - 1]) & 0xC0) == 0x80) --start;
+  if (start == 0) return n;
+  const unsigned char lead = static_cast<unsigned char>(s[start - 1]);
+  size_t need = 1;
+  if ((lead & 0xE0) == 0xC0) need = 2;
+  else if ((lead & 0xF0) == 0xE0) need = 3;
+  else if ((lead & 0xF8) == 0xF0) need = 4;
+  return (n - (start - 1) < need) ? start - 1 : n;
+}
+
+bool TakeLock(int fd) {
+  const uint64_t start = TickMs();
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (TickMs() - start >= kLockWaitMs) return false;
+    SleepMs(kLockPollMs);
+  }
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+}  // namespace
+
+CDownloadLog::CDownloadLog() {
+  std::string dir;
+  if (GetStateDirectory(dir)) {
+    m_FilePath = dir + "/" + kLogFileName;
+    m_PathValid = true;
+  }
+}
+
+CDownloadLog::CDownloadLog(const std::string& filePath) : m_FilePath(filePath), m_PathValid(!filePath.empty()) {}
+
+CDownloadLog::~CDownloadLog() { Flush(); }
+
+int CDownloadLog::Print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  PrintV(format, args);
+  va_end(args);
+  return 1;
+}
+
+int CDownloadLog::PrintV(const char* format, va_list args) {
+  char buf[kFormatBufferSize];
+  int n = std::vsnprintf(buf, sizeof buf, format ? format : "", args);
+  size_t len = n < 0 ? 0 : static_cast<size_t>(n);
+  if (len >= sizeof buf) len = TrimToCharBoundary(buf, sizeof buf - 1);
+  m_Buffer += TimeStamp();
+  m_Buffer.append(buf, len);
+  m_Buffer += "\r\n";
+  return 1;
+}
+
+int CDownloadLog::PrintText(const std::string& text) {
+  m_Buffer += TimeStamp();
+  m_Buffer += text;
+  m_Buffer += "\r\n";
+  return 1;
+}
+
+int CDownloadLog::Flush() {
+  if (!m_PathValid || m_Buffer.empty()) return 0;
+
+  const size_t slash = m_FilePath.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : m_FilePath.substr(0, slash));
+  const std::string name = slash == std::string::npos ? m_FilePath : m_FilePath.substr(slash + 1);
+
+  const int fd = OpenPrivateFile(dir, name, O_WRONLY | O_APPEND | O_CREAT, 0600);
+  if (fd < 0) return 0;
+  // the lock is held only while appending; another flush (this or another program) waits for it
+  if (!TakeLock(fd)) {
+    close(fd);
+    return 0;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    return 0;
+  }
+  if (!WriteAll(fd, m_Buffer.data(), m_Buffer.size())) {
+    // a full disk or a size limit wrote part of the text: take it back, keep it pending
+    if (ftruncate(fd, st.st_size) != 0) {
+      // nothing more can be done; the text stays pending and the next flush tries again
+    }
+    close(fd);
+    return 0;
+  }
+  close(fd);  // releases the lock
+  m_Buffer.clear();
+  return 1;
+}
