@@ -18,3 +18,11 @@ uint16_t Crc16Run(uint16_t reg, const void* data, size_t length);
 
 // The 256-entry table of the reflected polynomial.
 extern const uint16_t kCrc16Table[256];
+
+// The ways Crc16Run can compute; Crc16Run uses the fastest one this CPU has (checked at start-up).
+// All give identical results; the explicit forms exist for tests and the benchmark.
+enum class Crc16Method { Bytewise, Slice16, Clmul };
+bool Crc16MethodAvailable(Crc16Method method);
+Crc16Method Crc16FastestMethod();
+// Like Crc16Run with the given method (Clmul falls back to Slice16 where the CPU lacks it).
+uint16_t Crc16RunWith(Crc16Method method, uint16_t reg, const void* data, size_t length);
