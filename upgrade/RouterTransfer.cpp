@@ -1,0 +1,147 @@
+// The router module transfer: begin packet, raw image stream, result record; and the NVRAM erase.
+
+#include <cstring>
+
+#include "image/CAppFileReader.h"
+#include "platform/Clock.h"
+#include "platform/StringTable.h"
+#include "protocol/CUdpHdlc.h"
+#include "protocol/ErrorText.h"
+#include "protocol/RouterDatagram.h"
+#include "upgrade/CUpgradeEngine.h"
+
+namespace {
+
+constexpr uint32_t kWriteTimeoutMs = 3000;
+constexpr uint32_t kResultReadTimeoutMs = 8000;
+// the application images take longest to write to flash
+constexpr uint32_t kAppResultLimitMs = 300000;
+constexpr uint32_t kOtherResultLimitMs = 120000;
+constexpr uint32_t kRouterResultSuccess = 4;
+constexpr unsigned kResultRecordSize = 40;
+constexpr size_t kResultCodeOffset = 30;
+
+uint32_t ReadU32LE(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+bool CUpgradeEngine::TransferRouterModule(const CBinFile& image) {
+  const ModuleType type = image.GetModuleType();
+  m_CurrentItem = ItemOfModule(type);
+  ShowPercent(0);
+  const uint64_t total = image.GetTotalDataLength();
+  uint64_t sent = 0;
+
+  // nothing may read the connection while the raw stream goes out
+  m_RouterLink.StopReceiver();
+
+  if (!SendBeginPacket(UCP_RUT_BEGIN, static_cast<uint32_t>(total))) {
+    return false;
+  }
+
+  CAppFileReader reader(image, kRouterBlockSize);
+  reader.SelectUnit(0);
+  ShowStatus(IDS_TRANSMITTING_ROUTER);
+
+  const uint32_t blocks = image.GetUnitCount() > 0 ? reader.GetBlockCount(0) : 0;
+  for (uint32_t i = 0; i < blocks; ++i) {
+    uint32_t length = 0;
+    const uint8_t* data = reader.NextBlock(length);
+    if (data == nullptr || length == 0 ||
+        !m_RouterLink.Write(true, data, static_cast<int>(length), false, kWriteTimeoutMs)) {
+      m_Log.Print("Router Block%u Transfer Fail: %s", i + 1,
+                  GetErrorText(m_RouterLink.GetLastError()).c_str());
+      return Fail(IDS_ROUTER_TRANSFER_FAILED);
+    }
+    sent += length;
+    ShowPercent(PercentOf(sent, total));
+  }
+
+  m_RouterLink.StartReceiver();
+  return WaitRouterResult(type);
+}
+
+bool CUpgradeEngine::SendBeginPacket(int kind, uint32_t value) {
+  switch (kind) {
+    case UCP_RUT_BEGIN:
+      m_Log.PrintText("Sending RUT Begin Pkt");
+      break;
+    case UCP_FWT_BEGIN:
+      m_Log.PrintText("Sending FWT Begin Pkt");
+      break;
+    case UCP_FWT_FORCE:
+      m_Log.PrintText("Sending FWT Force Pkt");
+      break;
+    default:
+      break;
+  }
+  uint8_t packet[kUpgradeControlPacketSize];
+  BuildUpgradeControlPacket(packet, kind, value);
+
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (m_RouterLink.Write(false, packet, static_cast<int>(sizeof packet), true, kWriteTimeoutMs)) {
+      // the router takes no answer-back; it needs the pause to get ready for what follows
+      SleepMs(2500);
+      if (kind == UCP_FWT_FORCE) {
+        m_ForceLoad = 1;
+      }
+      return true;
+    }
+    SleepMs(100);
+  }
+  return Fail(IDS_BEGIN_PACKET_FAILED);
+}
+
+bool CUpgradeEngine::WaitRouterResult(ModuleType type) {
+  ShowStatus(IDS_WAITING_ROUTER_UPGRADE);
+  const uint32_t limit =
+      (type == MODULE_APP || type == MODULE_APP2) ? kAppResultLimitMs : kOtherResultLimitMs;
+  ShowPercent(0);
+  const uint64_t start = TickMs();
+
+  const uint8_t key = 0xFF;
+  m_RouterLink.SetResponseKey(&key, 1);
+
+  for (;;) {
+    uint8_t buffer[512];
+    std::memset(buffer, 0, kResultRecordSize);
+    unsigned received = 0;
+    const int ok = m_RouterLink.Read(buffer, sizeof buffer, &received, kResultReadTimeoutMs);
+    const uint32_t elapsed = static_cast<uint32_t>(TickMs() - start);
+    if (ok && received == kResultRecordSize && buffer[0] == 0xFF) {
+      const uint32_t code = ReadU32LE(buffer + kResultCodeOffset);
+      if (code == kRouterResultSuccess) {
+        m_Log.Print("TCP_GetRouterResult's ElapsedTime = %u ms", elapsed);
+        ShowPercent(100);
+        return true;
+      }
+      m_Log.Print("TCP_GetRouterResult's ElapsedTime = %u ms, Result = %u", elapsed, code);
+      Fail(IDS_ROUTER_RESULT_FAIL);
+      ShowPercent(100);
+      return false;
+    }
+    // anything else that arrives meanwhile is passed over
+    if (elapsed > limit) {
+      return Fail(IDS_ROUTER_RESULT_TIMEOUT);
+    }
+    ShowPercent(PercentOf(elapsed, limit));
+  }
+}
+
+bool CUpgradeEngine::RunNvramErase() {
+  m_CurrentItem = kNoItem;
+  ShowStatus(IDS_ERASING_NVRAM);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    {
+      CUdpHdlc udp(m_RouterIp, m_Endpoints.udpPort);
+      if (udp.EraseRouterNvram(m_RouterIp, m_RouterMac)) {
+        return true;
+      }
+    }
+    SleepMs(1000);
+  }
+  return false;
+}
