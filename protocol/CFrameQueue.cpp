@@ -101,3 +101,8 @@ int CFrameQueue::Count() const {
   std::lock_guard<std::mutex> guard(m_Lock);
   return m_Count;
 }
+
+uint32_t CFrameQueue::Capacity() const {
+  std::lock_guard<std::mutex> guard(m_Lock);
+  return static_cast<uint32_t>(m_Data.size());
+}

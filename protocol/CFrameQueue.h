@@ -6,8 +6,10 @@
 #include <vector>
 
 // The router link's receive queue: up to 50 decoded frames, and an auto-reset event that wakes a
-// waiting reader when a frame matching the expected response key is queued. Every read empties it.
-// Thread-safe: the receiver thread pushes, the worker thread sets keys and reads.
+// waiting reader when a frame matching the expected response key is queued. Every read empties it,
+// and with the frames goes any signal they raised. Time-outs are milliseconds of the tool's clock.
+// Thread-safe: the receiver thread pushes, the worker thread sets keys and reads; the lock is never
+// held while a reader waits.
 class CFrameQueue {
  public:
   static constexpr int kMaxFrames = 50;
@@ -30,6 +32,8 @@ class CFrameQueue {
   bool Match(const uint8_t* frame, unsigned length) const;  // caller holds the lock or owns the queue
 
   int Count() const;
+  // Size of the data block: grows to exactly what the frames need, kept across emptying.
+  uint32_t Capacity() const;
 
  private:
   struct Entry {

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "net/INetPort.h"
+#include "protocol/ErrorText.h"
+
+namespace {
+
+TEST(ErrorText, PortCodesHaveTheirOwnTexts) {
+  const struct {
+    int code;
+    const char* part;
+  } cases[] = {
+      {kErrPurged, "purge"},       {kErrTimeout, "timed out"},  {kErrIoPending, "in progress"},
+      {kErrInvalid, "invalid"},    {kErrConnAborted, "aborted"}, {kErrConnReset, "reset"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    std::string text = GetErrorText(c.code);
+    EXPECT_NE(text.find(c.part), std::string::npos) << text;
+    EXPECT_EQ(text.find("Unknow"), std::string::npos);
+  }
+}
+
+TEST(ErrorText, ErrnoValuesReadLikeTheSystemsText) {
+  for (int code : {ENOENT, EACCES, ECONNREFUSED, EHOSTUNREACH, ENETUNREACH, EADDRINUSE}) {
+    SCOPED_TRACE(code);
+    EXPECT_EQ(GetErrorText(code), std::string(strerror(code)));
+  }
+}
+
+TEST(ErrorText, CodesWithoutTextFallBackWithTheNumber) {
+  const struct {
+    int code;
+    const char* text;
+  } cases[] = {
+      {-1, "Unknow Error Code: -1\n"},
+      {12345, "Unknow Error Code: 12345\n"},
+      {10060, "Unknow Error Code: 10060\n"},
+      {-2147483647 - 1, "Unknow Error Code: -2147483648\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(GetErrorText(c.code), c.text);
+  }
+}
+
+TEST(ErrorText, EachCallReturnsItsOwnText) {
+  std::string a = GetErrorText(kErrTimeout);
+  std::string b = GetErrorText(999999);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a, GetErrorText(kErrTimeout));  // the earlier text was not overwritten
+}
+
+}  // namespace
