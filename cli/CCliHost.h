@@ -1,0 +1,46 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+
+#include "platform/NonCopyable.h"
+#include "upgrade/WindowInterfaces.h"
+
+class CLiveDisplay;
+
+// "The window" of the terminal front end. The workers call it from their thread: button states are
+// remembered (the CLI has no buttons, but the Check's verdict is read from them), notifications are
+// queued and wake the main thread through an eventfd, and a redraw request refreshes the display.
+// The CLI has no loop-test mode: IsLoopTest is false and StartLoopTimer does nothing, so a
+// loop-test request can never start a second worker.
+class CCliHost final : public IDialogHost, public NonCopyable {
+ public:
+  explicit CCliHost(CLiveDisplay* display);
+  ~CCliHost() override;
+
+  void EnableCheckButton(bool enable) override { m_CheckEnabled = enable; }
+  void EnableUpgradeButton(bool enable) override { m_UpgradeEnabled = enable; }
+  void PostNotify(int code) override;
+  void BringToForeground() override {}
+  void UpdateWindow() override;
+  void LayoutControls() override;
+  bool IsLoopTest() override { return false; }
+  void StartLoopTimer(int) override {}
+
+  bool CheckEnabled() const { return m_CheckEnabled; }
+  bool UpgradeEnabled() const { return m_UpgradeEnabled; }
+
+  // Readable while a notification waits.
+  int WakeFd() const { return m_WakeFd; }
+  // Takes the oldest notification: true and its code, or false when none waits.
+  bool TakeNotify(int& code);
+
+ private:
+  CLiveDisplay* m_Display;
+  std::atomic<bool> m_CheckEnabled{true};
+  std::atomic<bool> m_UpgradeEnabled{false};
+  int m_WakeFd = -1;
+  std::mutex m_Mutex;
+  std::deque<int> m_Notifications;
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "cli/CTerminalTable.h"
+#include "platform/Warnings.h"
+
+// Draws the module table on the terminal and prints the program's messages, from the main thread;
+// also the warning sink of the core, called from whatever thread raised the warning.
+//
+// On a terminal the table is redrawn in place (cursor moved up over the lines drawn last time);
+// otherwise, during the upgrade run, each new status text is printed as one line, and the whole
+// table is printed when a command ends. Warnings go to stderr as "Warning: <text>"; when stderr is
+// the same terminal, the live table is cleared first so the warning is not overdrawn.
+class CLiveDisplay final : public IWarningSink {
+ public:
+  struct Mode {
+    bool quiet = false;  // no table, no progress
+    bool json = false;   // stdout is kept for the JSON object: the table goes nowhere
+  };
+
+  // out: where the table goes (stdout); err: warnings and notes (stderr). Neither is owned.
+  CLiveDisplay(CTerminalTable& table, FILE* out, FILE* err, Mode mode);
+
+  // Decided from the streams: a terminal gets colours (unless NO_COLOR is set or TERM is "dumb").
+  bool IsLive() const { return m_Live; }
+  bool UsesColour() const { return m_Colour; }
+
+  // Starts and ends in-place drawing (for the run of one procedure). Outside, Refresh does nothing.
+  // traceStatus: when the output is not a terminal, print each new status text as a line.
+  void BeginLive(bool traceStatus);
+  void EndLive();
+  // Redraws when the table changed or a second of clock time passed (the elapsed column).
+  void Refresh();
+  // Prints the whole table once (the end of a command).
+  void PrintTable();
+  // A note for the user: stdout normally, stderr with --json; suppressed by --quiet unless important.
+  void Note(const std::string& text, bool important = false);
+
+  int ShowWarning(const std::string& text) override;
+
+ private:
+  void ClearLiveLocked(bool forStderr);
+  void DrawLocked();
+
+  CTerminalTable& m_Table;
+  FILE* m_Out;
+  FILE* m_Err;
+  Mode m_Mode;
+  bool m_Live = false;
+  bool m_Colour = false;
+  bool m_ErrIsTerminal = false;
+
+  std::mutex m_Mutex;  // one writer on the terminal at a time
+  bool m_Drawing = false;
+  int m_LinesDrawn = 0;
+  uint64_t m_DrawnChanges = ~uint64_t{0};
+  uint64_t m_DrawnSecond = 0;
+};

@@ -1,0 +1,37 @@
+#include "cli/CSignalWatch.h"
+
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstring>
+
+CSignalWatch::CSignalWatch() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &set, &m_OldMask);
+  m_Fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+
+  struct sigaction ignore;
+  std::memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, &m_OldPipe);
+}
+
+CSignalWatch::~CSignalWatch() {
+  if (m_Fd >= 0) close(m_Fd);
+  sigaction(SIGPIPE, &m_OldPipe, nullptr);
+  pthread_sigmask(SIG_SETMASK, &m_OldMask, nullptr);
+}
+
+int CSignalWatch::TakePending() {
+  if (m_Fd < 0) return 0;
+  signalfd_siginfo info;
+  ssize_t n = read(m_Fd, &info, sizeof info);
+  if (n != static_cast<ssize_t>(sizeof info)) return 0;
+  return static_cast<int>(info.ssi_signo);
+}

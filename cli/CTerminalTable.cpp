@@ -1,0 +1,213 @@
+#include "cli/CTerminalTable.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/Clock.h"
+#include "platform/StringTable.h"
+
+namespace {
+
+constexpr int kHeadingIds[5] = {IDS_COL_TYPE, IDS_COL_CURRENT, IDS_COL_UPGRADE, IDS_COL_PERCENT, IDS_COL_STATUS};
+constexpr int kBarCells = 20;
+
+std::string PadRight(const std::string& text, int width) {
+  int pad = width - CTerminalTable::TextWidth(text);
+  return pad > 0 ? text + std::string(static_cast<size_t>(pad), ' ') : text;
+}
+
+const char* AnsiFor(uint32_t colour) {
+  switch (colour) {
+    case kColourBlue: return "\033[1;34m";
+    case kColourRed: return "\033[1;31m";
+    case CTerminalTable::kGreyText: return "\033[90m";
+    default: return nullptr;
+  }
+}
+
+std::string Elapsed(uint64_t ms) {
+  uint64_t seconds = ms / 1000;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02llu:%02llu", static_cast<unsigned long long>(seconds / 60),
+                static_cast<unsigned long long>(seconds % 60));
+  return text;
+}
+
+}  // namespace
+
+CTerminalTable::CTerminalTable() {
+  for (int c = 0; c < 5; ++c) m_ColumnWidths[static_cast<size_t>(c)] = TextWidth(LoadStringById(kHeadingIds[c]));
+}
+
+void CTerminalTable::DeleteAllItems() {
+  std::lock_guard lock(m_Mutex);
+  m_Rows.clear();
+  ++m_Changes;
+}
+
+int CTerminalTable::InsertItem(int index, const std::string& text) {
+  std::lock_guard lock(m_Mutex);
+  if (index < 0) return -1;
+  size_t at = std::min(static_cast<size_t>(index), m_Rows.size());
+  Row row;
+  row.text[COL_TYPE] = text;
+  m_Rows.insert(m_Rows.begin() + static_cast<std::ptrdiff_t>(at), row);
+  ++m_Changes;
+  return static_cast<int>(at);
+}
+
+bool CTerminalTable::DeleteItem(int index) {
+  std::lock_guard lock(m_Mutex);
+  if (!ValidItem(index)) return false;
+  m_Rows.erase(m_Rows.begin() + index);
+  ++m_Changes;
+  return true;
+}
+
+int CTerminalTable::GetItemCount() {
+  std::lock_guard lock(m_Mutex);
+  return static_cast<int>(m_Rows.size());
+}
+
+bool CTerminalTable::SetItemText(int item, int column, const std::string& text) {
+  std::lock_guard lock(m_Mutex);
+  if (!ValidItem(item) || column < 0 || column > COL_STATUS) return false;
+  Row& row = m_Rows[static_cast<size_t>(item)];
+  row.text[static_cast<size_t>(column)] = text;
+  if (column == COL_STATUS && m_Record) m_StatusChanges.push_back(row.text[COL_TYPE] + ": " + text);
+  ++m_Changes;
+  return true;
+}
+
+bool CTerminalTable::SetItemData(int item, uint32_t colour) {
+  std::lock_guard lock(m_Mutex);
+  if (!ValidItem(item)) return false;
+  Row& row = m_Rows[static_cast<size_t>(item)];
+  row.colour = colour;
+  // a step's progress texts are black; its final text is blue or red
+  if (colour == kColourBlack && (!row.started || row.finished)) {
+    row.started = true;
+    row.finished = false;
+    row.startTick = Clock().TickMs();
+  } else if (row.started && !row.finished && (colour == kColourBlue || colour == kColourRed)) {
+    row.finished = true;
+    row.endTick = Clock().TickMs();
+  }
+  ++m_Changes;
+  return true;
+}
+
+int CTerminalTable::GetStringWidth(const std::string& text) { return TextWidth(text); }
+
+int CTerminalTable::GetColumnWidth(int column) {
+  std::lock_guard lock(m_Mutex);
+  if (column < 0 || column > COL_STATUS) return 0;
+  return m_ColumnWidths[static_cast<size_t>(column)];
+}
+
+bool CTerminalTable::SetColumnWidth(int column, int width) {
+  std::lock_guard lock(m_Mutex);
+  if (column < 0 || column > COL_STATUS) return false;
+  if (width == -1 || width == -2) {
+    int fit = width == -2 ? TextWidth(LoadStringById(kHeadingIds[column])) : 0;
+    for (const Row& row : m_Rows) fit = std::max(fit, TextWidth(row.text[static_cast<size_t>(column)]));
+    width = fit;
+  }
+  if (width < 0) return false;
+  m_ColumnWidths[static_cast<size_t>(column)] = width;
+  return true;
+}
+
+void CTerminalTable::SetRedraw(bool) {}
+
+std::vector<CTerminalTable::Row> CTerminalTable::Snapshot() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Rows;
+}
+
+uint64_t CTerminalTable::ChangeCount() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Changes;
+}
+
+void CTerminalTable::SetRecordStatusChanges(bool record) {
+  std::lock_guard lock(m_Mutex);
+  m_Record = record;
+}
+
+std::vector<std::string> CTerminalTable::TakeStatusChanges() {
+  std::lock_guard lock(m_Mutex);
+  std::vector<std::string> out;
+  out.swap(m_StatusChanges);
+  return out;
+}
+
+int CTerminalTable::TextWidth(const std::string& text) {
+  int count = 0;
+  for (unsigned char c : text)
+    if ((c & 0xC0) != 0x80) ++count;
+  return count;
+}
+
+int CTerminalTable::ParsePercent(const std::string& text) {
+  if (text.size() < 2 || text.size() > 4 || text.back() != '%') return -1;
+  int value = 0;
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value <= 100 ? value : -1;
+}
+
+std::string CTerminalTable::ColourName(uint32_t colour) {
+  switch (colour) {
+    case kColourBlack: return "black";
+    case kColourBlue: return "blue";
+    case kColourRed: return "red";
+    case kGreyText: return "grey";
+    default: break;
+  }
+  char text[16];
+  // stored as 0x00BBGGRR
+  std::snprintf(text, sizeof text, "#%02X%02X%02X", colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+  return text;
+}
+
+std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& rows, bool colour, uint64_t nowTick) {
+  int widths[3];
+  for (int c = 0; c < 3; ++c) {
+    widths[c] = TextWidth(LoadStringById(kHeadingIds[c]));
+    for (const Row& row : rows) widths[c] = std::max(widths[c], TextWidth(row.text[static_cast<size_t>(c)]));
+  }
+  const std::string gap = "  ";
+  std::vector<std::string> lines;
+  std::string heading;
+  for (int c = 0; c < 3; ++c) heading += PadRight(LoadStringById(kHeadingIds[c]), widths[c]) + gap;
+  heading += PadRight(LoadStringById(IDS_COL_PERCENT), kBarCells + 7) + gap + "Time " + gap +
+             LoadStringById(IDS_COL_STATUS);
+  lines.push_back(heading);
+
+  for (const Row& row : rows) {
+    std::string line;
+    for (int c = 0; c < 3; ++c) line += PadRight(row.text[static_cast<size_t>(c)], widths[c]) + gap;
+    int percent = ParsePercent(row.text[COL_PERCENT]);
+    std::string bar = "[";
+    int filled = percent < 0 ? 0 : percent * kBarCells / 100;
+    bar += std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(kBarCells - filled), '.');
+    bar += "] ";
+    char pct[8];
+    std::snprintf(pct, sizeof pct, "%4s", percent < 0 ? "" : row.text[COL_PERCENT].c_str());
+    line += bar + pct + gap;
+    std::string elapsed = "     ";
+    if (row.started) {
+      uint64_t end = row.finished ? row.endTick : nowTick;
+      elapsed = Elapsed(end > row.startTick ? end - row.startTick : 0);
+    }
+    line += elapsed + gap;
+    const char* ansi = colour ? AnsiFor(row.colour) : nullptr;
+    if (ansi) line += ansi + row.text[COL_STATUS] + "\033[0m";
+    else line += row.text[COL_STATUS];
+    lines.push_back(line);
+  }
+  return lines;
+}

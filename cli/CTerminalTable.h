@@ -1,0 +1,74 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "upgrade/WindowInterfaces.h"
+
+// The module list of the terminal front end. The Check and Upgrade workers write to it through
+// IModuleList from their own thread; the main thread takes snapshots and draws them. Every member
+// locks one mutex, so the two threads never see half a row.
+//
+// Besides the five columns, each row remembers when a step began on it (the first black status text)
+// and when its final status (blue or red) arrived, so the live display can show the elapsed time.
+// Times are clock milliseconds (platform/Clock.h).
+class CTerminalTable final : public IModuleList {
+ public:
+  static constexpr uint32_t kGreyText = 0x006D6D6D;
+
+  struct Row {
+    std::array<std::string, 5> text;
+    uint32_t colour = kColourBlack;
+    bool started = false;   // a progress text was shown on this row
+    bool finished = false;  // then a final (blue or red) text followed
+    uint64_t startTick = 0;
+    uint64_t endTick = 0;
+  };
+
+  CTerminalTable();
+
+  // IModuleList, called by the workers.
+  void DeleteAllItems() override;
+  int InsertItem(int index, const std::string& text) override;
+  bool DeleteItem(int index) override;
+  int GetItemCount() override;
+  bool SetItemText(int item, int column, const std::string& text) override;
+  bool SetItemData(int item, uint32_t colour) override;
+  int GetStringWidth(const std::string& text) override;
+  int GetColumnWidth(int column) override;
+  bool SetColumnWidth(int column, int width) override;
+  void SetRedraw(bool redraw) override;
+  uint32_t GrayTextColour() override { return kGreyText; }
+
+  // For the main thread.
+  std::vector<Row> Snapshot() const;
+  // Grows with every change; the display redraws when it moved.
+  uint64_t ChangeCount() const;
+  // While recording, every new text in the Status column is kept as "<type>: <status>" lines for
+  // output that is not a terminal (a log-like trace instead of a redrawn table).
+  void SetRecordStatusChanges(bool record);
+  std::vector<std::string> TakeStatusChanges();
+
+  // The table as text lines: a heading line and one line per row with a progress bar of the "%"
+  // column and the elapsed time. With colour, the status texts carry ANSI colours of their rows.
+  static std::vector<std::string> RenderLines(const std::vector<Row>& rows, bool colour, uint64_t nowTick);
+  // Characters of a UTF-8 text (what a terminal cell count approximates).
+  static int TextWidth(const std::string& text);
+  // "42%" -> 42; anything else -> -1.
+  static int ParsePercent(const std::string& text);
+  // black, blue, red, grey, else "#RRGGBB".
+  static std::string ColourName(uint32_t colour);
+
+ private:
+  bool ValidItem(int item) const { return item >= 0 && static_cast<size_t>(item) < m_Rows.size(); }
+
+  mutable std::mutex m_Mutex;
+  std::vector<Row> m_Rows;
+  std::array<int, 5> m_ColumnWidths{};
+  uint64_t m_Changes = 0;
+  bool m_Record = false;
+  std::vector<std::string> m_StatusChanges;
+};

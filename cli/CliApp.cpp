@@ -1,0 +1,255 @@
+#include "cli/CliApp.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "cli/CCliHost.h"
+#include "cli/CLiveDisplay.h"
+#include "cli/CSignalWatch.h"
+#include "cli/CTerminalTable.h"
+#include "cli/CliResult.h"
+#include "image/Catalogue.h"
+#include "image/ModuleTable.h"
+#include "platform/Clock.h"
+#include "platform/StringTable.h"
+#include "platform/Warnings.h"
+#include "protocol/CTelnetClient.h"
+#include "tools/DemoSetup.h"
+#include "upgrade/CUpgradeEngine.h"
+#include "upgrade/CheckProcedure.h"
+#include "upgrade/UpgradeRun.h"
+
+namespace {
+
+// posted by our own wrapper when a worker returned; never a code of the procedures
+constexpr int kWorkerEnded = 1000;
+// how often the main thread redraws the table (real milliseconds)
+constexpr int kRedrawIntervalMs = 100;
+
+struct WorkerOutcome {
+  int interruptedBy = 0;      // the signal that stopped an interruptible worker, else 0
+  std::vector<int> notifies;  // what the worker posted, in order
+};
+
+// Runs work on a worker thread and serves the display and the signals until it has returned.
+WorkerOutcome RunWorker(const std::function<void()>& work, bool refuseInterrupts, CSignalWatch& signals,
+                        CCliHost& host, CLiveDisplay& display, std::atomic<bool>& stopRequested) {
+  WorkerOutcome outcome;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    work();
+    done.store(true);
+    host.PostNotify(kWorkerEnded);
+  });
+  while (!done.load()) {
+    pollfd fds[2] = {{signals.Fd(), POLLIN, 0}, {host.WakeFd(), POLLIN, 0}};
+    (void)poll(fds, 2, kRedrawIntervalMs);
+    while (int signo = signals.TakePending()) {
+      if (refuseInterrupts) {
+        ShowMessage(IDS_UPGRADE_IN_PROCESS);
+      } else if (outcome.interruptedBy == 0) {
+        outcome.interruptedBy = signo;
+        stopRequested.store(true);
+      }
+    }
+    int code = 0;
+    while (host.TakeNotify(code))
+      if (code != kWorkerEnded) outcome.notifies.push_back(code);
+    display.Refresh();
+  }
+  worker.join();
+  int code = 0;
+  while (host.TakeNotify(code))
+    if (code != kWorkerEnded) outcome.notifies.push_back(code);
+  return outcome;
+}
+
+enum class Answer { Yes, No, Interrupted };
+
+// Asks on err and reads one line from inputFd; an interrupt ends the wait at once.
+Answer AskConfirmation(FILE* err, int inputFd, CSignalWatch& signals, int& signo) {
+  std::fprintf(err, "Upgrade the modules shown above? [y/N] ");
+  std::fflush(err);
+  std::string line;
+  for (;;) {
+    pollfd fds[2] = {{signals.Fd(), POLLIN, 0}, {inputFd, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) continue;
+    if ((signo = signals.TakePending()) != 0) {
+      std::fprintf(err, "\n");
+      return Answer::Interrupted;
+    }
+    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+      char c = 0;
+      ssize_t n = read(inputFd, &c, 1);
+      if (n <= 0 || c == '\n' || line.size() > 64) break;
+      line += c;
+    }
+  }
+  while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+  for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return line == "y" || line == "yes" ? Answer::Yes : Answer::No;
+}
+
+// The modules of the rows the Check left in the list, in list order.
+std::vector<ModuleType> ShownModules() {
+  if (CUpgradeEngine::FirstFamilyShown()) return {0, 1, 2, 7, 8};
+  return {3, 4, 5, 6, 7, 8};
+}
+
+void FillRows(CliResult& result, const CTerminalTable& table) {
+  std::vector<CTerminalTable::Row> rows = table.Snapshot();
+  std::vector<ModuleType> shown = ShownModules();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const CTerminalTable::Row& row = rows[i];
+    CliModuleResult m;
+    m.type = i < shown.size() ? shown[i] : MODULE_NONE;
+    m.name = row.text[COL_TYPE];
+    m.currentVersion = row.text[COL_CURRENT];
+    m.upgradeVersion = row.text[COL_UPGRADE];
+    int percent = CTerminalTable::ParsePercent(row.text[COL_PERCENT]);
+    if (percent >= 0) m.percent = percent;
+    m.status = row.text[COL_STATUS];
+    m.colour = CTerminalTable::ColourName(row.colour);
+    result.modules.push_back(m);
+  }
+}
+
+}  // namespace
+
+int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, FILE* err, int inputFd) {
+  // the clock is installed before any thread of the emulator or the procedures starts
+  std::optional<ScaledClock> scaled;
+  std::optional<ScopedClock> useScaled;
+  if (options.speed != 1.0) {
+    scaled.emplace(options.speed);
+    useScaled.emplace(*scaled);
+  }
+
+  CTerminalTable table;
+  CLiveDisplay display(table, out, err, {options.quiet, options.json});
+  ScopedWarningSink warnings(display);
+
+  CliResult result;
+  result.command = CliCommandName(options.command);
+  auto finish = [&](int status, const char* verdict) {
+    result.exitStatus = status;
+    result.result = verdict;
+    if (options.json) {
+      std::fprintf(out, "%s\n", CliResultToJson(result).c_str());
+      std::fflush(out);
+    }
+    return status;
+  };
+
+  // where the images and the router are
+  std::unique_ptr<DemoSetup> demo;
+  Endpoints endpoints = options.endpoints;
+  std::string imageFolder;
+  bool embedded = false;
+  if (options.command == CliCommand::Demo) {
+    demo = std::make_unique<DemoSetup>();
+    std::string error;
+    if (!demo->Start(&error)) {
+      display.Note("Error: " + error, true);
+      return finish(kExitSetupFailed, "setup-failed");
+    }
+    endpoints = demo->GetEndpoints();
+    imageFolder = demo->ImageFolder();
+    display.Note("Router emulator on " + demo->Sim()->Address() + " (UDP " + std::to_string(endpoints.udpPort) +
+                 ", link " + std::to_string(endpoints.linkPort) + ", Telnet " +
+                 std::to_string(endpoints.telnetPort) + "); sample images in " + imageFolder);
+  } else if (options.imagesDir) {
+    imageFolder = *options.imagesDir;
+  } else if (LoadEmbeddedImages()) {
+    embedded = true;
+  } else {
+    imageFolder = GetExecutableFolder();
+  }
+
+  LoadModuleDisplayNames();
+  std::unique_ptr<CUpgradeEngine> engine =
+      options.logPath ? std::make_unique<CUpgradeEngine>(*options.logPath) : std::make_unique<CUpgradeEngine>();
+  engine->SetListControl(&table);
+  engine->SetEndpoints(endpoints);
+  CTelnetClient telnet;
+  telnet.SetPort(endpoints.telnetPort);
+  CCliHost host(&display);
+  std::atomic<bool> stopRequested{false};
+  CheckContext context{table, host, telnet, *engine, embedded, imageFolder, &stopRequested};
+
+  auto logNote = [&] {
+    const CDownloadLog& log = engine->GetLog();
+    display.Note(log.IsPathValid() ? "Log: " + log.GetFilePath() : std::string("Log: not written (no usable log file)"),
+                 true);
+  };
+  auto routerFields = [&] {
+    result.routerFound = !engine->m_RouterMac.IsZero();
+    if (result.routerFound) {
+      result.routerIp = engine->m_RouterIp.ToString();
+      result.routerMac = engine->m_RouterMac.ToString();
+    }
+  };
+
+  // the Check
+  display.Note("Checking ...");
+  display.BeginLive(false);
+  WorkerOutcome check =
+      RunWorker([&] { CheckThreadProc(context); }, false, signals, host, display, stopRequested);
+  display.EndLive();
+  if (!display.IsLive()) display.PrintTable();
+  routerFields();
+  FillRows(result, table);
+  if (check.interruptedBy) {
+    display.Note("Interrupted.", true);
+    logNote();
+    return finish(kExitSignalBase + check.interruptedBy, "interrupted");
+  }
+  bool offered = host.UpgradeEnabled();
+  if (!offered) {
+    bool stopped = table.GetItemCount() == 0;
+    display.Note(stopped ? "The check stopped." : "A module's version does not match its image: no upgrade.");
+    logNote();
+    return finish(stopped ? kExitCheckStopped : kExitFailed, stopped ? "check-stopped" : "version-conflict");
+  }
+  if (options.command == CliCommand::Check) {
+    display.Note("The upgrade may be offered.");
+    logNote();
+    return finish(kExitOk, "upgrade-offered");
+  }
+
+  // the confirmation: the demo's router is the emulator, so it does not ask
+  if (options.command == CliCommand::Upgrade && !options.yes) {
+    int signo = 0;
+    Answer answer = AskConfirmation(err, inputFd, signals, signo);
+    if (answer == Answer::Interrupted) {
+      logNote();
+      return finish(kExitSignalBase + signo, "interrupted");
+    }
+    if (answer == Answer::No) {
+      display.Note("Not confirmed: nothing was changed.", true);
+      logNote();
+      return finish(kExitDeclined, "declined");
+    }
+  }
+
+  // the Upgrade run: interrupts are refused until it has ended
+  display.Note("Upgrading ...");
+  display.BeginLive(true);
+  RunWorker([&] { RunUpgrade(*engine, host); }, true, signals, host, display, stopRequested);
+  display.EndLive();
+  if (!display.IsLive()) display.PrintTable();
+  result.modules.clear();
+  FillRows(result, table);
+  bool succeeded = UpgradeRunSucceeded(*engine);
+  display.Note(succeeded ? "Every module was upgraded." : "The upgrade failed.");
+  logNote();
+  return finish(succeeded ? kExitOk : kExitFailed, succeeded ? "upgraded" : "upgrade-failed");
+}

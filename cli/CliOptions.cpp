@@ -1,0 +1,189 @@
+#include "cli/CliOptions.h"
+
+#include <arpa/inet.h>
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+bool ParsePort(const std::string& text, uint16_t& port) {
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || value == 0 || value > 65535) return false;
+  port = static_cast<uint16_t>(value);
+  return true;
+}
+
+bool IsIpv4(const std::string& text) {
+  in_addr address{};
+  return inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+bool ParseSpeed(const std::string& text, double& speed) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value)) return false;
+  // beyond a few hundred the 100 ms pauses shrink below the scheduler's resolution
+  if (value < 1.0 || value > 1000.0) return false;
+  speed = value;
+  return true;
+}
+
+}  // namespace
+
+const char* CliCommandName(CliCommand command) {
+  switch (command) {
+    case CliCommand::Check: return "check";
+    case CliCommand::Upgrade: return "upgrade";
+    case CliCommand::Demo: return "demo";
+    case CliCommand::None: break;
+  }
+  return "";
+}
+
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error) {
+  options = CliOptions{};
+  bool addressGiven = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::string value;
+    bool hasInlineValue = false;
+    if (arg.rfind("--", 0) == 0) {
+      size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        arg.resize(eq);
+        hasInlineValue = true;
+      }
+    }
+    auto takeValue = [&](std::string& out) {
+      if (hasInlineValue) {
+        out = value;
+        return true;
+      }
+      if (i + 1 >= args.size()) {
+        error = "option " + arg + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    auto flag = [&](bool& target) {
+      if (hasInlineValue) {
+        error = "option " + arg + " takes no value";
+        return false;
+      }
+      target = true;
+      return true;
+    };
+
+    if (arg == "--help" || arg == "-h") {
+      if (!flag(options.help)) return false;
+    } else if (arg == "--json") {
+      if (!flag(options.json)) return false;
+    } else if (arg == "--quiet" || arg == "-q") {
+      if (!flag(options.quiet)) return false;
+    } else if (arg == "--yes" || arg == "-y") {
+      if (!flag(options.yes)) return false;
+    } else if (arg == "--images") {
+      std::string dir;
+      if (!takeValue(dir)) return false;
+      if (dir.empty()) {
+        error = "option --images needs a folder";
+        return false;
+      }
+      options.imagesDir = dir;
+    } else if (arg == "--log") {
+      std::string path;
+      if (!takeValue(path)) return false;
+      if (path.empty()) {
+        error = "option --log needs a file name";
+        return false;
+      }
+      options.logPath = path;
+    } else if (arg == "--discovery-address") {
+      std::string address;
+      if (!takeValue(address)) return false;
+      if (!IsIpv4(address)) {
+        error = "not an IPv4 address: '" + address + "'";
+        return false;
+      }
+      // the first one given replaces the router's defaults; later ones add to it
+      if (!addressGiven) options.endpoints.discoveryAddresses.clear();
+      addressGiven = true;
+      options.endpoints.discoveryAddresses.push_back(address);
+    } else if (arg == "--udp-port" || arg == "--link-port" || arg == "--telnet-port") {
+      std::string text;
+      if (!takeValue(text)) return false;
+      uint16_t port = 0;
+      if (!ParsePort(text, port)) {
+        error = "not a port number (1 to 65535) for " + arg + ": '" + text + "'";
+        return false;
+      }
+      if (arg == "--udp-port") options.endpoints.udpPort = port;
+      else if (arg == "--link-port") options.endpoints.linkPort = port;
+      else options.endpoints.telnetPort = port;
+    } else if (arg == "--speed") {
+      std::string text;
+      if (!takeValue(text)) return false;
+      if (!ParseSpeed(text, options.speed)) {
+        error = "not a speed (a number from 1 to 1000): '" + text + "'";
+        return false;
+      }
+    } else if (!arg.empty() && arg[0] == '-') {
+      error = "unknown option: " + arg;
+      return false;
+    } else {
+      CliCommand command = CliCommand::None;
+      if (arg == "check") command = CliCommand::Check;
+      else if (arg == "upgrade") command = CliCommand::Upgrade;
+      else if (arg == "demo") command = CliCommand::Demo;
+      if (command == CliCommand::None) {
+        error = "unknown command: '" + arg + "'";
+        return false;
+      }
+      if (options.command != CliCommand::None) {
+        error = "only one command may be given";
+        return false;
+      }
+      options.command = command;
+    }
+  }
+  if (options.command == CliCommand::None && !options.help) {
+    error = "no command given (check, upgrade or demo)";
+    return false;
+  }
+  return true;
+}
+
+std::string CliUsage() {
+  return "Usage: qor-oneclick-cli <command> [options]\n"
+         "\n"
+         "Commands:\n"
+         "  check                 find the images and the router, read and compare the versions\n"
+         "  upgrade               check, ask, then upgrade the chosen modules\n"
+         "  demo                  run check and upgrade against a built-in router emulator on loopback\n"
+         "\n"
+         "Options (before or after the command):\n"
+         "  --images DIR          folder of .bin images (default: the embedded images, else the\n"
+         "                        program's folder)\n"
+         "  --discovery-address A where to send the discovery broadcast; repeatable\n"
+         "                        (default 192.168.1.255, then 255.255.255.255)\n"
+         "  --udp-port N          router's discovery and control port (default 1280)\n"
+         "  --link-port N         router's TCP link port (default 1280)\n"
+         "  --telnet-port N       router's Telnet port (default 23)\n"
+         "  --log FILE            write the log to FILE (default: QorUpgradeLog.txt in\n"
+         "                        $XDG_STATE_HOME/qor-oneclick, or ~/.local/state/qor-oneclick)\n"
+         "  --yes                 upgrade without asking\n"
+         "  --speed N             demo: run the clock N times faster (default 1, real time)\n"
+         "  --json                print one JSON object with the result on stdout at the end\n"
+         "  --quiet               no table, only warnings and errors\n"
+         "  --help                this text\n"
+         "\n"
+         "Exit status: 0 success, 1 version conflict or failed module, 2 bad command line,\n"
+         "3 check stopped (no images, duplicate images, no router), 4 upgrade not confirmed,\n"
+         "5 demo could not start, 128+N ended by signal N.\n";
+}

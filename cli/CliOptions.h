@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "upgrade/Endpoints.h"
+
+// The command line of qor-oneclick-cli: one command word and options that may stand before or after
+// it. Parsing is pure (no I/O), so every rule is testable on its own.
+
+enum class CliCommand { None, Check, Upgrade, Demo };
+
+// Exit statuses of the program.
+enum CliExit : int {
+  kExitOk = 0,            // check: Upgrade may be offered; upgrade: every module "Download successfully"
+  kExitFailed = 1,        // a row's versions conflict, or a module failed
+  kExitUsage = 2,         // the command line is wrong
+  kExitCheckStopped = 3,  // no images, duplicate images, no router
+  kExitDeclined = 4,      // the upgrade was not confirmed: nothing was changed
+  kExitSetupFailed = 5,   // the demo could not build its images or start its emulator
+  kExitSignalBase = 128,  // ended by a signal outside the upgrade run: 128 + signal number
+};
+
+struct CliOptions {
+  CliCommand command = CliCommand::None;
+  std::optional<std::string> imagesDir;  // unset: embedded images, else the executable's folder
+  std::optional<std::string> logPath;    // unset: QorUpgradeLog.txt in the user's state directory
+  Endpoints endpoints;
+  bool json = false;
+  bool quiet = false;
+  bool yes = false;
+  bool help = false;
+  // Clock scale: 1 is real time; 20 makes every wait of the procedures 20 times shorter. Documented
+  // for demo; accepted by every command so end-to-end runs can be fast.
+  double speed = 1.0;
+};
+
+// Parses argv[1..]. On error returns false and a one-line reason in error.
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+
+// The text printed for --help.
+std::string CliUsage();
+
+const char* CliCommandName(CliCommand command);

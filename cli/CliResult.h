@@ -1,0 +1,37 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// What a command found and did, as the --json object reports it. Filled by the application from the
+// module list and the engine once every worker has ended.
+struct CliModuleResult {
+  int type = 9;                // ModuleType of the row
+  std::string name;            // the row's first column
+  std::string currentVersion;
+  std::string upgradeVersion;
+  std::optional<int> percent;  // the "%" column as a number, absent while empty
+  std::string status;          // the Status column as shown, elapsed time included
+  std::string colour;          // black, blue, red, grey
+};
+
+struct CliResult {
+  std::string command;  // check, upgrade, demo
+  // upgrade-offered, version-conflict, check-stopped, declined, upgraded, upgrade-failed,
+  // interrupted
+  std::string result;
+  int exitStatus = 0;
+  bool routerFound = false;
+  std::string routerIp;
+  std::string routerMac;
+  std::string routerText;
+  std::vector<CliModuleResult> modules;
+  std::string logPath;
+};
+
+// One JSON object (UTF-8, one line, no trailing newline). Control characters and invalid UTF-8 in
+// texts are escaped or replaced, so the output always parses.
+std::string CliResultToJson(const CliResult& result);
+// A JSON string literal with quotes.
+std::string JsonString(const std::string& text);
