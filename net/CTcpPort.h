@@ -35,6 +35,8 @@ class CTcpPort : public INetPort {
   int Purge() override;
 
   bool IsOpen() const { return m_Socket.load() >= 0; }
+  // The current descriptor (-1 when closed), for socket options and diagnostics; owned by the port.
+  int GetSocket() const { return m_Socket.load(); }
   // Shuts both directions down without closing the socket; m_LastError unchanged.
   bool Shutdown();
 

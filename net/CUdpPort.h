@@ -25,6 +25,8 @@ class CUdpPort : public INetPort {
   int SetConfig(const std::string& address, uint16_t port) override;
   int Open() override;
   int GetPortType() override { return NetPortUdp; }
+  // The current descriptor (-1 when closed), for socket options and diagnostics; owned by the port.
+  int GetSocket() const { return m_Socket.load(); }
 
  private:
   std::atomic<int> m_Socket{-1};

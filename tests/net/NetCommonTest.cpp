@@ -1,0 +1,139 @@
+// Error mapping, the per-thread socket error, address parsing, the purge event and the socket wait.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+
+#include "net/CWsaEvent.h"
+#include "net/INetPort.h"
+#include "net/PollWait.h"
+#include "platform/Clock.h"
+#include "LoopbackPeers.h"
+
+namespace {
+
+using nettest::Fd;
+
+TEST(NetErrors, ErrnoValuesMapToThePortCodes) {
+  struct Case {
+    int err;
+    int code;
+  } cases[] = {
+      {ECONNABORTED, kErrConnAborted}, {ECONNRESET, kErrConnReset}, {EPIPE, kErrConnReset},
+      {EINVAL, kErrInvalid},           {EAGAIN, kErrIoPending},     {EWOULDBLOCK, kErrIoPending},
+      {EINPROGRESS, kErrIoPending},    {EMSGSIZE, kErrMsgSize},     {ECONNREFUSED, ECONNREFUSED},
+      {ETIMEDOUT, ETIMEDOUT},          {EACCES, EACCES},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.code, MapSocketErrno(c.err)) << "errno " << c.err;
+}
+
+TEST(NetErrors, ThreadSocketErrorBelongsToEachThread) {
+  SetThreadSocketError(kErrInvalid);
+  int seenByOther = -1;
+  std::thread other([&] {
+    seenByOther = GetThreadSocketError();
+    SetThreadSocketError(kErrConnReset);
+  });
+  other.join();
+  EXPECT_EQ(0, seenByOther);
+  EXPECT_EQ(kErrInvalid, GetThreadSocketError());
+}
+
+TEST(NetAddress, DottedTextsParseLikeTheSystemParser) {
+  struct Case {
+    std::string text;
+    bool valid;
+    uint32_t hostOrder;
+  } cases[] = {
+      {"127.0.0.1", true, 0x7F000001},
+      {"192.168.1.255", true, 0xC0A801FF},
+      {"127.1", true, 0x7F000001},        // the short forms stay accepted
+      {"0x7f.0.0.1", true, 0x7F000001},
+      {"017.0.0.1", true, 0x0F000001},    // a leading zero means octal
+      {"127.0.0.1" + std::string(15, ' '), true, 0x7F000001},  // 24 characters: still fits
+      {"127.0.0.1" + std::string(16, ' '), false, 0},          // 25 characters: does not
+      {"255.255.255.255", false, 0},      // the parser's own "invalid" value
+      {"256.0.0.1", false, 0},
+      {"1.2.3.4.5", false, 0},
+      {"127.0.0.1x", false, 0},
+      {"router", false, 0},
+      {"", false, 0},
+      {std::string("127.0.0.1\0.5", 12), false, 0},  // an embedded zero must not cut the text short
+  };
+  for (const auto& c : cases) {
+    uint32_t ip = 0xDEADBEEF;
+    bool ok = ParseIpv4Text(c.text, &ip);
+    EXPECT_EQ(c.valid, ok) << "[" << c.text << "]";
+    if (ok) {
+      EXPECT_EQ(c.hostOrder, ntohl(ip)) << "[" << c.text << "]";
+    } else {
+      EXPECT_EQ(0xDEADBEEFu, ip) << "output touched for [" << c.text << "]";
+    }
+  }
+}
+
+TEST(WsaEvent, IsManualResetAndStartsClear) {
+  CWsaEvent event;
+  ASSERT_GE(event.GetHandle(), 0);
+  EXPECT_FALSE(event.IsSet());
+  EXPECT_TRUE(event.Reset());  // resetting a clear event is harmless
+  EXPECT_FALSE(event.IsSet());
+
+  EXPECT_TRUE(event.Set());
+  EXPECT_TRUE(event.Set());
+  EXPECT_TRUE(event.IsSet());
+  EXPECT_TRUE(event.IsSet());  // looking does not consume it
+
+  EXPECT_TRUE(event.Reset());  // one reset clears any number of sets
+  EXPECT_FALSE(event.IsSet());
+}
+
+class PollWaitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int sv[2];
+    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
+    m_A.Reset(sv[0]);
+    m_B.Reset(sv[1]);
+  }
+  ScaledClock m_Clock{10};
+  ScopedClock m_Use{m_Clock};
+  Fd m_A, m_B;
+  CWsaEvent m_Event;
+};
+
+TEST_F(PollWaitTest, ReadySocketWinsOverSignalledEvent) {
+  ASSERT_TRUE(nettest::SendText(m_B.Get(), "x"));
+  ASSERT_TRUE(m_Event.Set());
+  EXPECT_EQ(PollResult::Socket, PollSocket(m_A.Get(), POLLIN, m_Event.GetHandle(), PollDeadline(1000)));
+  EXPECT_TRUE(m_Event.IsSet());
+}
+
+TEST_F(PollWaitTest, EventEndsTheWaitWhenNoDataIsThere) {
+  ASSERT_TRUE(m_Event.Set());
+  EXPECT_EQ(PollResult::Event, PollSocket(m_A.Get(), POLLIN, m_Event.GetHandle(), PollDeadline(IClock::kInfinite)));
+}
+
+TEST_F(PollWaitTest, HangUpCountsAsSocketReady) {
+  m_B.Reset();
+  EXPECT_EQ(PollResult::Socket, PollSocket(m_A.Get(), POLLIN, m_Event.GetHandle(), PollDeadline(1000)));
+}
+
+TEST_F(PollWaitTest, TimeOutIsMeasuredOnTheToolClock) {
+  uint64_t start = TickMs();
+  EXPECT_EQ(PollResult::Timeout, PollSocket(m_A.Get(), POLLIN, m_Event.GetHandle(), PollDeadline(500)));
+  uint64_t elapsed = TickMs() - start;
+  EXPECT_GE(elapsed, 500u);
+  EXPECT_LT(elapsed, 20000u);
+}
+
+TEST_F(PollWaitTest, ZeroTimeOutOnlyLooks) {
+  EXPECT_EQ(PollResult::Timeout, PollSocket(m_A.Get(), POLLIN, -1, PollDeadline(0)));
+  ASSERT_TRUE(nettest::SendText(m_B.Get(), "x"));
+  EXPECT_EQ(PollResult::Socket, PollSocket(m_A.Get(), POLLIN, -1, PollDeadline(0)));
+}
+
+}  // namespace
