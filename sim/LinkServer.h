@@ -1,0 +1,71 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocol/Hdlc.h"
+#include "sim/SimBytes.h"
+#include "sim/SimContext.h"
+#include "sim/SimSocket.h"
+
+namespace qorsim {
+
+// The router link (TCP): one connection at a time (a new one replaces the old, as the tool opens
+// the link once for Check and again for Upgrade). Incoming bytes are gathered into HDLC frames with
+// the tool's own assembler rules; a 40-byte frame starting 0xFF is an upgrade control packet, every
+// other frame goes to the module and its answers go back framed with a leading flag. After an RUT
+// begin packet the next <value> bytes of the stream are the raw router image, counted exactly
+// across reads (the begin frame and the first image bytes may share a read); once complete, the
+// router "writes" it for SimConfig::routerWriteMs (clock ms) and then sends the 40-byte result
+// record. One thread serves the listener and the connection.
+class LinkServer {
+ public:
+  static constexpr size_t kMaxImageBytes = 64u << 20;  // kept per image; later bytes are counted only
+  static constexpr size_t kControlPacketSize = 40;
+
+  explicit LinkServer(SimContext& ctx) : m_Ctx(ctx) {}
+  ~LinkServer() { Stop(); }
+  LinkServer(const LinkServer&) = delete;
+  LinkServer& operator=(const LinkServer&) = delete;
+
+  bool Start(const std::string& address, uint16_t port, std::string* error);
+  void Stop();
+  uint16_t Port() const { return m_Port; }
+
+ private:
+  struct Pending {
+    uint64_t due;
+    Bytes frame;
+    std::string what;
+  };
+
+  void Run();
+  void Accept();
+  void CloseConnection(const char* why, bool reset);
+  void OnBytes(const uint8_t* data, size_t n);
+  void OnFrame(ByteView payload);
+  void OnControl(ByteView packet);
+  void FinishImage(bool complete);
+  void Send(const Bytes& payload);
+
+  SimContext& m_Ctx;
+  Fd m_Listen;
+  Fd m_Conn;
+  WakePipe m_Wake;
+  uint16_t m_Port = 0;
+  std::atomic<bool> m_Stop{false};
+  std::thread m_Thread;
+
+  // connection state, touched by the thread only
+  HdlcAssembler m_Assembler;
+  bool m_Raw = false;
+  uint32_t m_Announced = 0;
+  uint64_t m_RawReceived = 0;
+  Bytes m_RawData;
+  std::vector<Pending> m_Pending;
+};
+
+}  // namespace qorsim

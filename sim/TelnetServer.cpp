@@ -1,0 +1,93 @@
+#include "sim/TelnetServer.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace qorsim {
+
+bool TelnetServer::Start(const std::string& address, uint16_t port, std::string* error) {
+  Stop();
+  m_Listen = ListenTcp(address, port, error);
+  if (!m_Listen.Valid()) return false;
+  if (!m_Wake.Open()) {
+    if (error) *error = "cannot create a pipe";
+    m_Listen.Reset();
+    return false;
+  }
+  m_Port = LocalPort(m_Listen.Get());
+  m_Stop = false;
+  m_Thread = std::thread([this] { Run(); });
+  return true;
+}
+
+void TelnetServer::Stop() {
+  if (m_Thread.joinable()) {
+    m_Stop = true;
+    m_Wake.Wake();
+    m_Thread.join();
+  }
+  m_Session.reset();
+  m_Conn.Reset();
+  m_Listen.Reset();
+  m_Port = 0;
+}
+
+void TelnetServer::Close(const char* why) {
+  m_Conn.Reset();
+  m_Session.reset();
+  m_Ctx.events.Record("telnet.close", why);
+}
+
+void TelnetServer::Send(const std::string& text) {
+  if (text.empty() || !m_Conn.Valid()) return;
+  if (!SendAll(m_Conn.Get(), reinterpret_cast<const uint8_t*>(text.data()), text.size())) Close("send failed");
+}
+
+void TelnetServer::Accept() {
+  sockaddr_in from{};
+  socklen_t len = sizeof from;
+  Fd fd(accept4(m_Listen.Get(), reinterpret_cast<sockaddr*>(&from), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
+  if (!fd.Valid()) return;
+  if (m_Conn.Valid()) Close("replaced by a new connection");
+  m_Ctx.events.Record("telnet.connect", SockAddrText(from));
+  const Faults f = m_Ctx.faults.Get();
+  if (f.telnetRefuse) {
+    m_Ctx.events.Record("telnet.close", "refused (fault)");
+    return;
+  }
+  m_Conn = std::move(fd);
+  if (f.telnetSilent) return;  // no session: input is read and dropped
+  TelnetSession::Versions v{[this] { return m_Ctx.router.Cfe(); }, [this] { return m_Ctx.router.App(); },
+                            [this] { return m_Ctx.router.Software(); }, [this] { return m_Ctx.router.Res(); }};
+  m_Session = std::make_unique<TelnetSession>(
+      m_Ctx.config.console, std::move(v), [this] { return m_Ctx.faults.Get(); },
+      [this](const std::string& kind, const std::string& detail) { m_Ctx.events.Record(kind, detail); });
+  Send(m_Session->Greeting());
+}
+
+void TelnetServer::Run() {
+  while (!m_Stop) {
+    pollfd p[3] = {{m_Wake.ReadFd(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {m_Conn.Get(), POLLIN, 0}};
+    int n = poll(p, m_Conn.Valid() ? 3 : 2, -1);
+    if (m_Stop) break;
+    if (n <= 0) continue;
+    if (p[0].revents) m_Wake.Drain();
+    if (m_Conn.Valid() && (p[2].revents & (POLLIN | POLLHUP | POLLERR))) {
+      uint8_t buf[2048];
+      ssize_t got = ::recv(m_Conn.Get(), buf, sizeof buf, 0);
+      if (got > 0) {
+        if (m_Session) {
+          bool close = false;
+          Send(m_Session->Receive(buf, static_cast<size_t>(got), &close));
+          if (close && m_Conn.Valid()) Close("logged out");
+        }
+      } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        Close("closed by the peer");
+      }
+    }
+    if (p[1].revents & POLLIN) Accept();
+  }
+}
+
+}  // namespace qorsim
