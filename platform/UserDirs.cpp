@@ -57,6 +57,7 @@ bool EnsurePrivateDirectory(const std::string& dir, std::string* error) {
     const int e = errno;
     struct stat ls {};
     if (lstat(path.c_str(), &ls) == 0 && S_ISLNK(ls.st_mode)) return SetError(error, path + " is a symbolic link");
+    if (e == ENOTDIR) return SetError(error, path + " is not a directory");
     return SetError(error, "cannot open " + path + ": " + std::strerror(e));
   }
   struct stat st {};
