@@ -185,6 +185,7 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   std::atomic<bool> stopRequested{false};
   CheckContext context{table, host, telnet, *engine, embedded, imageFolder, &stopRequested};
 
+  result.logPath = engine->GetLog().IsPathValid() ? engine->GetLog().GetFilePath() : std::string();
   auto logNote = [&] {
     const CDownloadLog& log = engine->GetLog();
     display.Note(log.IsPathValid() ? "Log: " + log.GetFilePath() : std::string("Log: not written (no usable log file)"),

@@ -1,0 +1,178 @@
+#include "ChildProcess.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+ChildProcess::~ChildProcess() {
+  Kill();
+  if (m_Reader.joinable()) m_Reader.join();
+}
+
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env, const std::string& stdinText) {
+  std::vector<std::string> argStore{program};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    size_t eq = entry.find('=');
+    if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  for (const auto& [key, value] : env) merged[key] = value;
+  std::vector<std::string> envStore;
+  for (const auto& [key, value] : merged) envStore.push_back(key + "=" + value);
+  std::vector<char*> argv, envp;
+  for (std::string& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  for (std::string& e : envStore) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0) return false;
+  if (pipe2(out, O_CLOEXEC) != 0) return false;
+  if (pipe2(err, O_CLOEXEC) != 0) return false;
+  pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  m_Pid = pid;
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  // the text is small; a pipe holds 64 KiB
+  if (!stdinText.empty()) (void)!write(in[1], stdinText.data(), stdinText.size());
+  close(in[1]);
+  m_Reader = std::thread([this, o = out[0], e = err[0]] { ReadLoop(o, e); });
+  return true;
+}
+
+void ChildProcess::ReadLoop(int outFd, int errFd) {
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  int open = 2;
+  char buffer[4096];
+  while (open > 0) {
+    if (poll(fds, 2, 1000) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+        continue;
+      }
+      std::lock_guard lock(m_Mutex);
+      (i == 0 ? m_Out : m_Err).append(buffer, static_cast<size_t>(n));
+    }
+  }
+}
+
+bool ChildProcess::Wait(int timeoutMs, int* exitCode) {
+  if (m_Pid < 0) return false;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!m_Reaped) {
+    int status = 0;
+    pid_t r = waitpid(m_Pid, &status, WNOHANG);
+    if (r == m_Pid) {
+      m_Reaped = true;
+      m_ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    usleep(10000);
+  }
+  if (m_Reader.joinable()) m_Reader.join();
+  if (exitCode) *exitCode = m_ExitCode;
+  return true;
+}
+
+void ChildProcess::Kill() {
+  if (m_Pid < 0 || m_Reaped) return;
+  kill(m_Pid, SIGKILL);
+  int status = 0;
+  waitpid(m_Pid, &status, 0);
+  m_Reaped = true;
+  m_ExitCode = 128 + SIGKILL;
+}
+
+bool ChildProcess::Signal(int signo) { return m_Pid > 0 && !m_Reaped && kill(m_Pid, signo) == 0; }
+
+std::string ChildProcess::Stdout() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Out;
+}
+
+std::string ChildProcess::Stderr() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Err;
+}
+
+bool ChildProcess::WaitForOutput(const std::string& text, int timeoutMs) const {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    {
+      std::lock_guard lock(m_Mutex);
+      if (m_Out.find(text) != std::string::npos || m_Err.find(text) != std::string::npos) return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    usleep(10000);
+  }
+}
+
+uint16_t FreeLoopbackPort() {
+  // a port free for both TCP and UDP: bind TCP to 0, then check UDP on the same number
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    int tcp = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(tcp, reinterpret_cast<sockaddr*>(&address), &length);
+    int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    bool ok = bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    uint16_t port = ntohs(address.sin_port);
+    close(udp);
+    close(tcp);
+    if (ok && port != 0) return port;
+  }
+  return 0;
+}
+
+std::string MakeTempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "qor-cli-test-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  return mkdtemp(buffer.data()) ? std::string(buffer.data()) : std::string();
+}
+
+void RemoveTree(const std::string& path) {
+  std::error_code ec;
+  if (!path.empty()) std::filesystem::remove_all(path, ec);
+}
+
+std::string ReadTextFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}

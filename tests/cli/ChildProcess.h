@@ -1,0 +1,56 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Runs a program as a child process with its stdout and stderr captured (and stdin fed from a
+// text), for the end-to-end tests of the real binaries. Everything the child needs is prepared
+// before fork(), and the child calls only dup2, close, execve and _exit, so it is safe to start
+// from a test process whose other threads (an emulator) are running.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();  // kills and reaps a child that is still running
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // env entries are added to (or replace those of) the test's environment. stdinText is written
+  // to the child's stdin, which is then closed (EOF).
+  bool Start(const std::string& program, const std::vector<std::string>& args,
+             const std::map<std::string, std::string>& env = {}, const std::string& stdinText = "");
+  // Waits up to timeoutMs real milliseconds. True when the child ended; exitCode is its status, or
+  // 128 + signal when a signal ended it.
+  bool Wait(int timeoutMs, int* exitCode);
+  // Kills (SIGKILL) and reaps; used when a test gives up.
+  void Kill();
+  bool Signal(int signo);
+  pid_t Pid() const { return m_Pid; }
+
+  std::string Stdout() const;
+  std::string Stderr() const;
+  // Waits until stdout or stderr contains text (real milliseconds); true when it appeared.
+  bool WaitForOutput(const std::string& text, int timeoutMs) const;
+
+ private:
+  void ReadLoop(int outFd, int errFd);
+
+  pid_t m_Pid = -1;
+  bool m_Reaped = false;
+  int m_ExitCode = -1;
+  std::thread m_Reader;
+  mutable std::mutex m_Mutex;
+  std::string m_Out;
+  std::string m_Err;
+};
+
+// A TCP and UDP port number that is free on 127.0.0.1 at the moment of the call.
+uint16_t FreeLoopbackPort();
+// A fresh private directory (mkdtemp) and its removal.
+std::string MakeTempDir();
+void RemoveTree(const std::string& path);
+std::string ReadTextFile(const std::string& path);

@@ -1,0 +1,88 @@
+#include "CliTestSupport.h"
+
+#include <sstream>
+
+CliRun::CliRun(DemoConfig config) {
+  m_Temp = MakeTempDir();
+  m_LogPath = m_Temp + "/QorUpgradeLog.txt";
+  config.parentFolder = m_Temp;
+  m_Stage = std::make_unique<DemoSetup>(std::move(config));
+  std::string error;
+  m_Ready = !m_Temp.empty() && m_Stage->Start(&error);
+}
+
+CliRun::~CliRun() {
+  m_Child.Kill();
+  m_Stage.reset();
+  RemoveTree(m_Temp);
+}
+
+std::vector<std::string> CliRun::TargetArgs(bool withImages) const {
+  Endpoints e = m_Stage->GetEndpoints();
+  std::vector<std::string> args;
+  for (const std::string& a : e.discoveryAddresses) {
+    args.push_back("--discovery-address");
+    args.push_back(a);
+  }
+  args.insert(args.end(), {"--udp-port", std::to_string(e.udpPort), "--link-port", std::to_string(e.linkPort),
+                           "--telnet-port", std::to_string(e.telnetPort), "--log", m_LogPath, "--speed",
+                           std::to_string(static_cast<int>(kSpeed))});
+  if (withImages) args.insert(args.end(), {"--images", m_Stage->ImageFolder()});
+  return args;
+}
+
+bool CliRun::Start(const std::vector<std::string>& args, const std::string& stdinText) {
+  std::vector<std::string> all = args;
+  std::vector<std::string> target = TargetArgs(true);
+  all.insert(all.end(), target.begin(), target.end());
+  return m_Child.Start(QOR_CLI_PATH, all, {{"XDG_STATE_HOME", m_Temp + "/state"}}, stdinText);
+}
+
+int CliRun::Finish(int timeoutMs) {
+  int code = -1;
+  if (!m_Child.Wait(timeoutMs, &code)) {
+    m_Child.Kill();
+    return -1;
+  }
+  return code;
+}
+
+std::string CliRun::Diagnostics() {
+  std::ostringstream text;
+  text << "--- stdout\n" << Out() << "--- stderr\n" << Err() << "--- log\n" << ReadTextFile(m_LogPath)
+       << "--- emulator events\n";
+  for (const qorsim::SimEvent& e : Sim().Events()) text << e.seq << " " << e.kind << " " << e.detail << "\n";
+  return text.str();
+}
+
+std::string JsonField(const std::string& json, const std::string& key, size_t from) {
+  std::string needle = "\"" + key + "\":";
+  size_t at = json.find(needle, from);
+  if (at == std::string::npos) return "<missing>";
+  at += needle.size();
+  if (at < json.size() && json[at] == '"') {
+    std::string value;
+    for (size_t i = at + 1; i < json.size() && json[i] != '"'; ++i) {
+      if (json[i] == '\\' && i + 1 < json.size()) ++i;
+      value += json[i];
+    }
+    return value;
+  }
+  size_t end = json.find_first_of(",}]", at);
+  return json.substr(at, end - at);
+}
+
+std::vector<std::string> JsonModules(const std::string& json) {
+  std::vector<std::string> modules;
+  size_t at = json.find("\"modules\":[");
+  if (at == std::string::npos) return modules;
+  at += 11;
+  while (at < json.size() && json[at] == '{') {
+    size_t end = json.find("}", at);
+    // no nested objects inside a module entry; braces inside strings are not produced by the tests
+    modules.push_back(json.substr(at, end - at + 1));
+    at = end + 1;
+    if (at < json.size() && json[at] == ',') ++at;
+  }
+  return modules;
+}
