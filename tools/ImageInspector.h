@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/ModuleType.h"
+
+// What `qor-mkimage info` reports for one file: the file is opened exactly as the Check scan opens
+// it (CBinFile::OpenFile with any type), so "valid" and the module type are the tool's own verdict.
+struct UnitInfo {
+  uint32_t loadAddress = 0;
+  uint32_t dataLength = 0;
+  uint32_t blockSize = 0;
+  uint32_t blocks = 0;
+};
+
+struct ImageInfo {
+  std::string path;
+  bool valid = false;
+  ModuleType moduleType = MODULE_NONE;
+  std::string version;       // "" when invalid
+  std::vector<UnitInfo> units;  // the units walked (those before the fault in an invalid file)
+  std::string reason;        // why it is invalid ("" when valid)
+};
+
+ImageInfo InspectImageFile(const std::string& path);
+
+// One JSON array of objects with path, valid, module_type, version, units (load_address,
+// data_length, block_size, blocks) and, for invalid files, reason. Ends with a newline.
+std::string FormatImageInfoJson(const std::vector<ImageInfo>& infos);
+// Human-readable lines.
+std::string FormatImageInfoText(const std::vector<ImageInfo>& infos);
+
+// A JSON string literal (quotes included) of UTF-8 text.
+std::string JsonQuote(const std::string& text);
