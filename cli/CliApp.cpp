@@ -94,6 +94,9 @@ Answer AskConfirmation(FILE* err, int inputFd, CSignalWatch& signals, int& signo
     }
   }
   while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+  size_t first = 0;
+  while (first < line.size() && std::isspace(static_cast<unsigned char>(line[first]))) ++first;
+  line.erase(0, first);
   for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return line == "y" || line == "yes" ? Answer::Yes : Answer::No;
 }

@@ -46,6 +46,12 @@ bool DemoSetup::Start(std::string* error) {
   sim.dashboardVersion = kDeviceDashboardVersion;
   sim.unlockCode = kUnlockCode;
   sim.faults = m_Config.faults;
+  if (m_Config.tuneEmulator) m_Config.tuneEmulator(sim);
+  sim.address = "127.0.0.1";
+  sim.broadcastAddress.clear();
+  sim.udpPort = 0;
+  sim.linkPort = 0;
+  sim.telnetPort = 0;
   m_Sim = std::make_unique<qorsim::RouterSim>(sim);
   std::string reason;
   if (!m_Sim->Start(&reason)) {

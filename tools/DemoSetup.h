@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,9 @@ struct DemoConfig {
   size_t dashboardBytes = 96 * 1024;
   std::string parentFolder;                 // "" = the system's temporary directory
   qorsim::Faults faults;                    // none by default
+  // Last say over the emulator's configuration (tests: other device versions, a console flavour).
+  // Addresses and ports stay the demo's: loopback, free ports.
+  std::function<void(qorsim::SimConfig&)> tuneEmulator;
 };
 
 class DemoSetup : public NonCopyable {

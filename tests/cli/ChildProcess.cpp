@@ -19,11 +19,13 @@ extern char** environ;
 
 ChildProcess::~ChildProcess() {
   Kill();
+  CloseStdin();
   if (m_Reader.joinable()) m_Reader.join();
 }
 
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
-                         const std::map<std::string, std::string>& env, const std::string& stdinText) {
+                         const std::map<std::string, std::string>& env, const std::string& stdinText,
+                         bool keepStdinOpen) {
   std::vector<std::string> argStore{program};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::map<std::string, std::string> merged;
@@ -60,9 +62,15 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
   close(err[1]);
   // the text is small; a pipe holds 64 KiB
   if (!stdinText.empty()) (void)!write(in[1], stdinText.data(), stdinText.size());
-  close(in[1]);
+  m_StdinFd = in[1];
+  if (!keepStdinOpen) CloseStdin();
   m_Reader = std::thread([this, o = out[0], e = err[0]] { ReadLoop(o, e); });
   return true;
+}
+
+void ChildProcess::CloseStdin() {
+  if (m_StdinFd >= 0) close(m_StdinFd);
+  m_StdinFd = -1;
 }
 
 void ChildProcess::ReadLoop(int outFd, int errFd) {
@@ -100,6 +108,7 @@ bool ChildProcess::Wait(int timeoutMs, int* exitCode) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     usleep(10000);
   }
+  CloseStdin();
   if (m_Reader.joinable()) m_Reader.join();
   if (exitCode) *exitCode = m_ExitCode;
   return true;
@@ -112,6 +121,7 @@ void ChildProcess::Kill() {
   waitpid(m_Pid, &status, 0);
   m_Reaped = true;
   m_ExitCode = 128 + SIGKILL;
+  CloseStdin();
 }
 
 bool ChildProcess::Signal(int signo) { return m_Pid > 0 && !m_Reaped && kill(m_Pid, signo) == 0; }

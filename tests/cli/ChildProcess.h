@@ -20,9 +20,11 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // env entries are added to (or replace those of) the test's environment. stdinText is written
-  // to the child's stdin, which is then closed (EOF).
+  // to the child's stdin, which is then closed (EOF) unless keepStdinOpen asks to leave it open
+  // until the child ends.
   bool Start(const std::string& program, const std::vector<std::string>& args,
-             const std::map<std::string, std::string>& env = {}, const std::string& stdinText = "");
+             const std::map<std::string, std::string>& env = {}, const std::string& stdinText = "",
+             bool keepStdinOpen = false);
   // Waits up to timeoutMs real milliseconds. True when the child ended; exitCode is its status, or
   // 128 + signal when a signal ended it.
   bool Wait(int timeoutMs, int* exitCode);
@@ -39,7 +41,10 @@ class ChildProcess {
  private:
   void ReadLoop(int outFd, int errFd);
 
+  void CloseStdin();
+
   pid_t m_Pid = -1;
+  int m_StdinFd = -1;
   bool m_Reaped = false;
   int m_ExitCode = -1;
   std::thread m_Reader;
