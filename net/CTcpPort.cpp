@@ -51,6 +51,13 @@ int CTcpPort::Open() {
 int CTcpPort::OpenLocked() {
   CloseLocked();
 
+  // Linux takes 0.0.0.0 for this host and would connect to whatever listens here; the original
+  // platform refused it. The address is 0.0.0.0 while no router has been found.
+  if (m_Address.sin_addr.s_addr == htonl(INADDR_ANY)) {
+    SetError(kErrAddrNotAvail);
+    return 0;
+  }
+
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     SetError(MapSocketErrno(errno));

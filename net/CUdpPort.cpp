@@ -65,6 +65,11 @@ int CUdpPort::Close() {
 int CUdpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
   const int fd = m_Socket.load();
   if (fd < 0) return 0;
+  // Linux would deliver a datagram for 0.0.0.0 to this host; the original platform refused it
+  if (m_Address.sin_addr.s_addr == htonl(INADDR_ANY)) {
+    SetError(kErrAddrNotAvail);
+    return 0;
+  }
   PollDeadline deadline(timeout);
   ssize_t sent;
   for (;;) {

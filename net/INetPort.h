@@ -16,6 +16,7 @@ constexpr int kErrAborted = 995;         // the port closed the socket under a p
 constexpr int kErrIoPending = 997;
 constexpr int kErrInvalid = 10022;       // WSAEINVAL
 constexpr int kErrMsgSize = 10040;       // WSAEMSGSIZE: datagram too long for the buffer or the link
+constexpr int kErrAddrNotAvail = 10049;  // WSAEADDRNOTAVAIL: the destination 0.0.0.0
 constexpr int kErrConnAborted = 10053;   // WSAECONNABORTED
 constexpr int kErrConnReset = 10054;     // WSAECONNRESET
 

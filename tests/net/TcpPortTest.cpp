@@ -140,6 +140,20 @@ TEST_F(TcpPortTest, OpenAndCloseStates) {
   EXPECT_EQ(1, m_Port.Close());
 }
 
+// 0.0.0.0 is what the tool holds before a router was found; Linux would read it as this host.
+TEST_F(TcpPortTest, OpenRefusesTheUnspecifiedAddress) {
+  TcpListener any;  // would be reached through 0.0.0.0 if the port let it through
+  for (const char* text : {"0.0.0.0", "0"}) {
+    SCOPED_TRACE(text);
+    CTcpPort port;
+    ASSERT_EQ(1, port.SetConfig(text, any.Port()));
+    EXPECT_EQ(0, port.Open());
+    EXPECT_EQ(kErrAddrNotAvail, port.GetLastError());
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(any.Accept(50).Valid());
+  }
+}
+
 TEST_F(TcpPortTest, OpenOnAConnectedPortReplacesTheConnection) {
   Connect();
   Fd first = std::move(m_Peer);

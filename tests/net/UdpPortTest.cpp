@@ -224,6 +224,15 @@ TEST_F(UdpPortTest, ClosedPortAndDefaults) {
   EXPECT_EQ(0, m_Port.Write(b, sizeof(b), kLong));
 }
 
+TEST_F(UdpPortTest, WriteRefusesTheUnspecifiedAddress) {
+  Fd local = nettest::BoundUdp("0.0.0.0");  // would catch a datagram sent to 0.0.0.0
+  OpenTo("0.0.0.0", nettest::LocalPort(local.Get()));
+  const uint8_t x[] = {'x'};
+  EXPECT_EQ(0, m_Port.Write(x, 1, kLong));
+  EXPECT_EQ(kErrAddrNotAvail, m_Port.GetLastError());
+  EXPECT_FALSE(nettest::Readable(local.Get(), 50));
+}
+
 TEST_F(UdpPortTest, ConfigChangesTheDestinationOfLaterWrites) {
   OpenTo("127.0.0.1", nettest::LocalPort(m_Peer.Get()));
   Fd second = nettest::BoundUdp("127.0.0.1");
