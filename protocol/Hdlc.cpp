@@ -3,6 +3,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "image/Crc16.h"
 
 namespace {
@@ -28,6 +32,16 @@ inline size_t FirstMarked(uint64_t marks) {
 // eight at a time and copying whole runs is what makes encoding fast.
 size_t FirstSpecial(const uint8_t* p, size_t n) {
   size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i flags = _mm_set1_epi8(static_cast<char>(kHdlcFlag));
+  const __m128i escapes = _mm_set1_epi8(static_cast<char>(kHdlcEscape));
+  for (; i + 16 <= n; i += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, flags), _mm_cmpeq_epi8(v, escapes));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+    if (mask != 0) return i + static_cast<size_t>(std::countr_zero(mask));
+  }
+#endif
   for (; i + 8 <= n; i += 8) {
     uint64_t v;
     std::memcpy(&v, p + i, 8);
@@ -44,19 +58,19 @@ size_t FirstSpecial(const uint8_t* p, size_t n) {
 
 void HdlcAppendEscaped(uint8_t* dest, int& pos, const uint8_t* src, size_t length, uint16_t& reg) {
   if (length == 0) return;
+  // one pass of the checksum over the whole source beats many short ones between escapes
+  reg = Crc16Run(reg, src, length);
   uint8_t* out = dest + pos;
   size_t i = 0;
   while (i < length) {
     size_t run = FirstSpecial(src + i, length - i);
     if (run != 0) {
       std::memcpy(out, src + i, run);
-      reg = Crc16Run(reg, src + i, run);
       out += run;
       i += run;
       if (i == length) break;
     }
     uint8_t b = src[i++];
-    Crc16Update(reg, b);
     *out++ = kHdlcEscape;
     *out++ = static_cast<uint8_t>(b ^ 0x20);
   }
@@ -82,7 +96,6 @@ unsigned HdlcDecodeFrame(const uint8_t* frame, size_t length, uint8_t* out) {
   if (frame[end - 1] == kHdlcFlag) --end;
   size_t i = (end > 0 && frame[0] == kHdlcFlag) ? 1 : 0;
   if (i >= end) return 0;
-  uint16_t reg = 0xFFFF;
   size_t n = 0;
   // out may be frame itself: n never overtakes i, so each run moves down or stays in place
   while (i < end) {
@@ -90,18 +103,15 @@ unsigned HdlcDecodeFrame(const uint8_t* frame, size_t length, uint8_t* out) {
     size_t run = esc ? static_cast<size_t>(static_cast<const uint8_t*>(esc) - (frame + i)) : end - i;
     if (run != 0) {
       if (out + n != frame + i) std::memmove(out + n, frame + i, run);
-      reg = Crc16Run(reg, out + n, run);
       n += run;
       i += run;
       if (i == end) break;
     }
     if (i + 1 >= end) return 0;  // a lone escape at the end
-    uint8_t b = static_cast<uint8_t>(frame[i + 1] ^ 0x20);
-    out[n++] = b;
-    Crc16Update(reg, b);
+    out[n++] = static_cast<uint8_t>(frame[i + 1] ^ 0x20);
     i += 2;
   }
-  if (reg != kHdlcGoodFcs || n < 3) return 0;
+  if (n < 3 || Crc16Run(0xFFFF, out, n) != kHdlcGoodFcs) return 0;
   return static_cast<unsigned>(n - 2);
 }
 
