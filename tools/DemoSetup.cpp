@@ -10,9 +10,6 @@
 
 namespace {
 
-// the emulator's unlock code: the wireless images carry it as their hardware id
-constexpr std::array<uint8_t, 8> kUnlockCode = {'Q', 'O', 'R', 'D', 'E', 'M', 'O', '1'};
-
 bool WriteOne(const std::string& folder, const char* name, const std::vector<uint8_t>& bytes,
               std::string* error) {
   if (bytes.empty() || !WriteImageFile(folder + "/" + name, bytes)) {
@@ -31,28 +28,11 @@ DemoSetup::~DemoSetup() { Stop(); }
 
 bool DemoSetup::Start(std::string* error) {
   Stop();
-  if (!BuildImages(error)) {
+  if (!MakeFolder(error) || !WriteSampleImages(m_Folder, m_Config, error)) {
     RemoveFolder();
     return false;
   }
-  qorsim::SimConfig sim;
-  sim.address = "127.0.0.1";
-  sim.udpPort = 0;
-  sim.linkPort = 0;
-  sim.telnetPort = 0;
-  sim.cfeVersion = kDeviceCfeVersion;
-  sim.appVersion = kDeviceAppVersion;
-  sim.firmwareVersion = kDeviceFirmwareVersion;
-  sim.dashboardVersion = kDeviceDashboardVersion;
-  sim.unlockCode = kUnlockCode;
-  sim.faults = m_Config.faults;
-  if (m_Config.tuneEmulator) m_Config.tuneEmulator(sim);
-  sim.address = "127.0.0.1";
-  sim.broadcastAddress.clear();
-  sim.udpPort = 0;
-  sim.linkPort = 0;
-  sim.telnetPort = 0;
-  m_Sim = std::make_unique<qorsim::RouterSim>(sim);
+  m_Sim = std::make_unique<qorsim::RouterSim>(EmulatorConfig(m_Config));
   std::string reason;
   if (!m_Sim->Start(&reason)) {
     if (error) *error = "cannot start the router emulator: " + reason;
@@ -81,7 +61,24 @@ Endpoints DemoSetup::GetEndpoints() const {
   return endpoints;
 }
 
-bool DemoSetup::BuildImages(std::string* error) {
+qorsim::SimConfig DemoSetup::EmulatorConfig(const DemoConfig& config) {
+  qorsim::SimConfig sim;
+  sim.cfeVersion = kDeviceCfeVersion;
+  sim.appVersion = kDeviceAppVersion;
+  sim.firmwareVersion = kDeviceFirmwareVersion;
+  sim.dashboardVersion = kDeviceDashboardVersion;
+  sim.unlockCode = kUnlockCode;
+  sim.faults = config.faults;
+  if (config.tuneEmulator) config.tuneEmulator(sim);
+  sim.address = "127.0.0.1";
+  sim.broadcastAddress.clear();
+  sim.udpPort = 0;
+  sim.linkPort = 0;
+  sim.telnetPort = 0;
+  return sim;
+}
+
+bool DemoSetup::MakeFolder(std::string* error) {
   std::error_code ec;
   std::filesystem::path parent = m_Config.parentFolder.empty()
                                      ? std::filesystem::temp_directory_path(ec)
@@ -95,18 +92,21 @@ bool DemoSetup::BuildImages(std::string* error) {
     return false;
   }
   m_Folder = buffer.data();
+  return true;
+}
 
+bool DemoSetup::WriteSampleImages(const std::string& folder, const DemoConfig& config, std::string* error) {
   RouterImageSpec boot;
   boot.module = MODULE_BOOT;
   boot.version = kBootImageVersion;
-  boot.payload = GeneratePayload(m_Config.routerPayloadBytes, 1);
+  boot.payload = GeneratePayload(config.routerPayloadBytes, 1);
   RouterImageSpec app = boot;
   app.module = MODULE_APP;
   app.version = kAppImageVersion;
-  app.payload = GeneratePayload(m_Config.routerPayloadBytes, 2);
+  app.payload = GeneratePayload(config.routerPayloadBytes, 2);
   RouterImageSpec custom = app;
   custom.module = MODULE_CUSTOMIZATION;
-  custom.payload = GeneratePayload(m_Config.routerPayloadBytes / 2 + 1, 3);
+  custom.payload = GeneratePayload(config.routerPayloadBytes / 2 + 1, 3);
 
   // two firmware units: the second starts at its own load address, not where the first ended
   WirelessImageSpec firmware;
@@ -114,24 +114,24 @@ bool DemoSetup::BuildImages(std::string* error) {
   firmware.fileType = image_layout::kFileTypeFirmware;
   firmware.version = kFirmwareImageVersion;
   firmware.hardwareId = kUnlockCode;
-  size_t firstPart = m_Config.firmwareBytes / 3 * 2 + 123;
-  if (firstPart > m_Config.firmwareBytes) firstPart = m_Config.firmwareBytes;
+  size_t firstPart = config.firmwareBytes / 3 * 2 + 123;
+  if (firstPart > config.firmwareBytes) firstPart = config.firmwareBytes;
   firmware.units.push_back({0x00100000, GeneratePayload(firstPart, 4)});
-  if (m_Config.firmwareBytes > firstPart)
-    firmware.units.push_back({0x00800000, GeneratePayload(m_Config.firmwareBytes - firstPart, 5)});
+  if (config.firmwareBytes > firstPart)
+    firmware.units.push_back({0x00800000, GeneratePayload(config.firmwareBytes - firstPart, 5)});
 
   WirelessImageSpec dashboard;
   dashboard.kind = MODULE_DASHBOARD;
   dashboard.fileType = image_layout::kFileTypeDashboard;
   dashboard.version = kDashboardImageVersion;
   dashboard.hardwareId = kUnlockCode;
-  dashboard.units.push_back({0x02000000, GeneratePayload(m_Config.dashboardBytes, 6)});
+  dashboard.units.push_back({0x02000000, GeneratePayload(config.dashboardBytes, 6)});
 
-  return WriteOne(m_Folder, "boot.bin", BuildRouterImage(boot), error) &&
-         WriteOne(m_Folder, "app.bin", BuildRouterImage(app), error) &&
-         WriteOne(m_Folder, "customization.bin", BuildRouterImage(custom), error) &&
-         WriteOne(m_Folder, "firmware.bin", BuildWirelessImage(firmware), error) &&
-         WriteOne(m_Folder, "dashboard.bin", BuildWirelessImage(dashboard), error);
+  return WriteOne(folder, "boot.bin", BuildRouterImage(boot), error) &&
+         WriteOne(folder, "app.bin", BuildRouterImage(app), error) &&
+         WriteOne(folder, "customization.bin", BuildRouterImage(custom), error) &&
+         WriteOne(folder, "firmware.bin", BuildWirelessImage(firmware), error) &&
+         WriteOne(folder, "dashboard.bin", BuildWirelessImage(dashboard), error);
 }
 
 void DemoSetup::RemoveFolder() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -51,6 +52,15 @@ class DemoSetup : public NonCopyable {
   // The emulator (nullptr before Start), for tests and for a front end that shows its events.
   qorsim::RouterSim* Sim() { return m_Sim.get(); }
 
+  // Writes the sample images into an existing folder (boot.bin, app.bin, customization.bin,
+  // firmware.bin, dashboard.bin). False with a reason when one cannot be built or written.
+  static bool WriteSampleImages(const std::string& folder, const DemoConfig& config, std::string* error);
+  // The emulator's configuration that fits the sample images (versions, unlock code, faults and
+  // tuneEmulator of config), on 127.0.0.1 with free ports.
+  static qorsim::SimConfig EmulatorConfig(const DemoConfig& config);
+
+  // The unlock code of the sample wireless images (their hardware id) and of the demo's module.
+  static constexpr std::array<uint8_t, 8> kUnlockCode = {'Q', 'O', 'R', 'D', 'E', 'M', 'O', '1'};
   // The versions written into the images and the ones the emulator reports.
   static constexpr const char* kBootImageVersion = "1.2.3.1";
   static constexpr const char* kAppImageVersion = "1.2.7.1";
@@ -62,7 +72,7 @@ class DemoSetup : public NonCopyable {
   static constexpr const char* kDeviceDashboardVersion = "4.2.0.1";
 
  private:
-  bool BuildImages(std::string* error);
+  bool MakeFolder(std::string* error);
   void RemoveFolder();
 
   DemoConfig m_Config;

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-CliRun::CliRun(DemoConfig config) {
+CliRun::CliRun(DemoConfig config, int speed) : m_Speed(speed), m_Clock(speed), m_UseClock(m_Clock) {
   m_Temp = MakeTempDir();
   m_LogPath = m_Temp + "/QorUpgradeLog.txt";
   config.parentFolder = m_Temp;
@@ -25,8 +25,8 @@ std::vector<std::string> CliRun::TargetArgs(bool withImages) const {
     args.push_back(a);
   }
   args.insert(args.end(), {"--udp-port", std::to_string(e.udpPort), "--link-port", std::to_string(e.linkPort),
-                           "--telnet-port", std::to_string(e.telnetPort), "--log", m_LogPath, "--speed",
-                           std::to_string(static_cast<int>(kSpeed))});
+                           "--telnet-port", std::to_string(e.telnetPort), "--log", m_LogPath});
+  if (m_Speed != 1) args.insert(args.end(), {"--speed", std::to_string(m_Speed)});
   if (withImages) args.insert(args.end(), {"--images", m_Stage->ImageFolder()});
   return args;
 }

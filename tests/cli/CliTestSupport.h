@@ -13,9 +13,10 @@
 // clock of the same scale, pointed at it with every endpoint option.
 class CliRun {
  public:
-  static constexpr double kSpeed = 20;
+  static constexpr int kFastSpeed = 20;
 
-  explicit CliRun(DemoConfig config = DemoConfig{});
+  // speed 1 runs both at real time.
+  explicit CliRun(DemoConfig config = DemoConfig{}, int speed = kFastSpeed);
   ~CliRun();
 
   bool Ready() const { return m_Ready; }
@@ -38,8 +39,9 @@ class CliRun {
   std::string Diagnostics();
 
  private:
-  ScaledClock m_Clock{kSpeed};
-  ScopedClock m_UseClock{m_Clock};
+  int m_Speed;
+  ScaledClock m_Clock;
+  ScopedClock m_UseClock;
   std::string m_Temp;
   std::string m_LogPath;
   std::unique_ptr<DemoSetup> m_Stage;
