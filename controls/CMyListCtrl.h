@@ -1,14 +1,13 @@
 #pragma once
 
-#include <QMetaObject>
 #include <QTableWidget>
-#include <QThread>
 #include <cstdint>
 #include <type_traits>
 #include <vector>
 
 #include "controls/CBandedRowDelegate.h"
 #include "controls/CMyHeaderCtrl.h"
+#include "controls/UiThreadCall.h"
 #include "upgrade/WindowInterfaces.h"
 
 // The coloured module list: a report view with grid lines and full-row selection on the dialog's
@@ -71,15 +70,7 @@ class CMyListCtrl : public QTableWidget, public IModuleList {
   // Runs f on the UI thread; the calling thread waits for its result.
   template <class F>
   auto OnUiThread(F&& f) -> std::invoke_result_t<F&> {
-    using R = std::invoke_result_t<F&>;
-    if (QThread::currentThread() == thread()) return f();
-    if constexpr (std::is_void_v<R>) {
-      QMetaObject::invokeMethod(this, [&f]() { f(); }, Qt::BlockingQueuedConnection);
-    } else {
-      R result{};
-      QMetaObject::invokeMethod(this, [&f, &result]() { result = f(); }, Qt::BlockingQueuedConnection);
-      return result;
-    }
+    return CallOnThreadOf(this, std::forward<F>(f));
   }
 
   QTableWidgetItem* CellAt(int item, int column);

@@ -1,0 +1,390 @@
+#include "app/CQorOneClickDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
+#include <QShortcut>
+#include <QStyle>
+#include <algorithm>
+
+#include "app/HelpFile.h"
+#include "app/WindowPlacement.h"
+#include "controls/CMyListCtrl.h"
+#include "controls/CXPStyleButtonST.h"
+#include "controls/UiThreadCall.h"
+#include "image/Catalogue.h"
+#include "image/ModuleTable.h"
+#include "platform/Clock.h"
+#include "platform/Resources.h"
+#include "platform/StringTable.h"
+#include "platform/UserDirs.h"
+#include "upgrade/UpgradeRun.h"
+
+#ifndef QOR_PRODUCT_VERSION
+#define QOR_PRODUCT_VERSION ""
+#endif
+
+namespace {
+QString Text(int id) { return QString::fromStdString(LoadStringById(id)); }
+
+// a sizing frame's width and height, in pixels, as the window manager typically draws it
+constexpr int kSizingFrame = 4;
+
+// list columns: heading id, alignment
+struct ColumnSpec {
+  int headingId;
+  Qt::Alignment alignment;
+};
+constexpr ColumnSpec kColumns[] = {
+    {IDS_COL_TYPE, Qt::AlignHCenter},    {IDS_COL_CURRENT, Qt::AlignHCenter}, {IDS_COL_UPGRADE, Qt::AlignHCenter},
+    {IDS_COL_PERCENT, Qt::AlignHCenter}, {IDS_COL_STATUS, Qt::AlignLeft},
+};
+}  // namespace
+
+std::string DefaultLoopTestMarker() {
+  std::string dir;
+  if (!GetStateDirectory(dir)) return std::string();
+  return dir + "/LoopTest.ini";
+}
+
+int CQorOneClickDlg::MinTrackWidth() {
+  static const int width = 2 * kSizingFrame + 430;
+  return width;
+}
+
+int CQorOneClickDlg::MinTrackHeight() {
+  static const int height = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * kSizingFrame + 62;
+  return height;
+}
+
+QString CQorOneClickDlg::BuildTitle() {
+  QString title;
+  size_t size = 0;
+  if (const unsigned char* bytes = LoadRawResource(150, "STRING", &size)) {
+    title = QString::fromUtf8(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(size));
+    // the text ends at its first NUL, as a zero-terminated resource string does; a trailing line end
+    // of the text file is not part of it
+    const qsizetype nul = title.indexOf(QChar(u'\0'));
+    if (nul >= 0) title.truncate(nul);
+    while (title.endsWith(u'\n') || title.endsWith(u'\r')) title.chop(1);
+  }
+  const QString version = QStringLiteral(QOR_PRODUCT_VERSION);
+  if (!version.isEmpty()) title += QStringLiteral(" - ") + version;
+  title += QStringLiteral(" - Press F1 for Help");
+  return title;
+}
+
+CQorOneClickDlg::CQorOneClickDlg(DialogOptions options, QWidget* parent)
+    : QDialog(parent), m_Options(std::move(options)) {
+  if (!m_Options.runMessageBox) m_Options.runMessageBox = [](QMessageBox& box) { return box.exec(); };
+  if (!m_Options.openUrl) m_Options.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+
+  m_Engine = m_Options.logPath.empty() ? std::make_unique<CUpgradeEngine>()
+                                       : std::make_unique<CUpgradeEngine>(m_Options.logPath);
+  m_Engine->SetEndpoints(m_Options.endpoints);
+  m_Telnet.SetPort(m_Options.endpoints.telnetPort);
+
+  m_CheckButton = new CXPStyleButtonST(this);
+  m_UpgradeButton = new CXPStyleButtonST(this);
+  m_ModuleList = new CMyListCtrl(this);
+  m_Engine->SetListControl(m_ModuleList);
+
+  m_LoopTimer.setSingleShot(true);
+  connect(&m_LoopTimer, &QTimer::timeout, this, [this]() {
+    OnUpgradeNotify(m_LoopTimerArgument == 0 ? NOTIFY_START_CHECK : NOTIFY_START_UPGRADE);
+  });
+
+  m_CheckContext = std::make_unique<CheckContext>(
+      CheckContext{*m_ModuleList, *this, m_Telnet, *m_Engine, false, std::string(), nullptr});
+  m_CheckContext->stopRequested = &m_StopRequested;
+  m_SinkScope = std::make_unique<ScopedWarningSink>(*this);
+
+  InitDialog();
+}
+
+CQorOneClickDlg::~CQorOneClickDlg() {
+  m_LoopTimer.stop();
+  m_Closing = true;
+  m_StopRequested = true;
+  WaitForWorker();
+  if (m_Worker.joinable()) m_Worker.join();
+  m_SinkScope.reset();
+}
+
+void CQorOneClickDlg::InitDialog() {
+  setWindowIcon(QIcon(QStringLiteral(":/icons/128.png")));
+  setSizeGripEnabled(false);
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                 Qt::WindowCloseButtonHint);
+  // a fixed-pitch face, as the dialog's template font
+  setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  setMinimumSize(MinTrackWidth(), MinTrackHeight());
+
+  // the template's size, 400 x 151 dialog units of its font
+  const QFontMetrics metrics(font());
+  const int baseX = std::max(1, metrics.averageCharWidth());
+  const int baseY = std::max(1, metrics.height());
+  resize(std::max(MinTrackWidth(), 400 * baseX / 4), std::max(MinTrackHeight(), 151 * baseY / 8));
+
+  PersistWindowPlacement(false);
+  setWindowTitle(BuildTitle());
+
+  m_CheckButton->setText(Text(IDS_CHECK_CAPTION));
+  m_CheckButton->SetButtonIcons(133, 0);
+  m_CheckButton->SetStateColor(CButtonST::HoverText, kColourRed, true);
+  m_CheckButton->setAutoDefault(true);
+  m_CheckButton->setDefault(true);
+  m_UpgradeButton->setText(Text(IDS_UPGRADE_CAPTION));
+  m_UpgradeButton->SetButtonIcons(134, 0);
+  m_UpgradeButton->SetStateColor(CButtonST::HoverText, kColourRed, true);
+  m_UpgradeButton->setAutoDefault(true);
+  m_UpgradeButton->setEnabled(false);
+  connect(m_CheckButton, &QPushButton::clicked, this, &CQorOneClickDlg::OnCheck);
+  connect(m_UpgradeButton, &QPushButton::clicked, this, &CQorOneClickDlg::OnUpgrade);
+  setTabOrder(m_CheckButton, m_UpgradeButton);
+  setTabOrder(m_UpgradeButton, m_ModuleList);
+
+  m_ClientWidth = std::max(width(), MinTrackWidth());
+  m_ClientHeight = std::max(height(), MinTrackHeight());
+  InsertColumns();
+  LayoutControls();
+
+  LoadModuleDisplayNames();
+
+  auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  help->setContext(Qt::WindowShortcut);
+  connect(help, &QShortcut::activated, this, &CQorOneClickDlg::ShowHelp);
+
+  m_HasEmbeddedImages = m_Options.loadEmbeddedImages && LoadEmbeddedImages();
+  m_CheckContext->hasEmbeddedImages = m_HasEmbeddedImages;
+  m_CheckContext->imageFolder = m_Options.imageFolder.empty() ? GetExecutableFolder() : m_Options.imageFolder;
+
+  const std::string marker = m_Options.loopTestMarker.empty() ? DefaultLoopTestMarker() : m_Options.loopTestMarker;
+  m_LoopTest = !marker.empty() && QFileInfo::exists(QString::fromStdString(marker));
+
+  // a change of screens may change the fonts' metrics
+  connect(qApp, &QGuiApplication::primaryScreenChanged, this, [this]() { LayoutControls(); });
+}
+
+void CQorOneClickDlg::InsertColumns() {
+  m_ModuleList->SetRedraw(false);
+  for (int i = 0; i < 5; ++i) m_ModuleList->InsertColumn(i, LoadStringById(kColumns[i].headingId), kColumns[i].alignment);
+  m_ModuleList->SetRedraw(true);
+}
+
+void CQorOneClickDlg::LayoutControls() {
+  CallOnThreadOf(this, [this]() {
+    if (m_ModuleList == nullptr) return;
+    // the buttons 200 pixels wide with equal gaps left of, between and right of them
+    const int gap = (m_ClientWidth - 2 * kButtonWidth) / 3;
+    m_CheckButton->setGeometry(gap, kButtonTop, kButtonWidth, kButtonHeight);
+    m_UpgradeButton->setGeometry(2 * gap + kButtonWidth, kButtonTop, kButtonWidth, kButtonHeight);
+    m_ModuleList->setGeometry(kListLeft, kListTop, m_ClientWidth - 2 * kListLeft, m_ClientHeight - 68);
+    FitModuleColumns(*m_ModuleList);
+    update();
+  });
+}
+
+void CQorOneClickDlg::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  m_ClientWidth = std::max(width(), MinTrackWidth());
+  m_ClientHeight = std::max(height(), MinTrackHeight());
+  LayoutControls();
+}
+
+// ---- workers ----------------------------------------------------------------------------------
+
+void CQorOneClickDlg::StartWorker(bool upgrade) {
+  if (m_Closing) return;
+  // a worker that already enabled the buttons may still be finishing its last calls
+  WaitForWorker();
+  if (m_Worker.joinable()) m_Worker.join();
+  m_CheckButton->setEnabled(false);
+  m_UpgradeButton->setEnabled(false);
+  m_StopRequested = false;
+  m_WorkerIsUpgrade = upgrade;
+  m_WorkerRunning = true;
+  if (upgrade) {
+    m_Worker = std::thread([this]() {
+      RunUpgrade(*m_Engine, *this);
+      m_WorkerRunning = false;
+    });
+  } else {
+    m_Worker = std::thread([this]() {
+      CheckThreadProc(*m_CheckContext);
+      m_WorkerRunning = false;
+    });
+  }
+}
+
+void CQorOneClickDlg::OnCheck() { StartWorker(false); }
+
+void CQorOneClickDlg::OnUpgrade() { StartWorker(true); }
+
+bool CQorOneClickDlg::WaitForWorker(int realTimeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (m_WorkerRunning.load()) {
+    if (realTimeoutMs >= 0 && timer.elapsed() > realTimeoutMs) return false;
+    // serve the worker's calls: it may be waiting for one of them
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+    if (m_WorkerRunning.load()) QThread::msleep(2);
+  }
+  if (m_Worker.joinable()) m_Worker.join();
+  return true;
+}
+
+void CQorOneClickDlg::OnUpgradeNotify(int code) {
+  if (m_Closing) return;
+  switch (code) {
+    case NOTIFY_UPGRADE_DONE:
+      m_CheckButton->setEnabled(true);
+      m_CheckButton->setFocus();
+      if (m_LoopTest) StartLoopTimer(0);
+      break;
+    case NOTIFY_DISABLE_BUTTONS:
+      m_CheckButton->setEnabled(false);
+      m_UpgradeButton->setEnabled(false);
+      break;
+    case NOTIFY_START_CHECK:
+      // a request that finds a worker running (or its button disabled) is ignored: two workers never
+      // run at once, and an Upgrade needs the Check before it
+      if (!m_WorkerRunning && m_CheckButton->isEnabled()) OnCheck();
+      break;
+    case NOTIFY_START_UPGRADE:
+      if (!m_WorkerRunning && m_UpgradeButton->isEnabled()) OnUpgrade();
+      break;
+    case NOTIFY_FOCUS_CHECK:
+      m_CheckButton->setFocus();
+      break;
+    case NOTIFY_FOCUS_UPGRADE:
+      m_UpgradeButton->setFocus();
+      break;
+    default:
+      update();
+      break;
+  }
+}
+
+// ---- IDialogHost --------------------------------------------------------------------------------
+
+void CQorOneClickDlg::EnableCheckButton(bool enable) {
+  CallOnThreadOf(this, [this, enable]() { m_CheckButton->setEnabled(enable); });
+}
+
+void CQorOneClickDlg::EnableUpgradeButton(bool enable) {
+  CallOnThreadOf(this, [this, enable]() { m_UpgradeButton->setEnabled(enable); });
+}
+
+void CQorOneClickDlg::PostNotify(int code) {
+  QMetaObject::invokeMethod(this, [this, code]() { OnUpgradeNotify(code); }, Qt::QueuedConnection);
+}
+
+void CQorOneClickDlg::BringToForeground() {
+  CallOnThreadOf(this, [this]() {
+    if (m_Closing || !isVisible()) return;
+    raise();
+    activateWindow();
+  });
+}
+
+void CQorOneClickDlg::UpdateWindow() {
+  CallOnThreadOf(this, [this]() { repaint(); });
+}
+
+void CQorOneClickDlg::StartLoopTimer(int argument) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, argument]() {
+        if (m_Closing) return;
+        // one pending request at a time: a new one replaces the one that waits
+        m_LoopTimerArgument = argument;
+        m_LoopTimer.start(Clock().RealWaitMs(argument == 0 ? kLoopCheckDelayMs : kLoopUpgradeDelayMs));
+      },
+      Qt::QueuedConnection);
+}
+
+// ---- boxes --------------------------------------------------------------------------------------
+
+int CQorOneClickDlg::RunBox(QMessageBox& box) { return m_Options.runMessageBox(box); }
+
+int CQorOneClickDlg::ShowWarning(const std::string& text) {
+  return CallOnThreadOf(this, [this, &text]() -> int {
+    // while the window closes nobody is there to answer: the worker goes on at once
+    if (m_Closing) return 1;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), QString::fromStdString(text), QMessageBox::Ok,
+                    this);
+    RunBox(box);
+    return 1;
+  });
+}
+
+bool CQorOneClickDlg::ConfirmClose() {
+  // the marker covers the run proper; the worker's end-of-run steps also belong to the upgrade
+  if (m_Engine->IsUpgrading() || (m_WorkerRunning && m_WorkerIsUpgrade)) {
+    ShowMessage(IDS_UPGRADE_IN_PROCESS);
+    return false;
+  }
+  QMessageBox box(QMessageBox::Information, QStringLiteral("Warning"), Text(IDS_ARE_YOU_SURE),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return RunBox(box) == QMessageBox::Yes;
+}
+
+void CQorOneClickDlg::StopWorkerForClose() {
+  m_Closing = true;
+  m_LoopTimer.stop();
+  m_StopRequested = true;
+  WaitForWorker();
+}
+
+void CQorOneClickDlg::OnCancel() {
+  if (m_Closing || !ConfirmClose()) return;
+  PersistWindowPlacement(true);
+  hide();
+  StopWorkerForClose();
+  QDialog::reject();
+}
+
+void CQorOneClickDlg::reject() { OnCancel(); }
+
+void CQorOneClickDlg::closeEvent(QCloseEvent* event) {
+  // the close box asks like Esc does; the dialog hides itself when the close is confirmed
+  event->ignore();
+  OnCancel();
+}
+
+// ---- help and placement -------------------------------------------------------------------------
+
+void CQorOneClickDlg::ShowHelp() {
+  std::string directory = m_Options.helpDirectory;
+  if (directory.empty() && !GetPrivateTempDirectory(directory)) {
+    ShowMessage(IDS_HELP_MISSING);
+    return;
+  }
+  size_t size = 0;
+  const unsigned char* bytes = LoadRawResource(152, "HELP", &size);
+  std::string path;
+  if (EnsureHelpFile(directory, bytes, size, path) == HelpFileResult::Failed) {
+    ShowMessage(IDS_HELP_MISSING);
+    return;
+  }
+  // what the desktop does with it is its own business
+  m_Options.openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+bool CQorOneClickDlg::PersistWindowPlacement(bool save) {
+  QSettings settings(QStringLiteral("Tavrix"), QCoreApplication::applicationName());
+  if (settings.status() != QSettings::NoError) return false;
+  return save ? SaveWindowPlacement(settings, *this) : RestoreWindowPlacement(settings, *this);
+}

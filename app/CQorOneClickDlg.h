@@ -1,0 +1,151 @@
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <QUrl>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/Warnings.h"
+#include "protocol/CTelnetClient.h"
+#include "upgrade/CUpgradeEngine.h"
+#include "upgrade/CheckProcedure.h"
+#include "upgrade/Endpoints.h"
+#include "upgrade/WindowInterfaces.h"
+
+class CMyListCtrl;
+class CXPStyleButtonST;
+class QMessageBox;
+
+// What the dialog is pointed at. The defaults are the real tool's: the router's endpoints, images
+// next to the executable (or embedded), the log in the state directory, the help in the private
+// temporary directory, real message boxes and the desktop's URL handler.
+struct DialogOptions {
+  Endpoints endpoints;
+  // Folder scanned for ".bin" images; "" = the executable's folder.
+  std::string imageFolder;
+  // Whether the images compiled into the program are loaded (then no folder is scanned).
+  bool loadEmbeddedImages = true;
+  // Upgrade log; "" = QorUpgradeLog.txt in the state directory.
+  std::string logPath;
+  // Loop-test marker; "" = DefaultLoopTestMarker().
+  std::string loopTestMarker;
+  // Where the help file is written; "" = the private temporary directory.
+  std::string helpDirectory;
+  // Shows a prepared box and returns the button pressed (QMessageBox::StandardButton); default exec().
+  std::function<int(QMessageBox&)> runMessageBox;
+  // Opens the help file; default QDesktopServices::openUrl.
+  std::function<bool(const QUrl&)> openUrl;
+};
+
+// The marker whose presence at start switches on loop-test mode: LoopTest.ini in the state directory
+// (~/.local/state/qor-oneclick/LoopTest.ini by default). Its content is never read.
+std::string DefaultLoopTestMarker();
+
+// The tool's only window: Check and Upgrade above the module list.
+//
+// Owns the two buttons, the list, the Telnet client and the upgrade engine for its whole life, and at
+// most one worker thread (the Check or the Upgrade) at a time. Workers reach the window only through
+// IDialogHost, IModuleList (the list) and IWarningSink (the dialog is the warning sink while it
+// exists); every such call is carried out on the UI thread, and a worker that asks for one waits for
+// it, except PostNotify and StartLoopTimer, which return at once.
+//
+// Closing: refused with message 140 while an Upgrade runs; otherwise "Are you sure?". A confirmed
+// close while a Check runs asks the Check to stop and waits for it (serving its calls meanwhile, with
+// warning boxes answered OK at once) before anything is destroyed. The destructor does the same.
+class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink {
+  Q_OBJECT
+
+ public:
+  // Loop-test pauses, in clock milliseconds.
+  static constexpr uint32_t kLoopUpgradeDelayMs = 2000;
+  static constexpr uint32_t kLoopCheckDelayMs = 35000;
+  // Button geometry and the list's place, in client pixels.
+  static constexpr int kButtonWidth = 200;
+  static constexpr int kButtonHeight = 50;
+  static constexpr int kButtonTop = 6;
+  static constexpr int kListLeft = 10;
+  static constexpr int kListTop = 62;
+
+  explicit CQorOneClickDlg(DialogOptions options = {}, QWidget* parent = nullptr);
+  ~CQorOneClickDlg() override;
+
+  // The smallest window: 2 sizing frames + 430 wide, caption + 2 sizing frames + 62 high. Here they
+  // bound the client area (the platform's frame is outside it).
+  static int MinTrackWidth();
+  static int MinTrackHeight();
+  // The window title: the "STRING" resource 150, " - " and the product version, " - Press F1 for Help".
+  static QString BuildTitle();
+
+  void OnCheck();
+  void OnUpgrade();
+  void OnUpgradeNotify(int code);
+  void InsertColumns();
+  bool ConfirmClose();
+  void OnCancel();
+  void ShowHelp();
+  bool PersistWindowPlacement(bool save);
+
+  // IDialogHost (any thread).
+  void EnableCheckButton(bool enable) override;
+  void EnableUpgradeButton(bool enable) override;
+  void PostNotify(int code) override;
+  void BringToForeground() override;
+  void UpdateWindow() override;
+  void LayoutControls() override;
+  bool IsLoopTest() override { return m_LoopTest; }
+  void StartLoopTimer(int argument) override;
+
+  // IWarningSink (any thread): a "Warning" box owned by the dialog; the caller waits until it closes.
+  int ShowWarning(const std::string& text) override;
+
+  // State, for the application and tests.
+  CXPStyleButtonST* CheckButton() const { return m_CheckButton; }
+  CXPStyleButtonST* UpgradeButton() const { return m_UpgradeButton; }
+  CMyListCtrl* ModuleList() const { return m_ModuleList; }
+  CUpgradeEngine& Engine() { return *m_Engine; }
+  int ClientWidth() const { return m_ClientWidth; }
+  int ClientHeight() const { return m_ClientHeight; }
+  bool HasEmbeddedImages() const { return m_HasEmbeddedImages; }
+  bool IsWorkerRunning() const { return m_WorkerRunning.load(); }
+  bool IsClosing() const { return m_Closing; }
+  bool IsLoopTimerPending() const { return m_LoopTimer.isActive(); }
+  int LoopTimerArgument() const { return m_LoopTimerArgument; }
+  // Waits for a running worker, serving its calls meanwhile. True when none runs any more.
+  bool WaitForWorker(int realTimeoutMs = -1);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+
+ private:
+  void InitDialog();
+  void StartWorker(bool upgrade);
+  void StopWorkerForClose();
+  int RunBox(QMessageBox& box);
+
+  DialogOptions m_Options;
+  CXPStyleButtonST* m_CheckButton = nullptr;
+  CXPStyleButtonST* m_UpgradeButton = nullptr;
+  CMyListCtrl* m_ModuleList = nullptr;
+  CTelnetClient m_Telnet;
+  int m_ClientWidth = 0;
+  int m_ClientHeight = 0;
+  std::unique_ptr<CUpgradeEngine> m_Engine;
+  bool m_HasEmbeddedImages = false;
+  bool m_LoopTest = false;
+
+  std::unique_ptr<CheckContext> m_CheckContext;
+  std::atomic<bool> m_StopRequested{false};
+  std::atomic<bool> m_WorkerRunning{false};
+  bool m_WorkerIsUpgrade = false;
+  std::thread m_Worker;
+  bool m_Closing = false;
+  QTimer m_LoopTimer;
+  int m_LoopTimerArgument = -1;
+  std::unique_ptr<ScopedWarningSink> m_SinkScope;
+};
