@@ -1,0 +1,272 @@
+// The Check against the emulator: discovery, versions over Telnet and DIAG, the rows, the hidden
+// family, and what the worker tells the window.
+
+#include <gtest/gtest.h>
+
+#include "ProcedureFixture.h"
+
+namespace upgrade_test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class CheckRun : public ProcedureTest {};
+
+TEST_F(CheckRun, FirstFamilyAndWirelessFillFiveBlueRows) {
+  AddFirstFamilyAndWireless();
+  StartSim();
+  CheckThread();
+
+  EXPECT_EQ(NameColumn(), (Strings{Name(0), Name(1), Name(2), Name(7), Name(8)}));
+  EXPECT_EQ(StatusColumn(), Strings(5, "Waiting for the upgrade"));
+  const std::vector<FakeRow> rows = m_List.Rows();
+  ASSERT_EQ(rows.size(), 5u);
+  const char* current[] = {"1.0.2.3", "2.1.10.6", "2.1.10.6", "11.1.20.6", "4.2.0.1"};
+  const char* upgrade[] = {kBootImage, kAppImage, kCustomImage, kFirmwareImage, kDashboardImage};
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(rows[i].text[COL_CURRENT], current[i]);
+    EXPECT_EQ(rows[i].text[COL_UPGRADE], upgrade[i]);
+    EXPECT_EQ(rows[i].text[COL_PERCENT], "");
+    EXPECT_EQ(rows[i].colour, kColourBlue);
+  }
+  EXPECT_EQ(m_Host.Events(), (Strings{"Update", "Layout", "Check+", "Upgrade+", "Notify5", "Foreground"}));
+
+  // the router found is kept for the upgrade
+  const qorsim::SimConfig config = m_Sim->Config();
+  EXPECT_EQ(m_Engine->m_RouterIp.ToString(), "127.0.0.1");
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(m_Engine->m_RouterMac.b[i], config.mac[i]);
+  }
+  EXPECT_EQ(m_Engine->m_InDownloader, 0);
+  EXPECT_EQ(m_Engine->m_Offline, 0);
+  EXPECT_TRUE(Logged("Firmware Version: 11.1.20.6"));
+  EXPECT_TRUE(Logged("Dashboard Version: 4.2.0.1"));
+  // neither connection stays open
+  EXPECT_FALSE(m_Engine->GetRouterLink().IsOpen());
+  EXPECT_EQ(Sim().CountEvents("telnet.connect"), 1u);
+  EXPECT_TRUE(m_Warnings.Texts().empty());
+}
+
+TEST_F(CheckRun, SecondFamilyOverTheCommandInterfaceShowsSixRows) {
+  AddRouterImage(MODULE_COMMON_HTML, kCommonHtmlImage);
+  AddRouterImage(MODULE_APP2, kApp2Image);
+  AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x1000, 100}});
+  qorsim::SimConfig config;
+  config.console = qorsim::SimConfig::Console::Cli;
+  StartSim(config);
+
+  EXPECT_TRUE(Check());
+  EXPECT_EQ(NameColumn(), (Strings{Name(3), Name(4), Name(5), Name(6), Name(7), Name(8)}));
+  EXPECT_EQ(StatusColumn(), (Strings{"Waiting for the upgrade", "Not found", "Waiting for the upgrade",
+                                     "Not found", "Waiting for the upgrade", "Not found"}));
+  const std::vector<FakeRow> rows = m_List.Rows();
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(rows[0].text[COL_CURRENT], "3.0.4.1");  // the resource version
+  EXPECT_EQ(rows[2].text[COL_CURRENT], "2.1.10.6");  // the software version
+  EXPECT_EQ(rows[1].colour, FakeModuleList::kGray);
+  EXPECT_EQ(rows[1].text[COL_CURRENT], "");
+  EXPECT_EQ(rows[5].colour, FakeModuleList::kGray);
+  // the resource version stands for the other resource rows too, shown or not
+  EXPECT_EQ(g_ModuleRows[MODULE_SPECIAL_HTML].m_CurrentVersion, "3.0.4.1");
+  EXPECT_EQ(g_ModuleRows[MODULE_CONFIG_FILE].m_CurrentVersion, "3.0.4.1");
+}
+
+TEST_F(CheckRun, WirelessImagesOnlyMakeNoTelnetConnection) {
+  AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x1000, 100}});
+  AddWirelessImage(MODULE_DASHBOARD, kDashboardImage, {{0x2000, 100}});
+  StartSim();
+
+  EXPECT_TRUE(Check());
+  EXPECT_EQ(NameColumn(), (Strings{Name(3), Name(4), Name(5), Name(6), Name(7), Name(8)}));
+  EXPECT_EQ(StatusColumn(), (Strings{"Not found", "Not found", "Not found", "Not found",
+                                     "Waiting for the upgrade", "Waiting for the upgrade"}));
+  EXPECT_EQ(Sim().CountEvents("telnet.connect"), 0u);
+}
+
+TEST_F(CheckRun, BothFamiliesShowOnlyTheFirstAndReadOnlyItsVersions) {
+  AddRouterImage(MODULE_APP, kAppImage);
+  AddRouterImage(MODULE_COMMON_HTML, kCommonHtmlImage);
+  AddRouterImage(MODULE_APP2, "9.9.9.9");  // would conflict, were it read
+  AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x1000, 100}});
+  StartSim();
+
+  EXPECT_TRUE(Check());
+  EXPECT_EQ(NameColumn(), (Strings{Name(0), Name(1), Name(2), Name(7), Name(8)}));
+  EXPECT_EQ(g_ModuleRows[MODULE_COMMON_HTML].m_CurrentVersion, "");
+  EXPECT_EQ(g_ModuleRows[MODULE_APP2].m_CurrentVersion, "");
+  EXPECT_EQ(g_ModuleRows[MODULE_APP2].m_Upgrade, 1);
+  // but the upgrade leaves the hidden family alone
+  EXPECT_FALSE(m_Engine->IsModuleChosen(MODULE_APP2));
+  EXPECT_TRUE(m_Engine->IsModuleChosen(MODULE_APP));
+  const std::vector<qorsim::SimEvent> logins = Sim().EventsOfKind("telnet.connect");
+  EXPECT_EQ(logins.size(), 1u);
+}
+
+TEST_F(CheckRun, AConflictingVersionTurnsItsRowRedAndKeepsUpgradeDisabled) {
+  AddRouterImage(MODULE_BOOT, "1.0.7.0");  // the router has 1.0.2.3
+  AddRouterImage(MODULE_APP, kAppImage);
+  AddWirelessImage(MODULE_DASHBOARD, "0.0.0.1", {{0x1000, 100}});  // never compared
+  StartSim();
+  m_Host.loopTest = true;
+  CheckThread();
+
+  EXPECT_EQ(StatusColumn(), (Strings{"Version does not match", "Waiting for the upgrade", "Not found",
+                                     "Not found", "Waiting for the upgrade"}));
+  EXPECT_EQ(m_List.Row(0).colour, kColourRed);
+  EXPECT_EQ(m_List.Row(1).colour, kColourBlue);
+  EXPECT_EQ(m_List.Row(4).colour, kColourBlue);
+  // a failed Check ends the loop: no timer
+  EXPECT_EQ(m_Host.Events(), (Strings{"Update", "Layout", "Check+", "Upgrade-", "Notify4", "Foreground"}));
+}
+
+TEST_F(CheckRun, ASuccessfulCheckInLoopTestModeStartsTheUpgradeTimer) {
+  AddRouterImage(MODULE_APP, kAppImage);
+  StartSim();
+  m_Host.loopTest = true;
+  CheckThread();
+  EXPECT_EQ(m_Host.Events(),
+            (Strings{"Update", "Layout", "Check+", "Upgrade+", "Notify5", "LoopTimer1", "Foreground"}));
+}
+
+TEST_F(CheckRun, NoRouterWarnsThenLogsAndLeavesTheListEmpty) {
+  AddRouterImage(MODULE_APP, kAppImage);
+  qorsim::SimConfig config;
+  config.faults.noDiscovery = true;
+  StartSim(config);
+  m_List.InsertItem(0, "left over from an earlier Check");
+  CheckThread();
+
+  EXPECT_EQ(m_List.GetItemCount(), 0);
+  EXPECT_EQ(m_Warnings.Texts(), Strings{"No router is detected"});
+  EXPECT_TRUE(Logged("没有检测到路由器"));
+  EXPECT_EQ(Sim().CountEvents("udp.ignored"), 3u);  // three tries on the one address
+  EXPECT_EQ(m_Host.Events(), (Strings{"Update", "Check+", "Upgrade-", "Notify4", "Foreground"}));
+}
+
+TEST_F(CheckRun, DiscoveryMovesOnToTheNextAddressAfterThreeTries) {
+  AddRouterImage(MODULE_APP, kAppImage);
+  StartSim();
+  Endpoints endpoints = m_Sim->GetEndpoints();
+  // nothing answers on the first address
+  endpoints.discoveryAddresses = {"127.0.0.2", Sim().Address()};
+  m_Engine->SetEndpoints(endpoints);
+
+  EXPECT_TRUE(Check());
+  EXPECT_EQ(Sim().CountEvents("udp.discover"), 1u);
+  EXPECT_EQ(m_Engine->m_RouterIp.ToString(), "127.0.0.1");
+}
+
+TEST_F(CheckRun, NoImagesStopTheCheckBeforeDiscovery) {
+  StartSim();
+  EXPECT_FALSE(Check());
+  EXPECT_EQ(m_Warnings.Texts(), Strings{"No valid .bin file is found in the current directory"});
+  EXPECT_EQ(Sim().CountEvents("udp.discover"), 0u);
+  EXPECT_EQ(m_List.GetItemCount(), 0);
+}
+
+TEST_F(CheckRun, EmbeddedImagesAreUsedWithoutScanningTheFolder) {
+  AddRouterImage(MODULE_APP, kAppImage);
+  CDownloadLog scanLog(m_State.File("scan.txt"));
+  ASSERT_TRUE(ScanImageFiles(m_Images.Path(), scanLog));  // stands for the images carried inside
+  TempDir other;
+  ASSERT_FALSE(WriteRouterImage(other.Path(), MODULE_BOOT, kBootImage, 100, 1).empty());
+  StartSim();
+
+  CheckContext context = Context();
+  context.hasEmbeddedImages = true;
+  context.imageFolder = other.Path();
+  EXPECT_TRUE(RunCheck(context));
+  EXPECT_EQ(StatusColumn(), (Strings{"Not found", "Waiting for the upgrade", "Not found", "Not found", "Not found"}));
+}
+
+TEST_F(CheckRun, AFailedLoginFallsBackToTheDiscoveryTextOnlyWhenItIsAVersion) {
+  struct Case {
+    const char* discoveryText;
+    const char* expected;
+  };
+  const Case cases[] = {{"1.0.0.0", "1.0.0.0"}, {"QVX router", ""}};
+  AddRouterImage(MODULE_APP, "1.0.5.0");  // accepts 1.0.0.0
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.discoveryText);
+    qorsim::SimConfig config;
+    config.discoveryText = c.discoveryText;
+    config.faults.telnetBadPassword = true;
+    StartSim(config);
+    EXPECT_TRUE(Check());
+    for (ModuleType m : {MODULE_BOOT, MODULE_APP, MODULE_CUSTOMIZATION}) {
+      EXPECT_EQ(g_ModuleRows[static_cast<size_t>(m)].m_CurrentVersion, c.expected) << m;
+    }
+    EXPECT_EQ(m_List.Row(1).text[COL_CURRENT], c.expected);
+    EXPECT_EQ(m_List.Row(0).text[COL_CURRENT], "");  // no image: nothing shown
+  }
+}
+
+TEST_F(CheckRun, AFailedVersionCommandIsLoggedAndTheRowGetsTheFallback) {
+  AddRouterImage(MODULE_BOOT, "1.0.5.0");
+  AddRouterImage(MODULE_APP, kAppImage);
+  qorsim::SimConfig config;
+  config.faults.cfeFail = true;
+  StartSim(config);
+  EXPECT_TRUE(Check());
+  EXPECT_TRUE(Logged("获取cfe_version失败"));
+  EXPECT_FALSE(Logged("获取app_version失败"));
+  EXPECT_EQ(m_List.Row(0).text[COL_CURRENT], "1.0.0.0");
+  EXPECT_EQ(m_List.Row(1).text[COL_CURRENT], "2.1.10.6");
+}
+
+TEST_F(CheckRun, AModuleInItsDownloaderReadsAsForceLoadAndMayBeUpgraded) {
+  AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x1000, 100}});
+  AddWirelessImage(MODULE_DASHBOARD, kDashboardImage, {{0x2000, 100}});
+  qorsim::SimConfig config;
+  config.startInDownloader = true;
+  StartSim(config);
+
+  EXPECT_TRUE(Check());
+  EXPECT_EQ(m_List.Row(4).text[COL_CURRENT], "Can't read in force-load mode");
+  EXPECT_EQ(m_List.Row(5).text[COL_CURRENT], "Can't read in force-load mode");
+  EXPECT_EQ(m_List.Row(4).colour, kColourBlue);
+  EXPECT_EQ(m_Engine->m_InDownloader, 1);
+}
+
+TEST_F(CheckRun, AnUnansweredHandshakeIsLoggedAndLeavesTheWirelessVersionsEmpty) {
+  AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x1000, 100}});
+  qorsim::SimConfig config;
+  config.faults.handshakeFail = 5;
+  StartSim(config);
+
+  EXPECT_TRUE(Check());
+  EXPECT_TRUE(Logged("初次和无线模块握手失败"));
+  EXPECT_EQ(m_List.Row(4).text[COL_CURRENT], "");
+  EXPECT_EQ(m_List.Row(4).text[COL_STATUS], "Waiting for the upgrade");
+  // a failed hand-shake leaves both flags set
+  EXPECT_EQ(m_Engine->m_InDownloader, 1);
+  EXPECT_EQ(m_Engine->m_Offline, 1);
+}
+
+TEST_F(CheckRun, ALinkThatCannotBeOpenedWarnsAndTheCheckGoesOn) {
+  AddRouterImage(MODULE_APP, kAppImage);
+  AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x1000, 100}});
+  StartSim();
+  Endpoints endpoints = m_Sim->GetEndpoints();
+  endpoints.linkPort = UnusedTcpPort();
+  m_Engine->SetEndpoints(endpoints);
+
+  EXPECT_TRUE(Check());
+  EXPECT_EQ(m_Warnings.Texts(), Strings{"Creating the TCP connection failed"});
+  EXPECT_EQ(m_List.Row(3).text[COL_CURRENT], "");
+  EXPECT_EQ(m_List.Row(1).text[COL_CURRENT], "2.1.10.6");
+}
+
+TEST_F(CheckRun, AStopRequestLeavesTheWindowAlone) {
+  AddRouterImage(MODULE_APP, kAppImage);
+  StartSim();
+  m_Stop = true;
+  CheckThread();
+  EXPECT_EQ(m_Host.Events(), Strings{"Update"});
+  EXPECT_EQ(m_List.GetItemCount(), 0);
+  EXPECT_EQ(Sim().CountEvents("udp.discover"), 0u);
+}
+
+}  // namespace
+}  // namespace upgrade_test
