@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "net/PollWait.h"
+#include "net/PortTrace.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -20,7 +21,10 @@ bool IsConnectionLost(int code) { return code == kErrConnAborted || code == kErr
 
 CTcpPort::CTcpPort() = default;
 
-CTcpPort::~CTcpPort() { Close(); }
+CTcpPort::~CTcpPort() {
+  QOR_PORT_TRACE_F("Delete CTcpPort\n");
+  Close();
+}
 
 std::shared_ptr<CSocketHandle> CTcpPort::Acquire() const {
   std::lock_guard<std::mutex> lock(m_HandleLock);
@@ -36,10 +40,12 @@ int CTcpPort::SetConfig(const std::string& address, uint16_t port) {
   m_Address.sin_port = htons(port);
   if (!valid) {
     // "255.255.255.255" lands here too: a stream cannot go to the broadcast address
+    QOR_PORT_TRACE_F("CTcpPort::SetConfig(): inet_addr(\"%s\") return INADDR_NONE\n", address.c_str());
     SetThreadSocketError(kErrInvalid);
     return 0;
   }
   m_Address.sin_addr.s_addr = ip;
+  m_TraceId.store(static_cast<int>(ntohl(ip) & 0xFF));
   return 1;
 }
 
@@ -131,13 +137,13 @@ int CTcpPort::CloseLocked() {
   return 1;
 }
 
-void CTcpPort::Reconnect(const std::shared_ptr<CSocketHandle>& failed) {
+int CTcpPort::Reconnect(const std::shared_ptr<CSocketHandle>& failed) {
   std::lock_guard<std::mutex> lock(m_OpenLock);
   {
     std::lock_guard<std::mutex> handleLock(m_HandleLock);
-    if (m_Handle != failed) return;
+    if (m_Handle != failed) return m_Handle != nullptr;
   }
-  OpenLocked();
+  return OpenLocked();
 }
 
 int CTcpPort::Purge() {
@@ -157,7 +163,10 @@ bool CTcpPort::Shutdown() {
 
 int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
   auto handle = Acquire();
-  if (!handle) return 0;
+  if (!handle) {
+    QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit1\n", m_TraceId.load());
+    return 0;
+  }
   const int fd = handle->Fd();
 
   const uint8_t* next = data;
@@ -191,12 +200,24 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
       }
       // a send that had to wait reconnects only on a reset, as the original's completed send did
       bool reconnect = waited ? code == kErrConnReset : IsConnectionLost(code);
+      if (!waited) {
+        if (reconnect) QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit3 TCP连接被中断1\n", m_TraceId.load());
+        else QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit3 WSASend's ErrorCode = %d\n", m_TraceId.load(), code);
+      } else if (reconnect) {
+        QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit5 TCP连接被中断2\n", m_TraceId.load());
+      } else {
+        QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit5 WSAGetOverlappedResult's ErrorCode = %d\n", m_TraceId.load(), code);
+      }
       if (reconnect) {
-        Reconnect(handle);
+        int again = Reconnect(handle);
+        if (waited && again) QOR_PORT_TRACE_F("CTcpPort%d::Write - 重建连接成功\n", m_TraceId.load());
+        if (waited && !again) QOR_PORT_TRACE_F("CTcpPort%d::Write - 重建连接失败\n", m_TraceId.load());
+        (void)again;
         SleepMs(kFailPauseMs);
       }
       return 0;
     }
+    if (!waited) QOR_PORT_TRACE_F("CTcpPort%d::Write - WSASend return %d dwSent = %d\n", m_TraceId.load(), 0, static_cast<int>(sent));
     next += sent;
     left -= static_cast<uint32_t>(sent);
   }
@@ -207,6 +228,7 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
 int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_t timeout) {
   auto handle = Acquire();
   if (!handle || m_PurgeEvent.GetHandle() < 0) {
+    QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit1\n", m_TraceId.load());
     SleepMs(kFailPauseMs);
     return 0;
   }
@@ -226,6 +248,7 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
     if (n == 0) {
       *received = 0;
       if (handle->IsRetired()) break;  // our own reconnect or Close ended the stream, not the peer
+      QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit7\n", m_TraceId.load());
       SleepMs(kPeerClosedPauseMs);
       return 0;
     }
@@ -240,14 +263,17 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
           continue;
         case PollResult::Event:
           // the waiting Read consumes the purge; a Read that finds data never looks at it
+          QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit5 m_PurgeEvent Signaled\n", m_TraceId.load());
           m_LastError.store(kErrPurged);
           m_PurgeEvent.Reset();
           break;
         case PollResult::Timeout:
+          QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit5 WSAWaitForMultipleEvents timeout\n", m_TraceId.load());
           m_LastError.store(kErrTimeout);
           break;
         case PollResult::Failed:
           SetError(MapSocketErrno(errno));
+          QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit5 Unable to wait until data has been read\n", m_TraceId.load());
           break;
       }
       SleepMs(kFailPauseMs);
@@ -255,7 +281,15 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
     }
     if (handle->IsRetired()) break;
     bool reconnect = waited ? code == kErrConnReset : IsConnectionLost(code);
-    if (reconnect) Reconnect(handle);
+    if (reconnect) {
+      if (waited) QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit6 TCP连接被中断2\n", m_TraceId.load());
+      else QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit4 TCP连接被中断1\n", m_TraceId.load());
+      Reconnect(handle);
+    } else if (waited) {
+      QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit6 WSAGetOverlappedResult's ErrorCode = %d\n", m_TraceId.load(), code);
+    } else {
+      QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit4 WSARecv's ErrorCode = %d\n", m_TraceId.load(), code);
+    }
     SleepMs(kFailPauseMs);
     return 0;
   }

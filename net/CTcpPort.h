@@ -44,8 +44,9 @@ class CTcpPort : public INetPort {
   std::shared_ptr<CSocketHandle> Acquire() const;
   int OpenLocked();
   int CloseLocked();
-  // Reconnects unless the other thread (or Close) already replaced the socket that failed.
-  void Reconnect(const std::shared_ptr<CSocketHandle>& failed);
+  // Reconnects unless the other thread (or Close) already replaced the socket that failed;
+  // 1 when the port is open afterwards.
+  int Reconnect(const std::shared_ptr<CSocketHandle>& failed);
 
   std::atomic<int> m_Socket{-1};  // the current descriptor, for IsOpen; -1 when closed
   sockaddr_in m_Address{};        // guarded by m_OpenLock
@@ -53,4 +54,5 @@ class CTcpPort : public INetPort {
   std::mutex m_OpenLock;  // serialises Open/Close/SetConfig between the reading and the writing thread
   mutable std::mutex m_HandleLock;  // guards m_Handle only; never held across a wait
   std::shared_ptr<CSocketHandle> m_Handle;
+  std::atomic<int> m_TraceId{0};  // last number of the address, named in trace texts
 };

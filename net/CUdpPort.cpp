@@ -7,10 +7,14 @@
 #include <cstring>
 
 #include "net/PollWait.h"
+#include "net/PortTrace.h"
 
 CUdpPort::CUdpPort() = default;
 
-CUdpPort::~CUdpPort() { Close(); }
+CUdpPort::~CUdpPort() {
+  QOR_PORT_TRACE_F("Delete CUdpPort\n");
+  Close();
+}
 
 int CUdpPort::SetConfig(const std::string& address, uint16_t port) {
   std::memset(&m_Address, 0, sizeof(m_Address));
@@ -22,7 +26,9 @@ int CUdpPort::SetConfig(const std::string& address, uint16_t port) {
     return 1;
   }
   uint32_t ip = 0;
+  QOR_PORT_TRACE_F("AsciiBuffer = %s", address.size() < 25 ? address.c_str() : "");
   if (!ParseIpv4Text(address, &ip)) {
+    QOR_PORT_TRACE_F("CUdpPort::SetConfig(): inet_addr(\"%s\") return INADDR_NONE\n", address.c_str());
     SetThreadSocketError(kErrInvalid);
     return 0;
   }
@@ -43,6 +49,7 @@ int CUdpPort::Open() {
     int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0) {
       SetError(MapSocketErrno(errno));
+      QOR_PORT_TRACE_F("CUdpPort::Open> setsockopt(SO_BROADCAST)'s ErrorCode = %d\n", m_LastError.load());
       ::close(fd);
       return 0;
     }
@@ -80,11 +87,15 @@ int CUdpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
     if (err == EINTR) continue;
     int code = MapSocketErrno(err);
     SetError(code);
-    if (code != kErrIoPending) return 0;
+    if (code != kErrIoPending) {
+      QOR_PORT_TRACE_F("CUdpPort::Write - WSASendTo's ErrorCode = %d\n", code);
+      return 0;
+    }
     PollResult w = PollSocket(fd, POLLOUT, -1, deadline);
     if (w == PollResult::Socket) continue;
     if (w == PollResult::Failed) SetThreadSocketError(MapSocketErrno(errno));
     m_LastError.store(GetThreadSocketError());
+    QOR_PORT_TRACE_F("CUdpPort::Write - WSAWaitForMultipleEvents's ErrorCode = %d\n", m_LastError.load());
     return 0;
   }
   m_LastError.store(0);
@@ -106,6 +117,7 @@ int CUdpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
   }
   if (local.sin_port == 0) {
     SetError(kErrInvalid);
+    QOR_PORT_TRACE_F("CUdpPort::Read - WSARecv's ErrorCode = %d\n", kErrInvalid);
     return 0;
   }
 
@@ -127,11 +139,15 @@ int CUdpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
     if (err == EINTR) continue;
     int code = MapSocketErrno(err);
     SetError(code);
-    if (code != kErrIoPending) return 0;
+    if (code != kErrIoPending) {
+      QOR_PORT_TRACE_F("CUdpPort::Read - WSARecv's ErrorCode = %d\n", code);
+      return 0;
+    }
     PollResult w = PollSocket(fd, POLLIN, -1, deadline);
     if (w == PollResult::Socket) continue;
     if (w == PollResult::Failed) SetThreadSocketError(MapSocketErrno(errno));
     m_LastError.store(GetThreadSocketError());
+    QOR_PORT_TRACE_F("CUdpPort::Read - WSAWaitForMultipleEvents's ErrorCode = %d\n", m_LastError.load());
     return 0;
   }
 }

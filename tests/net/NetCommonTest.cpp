@@ -105,35 +105,12 @@ class PollWaitTest : public ::testing::Test {
   CWsaEvent m_Event;
 };
 
+// both ready when the wait looks: the port's Read relies on the data being taken first
 TEST_F(PollWaitTest, ReadySocketWinsOverSignalledEvent) {
   ASSERT_TRUE(nettest::SendText(m_B.Get(), "x"));
   ASSERT_TRUE(m_Event.Set());
   EXPECT_EQ(PollResult::Socket, PollSocket(m_A.Get(), POLLIN, m_Event.GetHandle(), PollDeadline(1000)));
   EXPECT_TRUE(m_Event.IsSet());
-}
-
-TEST_F(PollWaitTest, EventEndsTheWaitWhenNoDataIsThere) {
-  ASSERT_TRUE(m_Event.Set());
-  EXPECT_EQ(PollResult::Event, PollSocket(m_A.Get(), POLLIN, m_Event.GetHandle(), PollDeadline(IClock::kInfinite)));
-}
-
-TEST_F(PollWaitTest, HangUpCountsAsSocketReady) {
-  m_B.Reset();
-  EXPECT_EQ(PollResult::Socket, PollSocket(m_A.Get(), POLLIN, m_Event.GetHandle(), PollDeadline(1000)));
-}
-
-TEST_F(PollWaitTest, TimeOutIsMeasuredOnTheToolClock) {
-  uint64_t start = TickMs();
-  EXPECT_EQ(PollResult::Timeout, PollSocket(m_A.Get(), POLLIN, m_Event.GetHandle(), PollDeadline(500)));
-  uint64_t elapsed = TickMs() - start;
-  EXPECT_GE(elapsed, 500u);
-  EXPECT_LT(elapsed, 20000u);
-}
-
-TEST_F(PollWaitTest, ZeroTimeOutOnlyLooks) {
-  EXPECT_EQ(PollResult::Timeout, PollSocket(m_A.Get(), POLLIN, -1, PollDeadline(0)));
-  ASSERT_TRUE(nettest::SendText(m_B.Get(), "x"));
-  EXPECT_EQ(PollResult::Socket, PollSocket(m_A.Get(), POLLIN, -1, PollDeadline(0)));
 }
 
 }  // namespace
