@@ -179,13 +179,14 @@ void LinkServer::OnBytes(const uint8_t* data, size_t n) {
       continue;
     }
     if (m_Assembler.Push(data[i++])) {
-      uint8_t* frame = m_Assembler.MutableData();
-      unsigned len = HdlcDecodeFrame(frame, m_Assembler.Size(), frame);
+      Bytes& frame = m_Assembler.Frame();
+      const size_t size = frame.size();
+      unsigned len = HdlcDecodeFrame(frame.data(), size, frame.data());
       if (len == 0) {
-        m_Ctx.events.Record("link.bad-frame", std::to_string(m_Assembler.Size()) + " bytes dropped");
+        m_Ctx.events.Record("link.bad-frame", std::to_string(size) + " bytes dropped");
         continue;
       }
-      Bytes payload(frame, frame + len);
+      const Bytes payload(frame.begin(), frame.begin() + len);
       OnFrame(payload);
     }
   }

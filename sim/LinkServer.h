@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/Hdlc.h"
+#include "sim/FrameGatherer.h"
 #include "sim/SimBytes.h"
 #include "sim/SimContext.h"
 #include "sim/SimSocket.h"
@@ -14,13 +14,13 @@
 namespace qorsim {
 
 // The router link (TCP): one connection at a time (a new one replaces the old, as the tool opens
-// the link once for Check and again for Upgrade). Incoming bytes are gathered into HDLC frames with
-// the tool's own assembler rules; a 40-byte frame starting 0xFF is an upgrade control packet, every
-// other frame goes to the module and its answers go back framed with a leading flag. After an RUT
-// begin packet the next <value> bytes of the stream are the raw router image, counted exactly
-// across reads (the begin frame and the first image bytes may share a read); once complete, the
-// router "writes" it for SimConfig::routerWriteMs (clock ms) and then sends the 40-byte result
-// record. One thread serves the listener and the connection.
+// the link once for Check and again for Upgrade). Incoming bytes are gathered into HDLC frames by
+// the assembler rules (FrameGatherer, with room for write frames). A 40-byte frame starting 0xFF is
+// an upgrade control packet; every other frame goes to the module, whose answers go back framed
+// with a leading flag. After an RUT begin packet the next <value> bytes of the stream are the raw
+// router image, counted exactly across reads (the begin frame and the first image bytes may share
+// a read); once complete, the router "writes" it for SimConfig::routerWriteMs (clock ms) and then
+// sends the 40-byte result record. One thread serves the listener and the connection.
 class LinkServer {
  public:
   static constexpr size_t kMaxImageBytes = 64u << 20;  // kept per image; later bytes are counted only
@@ -60,7 +60,7 @@ class LinkServer {
   std::thread m_Thread;
 
   // connection state, touched by the thread only
-  HdlcAssembler m_Assembler;
+  FrameGatherer m_Assembler;
   bool m_Raw = false;
   uint32_t m_Announced = 0;
   uint64_t m_RawReceived = 0;

@@ -364,6 +364,36 @@ TEST_F(RouterSimTest, LinkCarriesTheModuleAcrossSequentialConnections) {
   EXPECT_EQ(connects.size(), 3u);
 }
 
+TEST_F(RouterSimTest, FullWriteBlocksWithEveryByteEscapedReachTheFlash) {
+  m_Config.startInDownloader = true;
+  Start();
+  simtest::LinkPeer link(m_Sim->LinkPort());
+  Bytes unlock = {0x0B};
+  unlock.insert(unlock.end(), m_Config.unlockCode.begin(), m_Config.unlockCode.end());
+  ASSERT_TRUE(link.SendFrame(unlock));
+  auto ack = link.ReadFrame(kWaitMs);
+  ASSERT_TRUE(ack.has_value());
+  ASSERT_EQ(Hex(*ack), "02");
+  struct Case {
+    uint32_t address;
+    uint8_t fill;
+  } cases[] = {{0x7E7D7E7D, 0x7E}, {0x00100000, 0x7D}, {0x00101000, 0x55}};
+  for (const auto& c : cases) {
+    // 0F, address and length big-endian, 4096 data bytes: about 8 KB on the wire when escaped
+    Bytes frame = {0x0F, static_cast<uint8_t>(c.address >> 24), static_cast<uint8_t>(c.address >> 16),
+                   static_cast<uint8_t>(c.address >> 8), static_cast<uint8_t>(c.address), 0x10, 0x00};
+    frame.resize(7 + 4096, c.fill);
+    ASSERT_TRUE(link.SendFrame(frame));
+    auto a = link.ReadFrame(kWaitMs);
+    ASSERT_TRUE(a.has_value()) << std::hex << c.address;
+    EXPECT_EQ(Hex(*a), Hex(Bytes(frame.begin(), frame.begin() + 5)).replace(0, 2, "02"));
+    std::vector<uint8_t> stored;
+    ASSERT_TRUE(m_Sim->ReadFlash(c.address, 4096, &stored));
+    EXPECT_TRUE(stored == Bytes(4096, c.fill));
+  }
+  EXPECT_EQ(m_Sim->CountEvents("link.bad-frame"), 0u);
+}
+
 TEST_F(RouterSimTest, FaultsThatCloseConnections) {
   struct Case {
     const char* fault;
