@@ -125,6 +125,17 @@ void FillRows(CliResult& result, const CTerminalTable& table) {
   }
 }
 
+// The router's discovery text, where the Check's context carries it (a member routerText that
+// RunCheck fills); absent otherwise.
+template <typename Context>
+std::optional<std::string> RouterTextOf(const Context& context) {
+  if constexpr (requires { context.routerText; }) {
+    return std::string(context.routerText);
+  } else {
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
 int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, FILE* err, int inputFd) {
@@ -199,6 +210,7 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     if (result.routerFound) {
       result.routerIp = engine->m_RouterIp.ToString();
       result.routerMac = engine->m_RouterMac.ToString();
+      result.routerText = RouterTextOf(context);
     }
   };
 

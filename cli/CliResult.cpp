@@ -39,7 +39,7 @@ std::string CliResultToJson(const CliResult& r) {
   out += ",\"router\":";
   if (r.routerFound) {
     out += "{\"ip\":" + JsonString(r.routerIp) + ",\"mac\":" + JsonString(r.routerMac) +
-           ",\"text\":" + JsonString(r.routerText) + "}";
+           ",\"text\":" + (r.routerText ? JsonString(*r.routerText) : std::string("null")) + "}";
   } else {
     out += "null";
   }

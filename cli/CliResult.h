@@ -25,7 +25,7 @@ struct CliResult {
   bool routerFound = false;
   std::string routerIp;
   std::string routerMac;
-  std::string routerText;
+  std::optional<std::string> routerText;  // the discovery answer's text, when the Check reports it
   std::vector<CliModuleResult> modules;
   std::string logPath;
 };

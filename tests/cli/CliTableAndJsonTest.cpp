@@ -182,6 +182,11 @@ TEST(CliJson, WholeObject) {
   none.command = "check";
   none.result = "check-stopped";
   none.exitStatus = 3;
+  none.routerFound = true;
+  none.routerIp = "10.0.0.1";
+  none.routerMac = "00-00-00-00-00-01";
+  EXPECT_NE(CliResultToJson(none).find("\"text\":null}"), std::string::npos) << CliResultToJson(none);
+  none.routerFound = false;
   EXPECT_EQ(CliResultToJson(none),
             "{\"command\":\"check\",\"result\":\"check-stopped\",\"exitStatus\":3,\"router\":null,\"modules\":[],"
             "\"log\":\"\"}");
