@@ -71,8 +71,8 @@ int CTcpPort::OpenLocked() {
   }
   // The socket buffers keep their system sizes. The original set both to 0, which on its platform
   // means "send straight from the caller's buffer". Linux clamps them to its minimum instead (4608
-  // bytes to send, 2304 to receive), so no more than a few kilobytes are in flight per round trip
-  // and the image stream to the router crawls.
+  // bytes to send, 2304 to receive), which caps the data in flight at a few kilobytes per round
+  // trip and throttles the image stream to the router.
   //
   // Requests are written whole and answered before the next one, so Nagle's rule would only ever
   // hold back the tail of a write behind a delayed acknowledgement.
