@@ -35,6 +35,8 @@ void CBandedRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const uint32_t ref = data.isValid() ? data.toUInt() : 0u;
     opt.palette.setColor(QPalette::Text, ColourFromRef(ref));
   }
+  // the whole row is the unit the user selects: no frame around a single focused cell
+  opt.state &= ~QStyle::State_HasFocus;
   const QWidget* widget = opt.widget;
   QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
   style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);

@@ -1,0 +1,268 @@
+// The main dialog driven against the in-process router emulator on loopback, with the scaled clock:
+// the button states through Check, failed Check, Upgrade and the end of a run, the loop-test cycle,
+// closing while a Check runs, and screenshots of the window at each stage.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <optional>
+
+#include "GuiTestSupport.h"
+#include "controls/CMyListCtrl.h"
+#include "controls/CXPStyleButtonST.h"
+#include "platform/Clock.h"
+#include "tools/DemoSetup.h"
+
+namespace {
+
+// Real milliseconds the emulator-driven waits allow (runs take a few seconds at this clock scale).
+constexpr int kRunTimeoutMs = 120000;
+constexpr double kClockScale = 20;
+
+class Stage {
+ public:
+  explicit Stage(DemoConfig config = {}) : m_Use(m_Clock), m_Demo(std::move(config)) {}
+  bool Start() {
+    std::string error;
+    if (!m_Demo.Start(&error)) {
+      qWarning("demo setup failed: %s", error.c_str());
+      return false;
+    }
+    return true;
+  }
+  DialogOptions Options(const TestArea& area, BoxRecorder& boxes) {
+    DialogOptions options = area.Options(boxes);
+    options.endpoints = m_Demo.GetEndpoints();
+    options.imageFolder = m_Demo.ImageFolder();
+    return options;
+  }
+  qorsim::RouterSim& Sim() { return *m_Demo.Sim(); }
+
+ private:
+  ScaledClock m_Clock{kClockScale};
+  ScopedClock m_Use;
+  DemoSetup m_Demo;
+};
+
+QString ScreenshotDir() {
+  const QString dir = QStringLiteral(QOR_TEST_OUTPUT_DIR "/screenshots");
+  QDir().mkpath(dir);
+  return dir;
+}
+
+void Screenshot(QWidget& window, const char* name) {
+  const QString path = ScreenshotDir() + "/" + name;
+  window.grab().save(path);
+  qInfo("screenshot: %s", qPrintable(path));
+}
+
+// Waits for the worker to finish and its posted notification to be handled.
+bool WaitIdle(CQorOneClickDlg& dlg) {
+  QElapsedTimer timer;
+  timer.start();
+  while (dlg.IsWorkerRunning() && timer.elapsed() < kRunTimeoutMs) QTest::qWait(20);
+  QTest::qWait(50);
+  return !dlg.IsWorkerRunning();
+}
+
+std::vector<std::string> Column(CMyListCtrl& list, int column) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < list.GetItemCount(); ++i) texts.push_back(list.GetItemText(i, column));
+  return texts;
+}
+
+}  // namespace
+
+class TestDialogRun : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void CheckThenUpgradeWithButtonStatesAndScreenshots() {
+    TestArea area;
+    BoxRecorder boxes;
+    Stage stage;
+    QVERIFY(stage.Start());
+    CQorOneClickDlg dlg(stage.Options(area, boxes));
+    dlg.resize(900, 330);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    CXPStyleButtonST* check = dlg.CheckButton();
+    CXPStyleButtonST* upgrade = dlg.UpgradeButton();
+    CMyListCtrl* list = dlg.ModuleList();
+
+    // start
+    QVERIFY(check->isEnabled());
+    QVERIFY(!upgrade->isEnabled());
+    Screenshot(dlg, "1-initial.png");
+
+    // checking: both disabled until the worker ends
+    QTest::mouseClick(check, Qt::LeftButton);
+    QVERIFY(dlg.IsWorkerRunning());
+    QVERIFY(!check->isEnabled());
+    QVERIFY(!upgrade->isEnabled());
+    QVERIFY(WaitIdle(dlg));
+
+    // after a successful Check: both enabled, Upgrade focused; the first family and the wireless rows
+    QVERIFY(check->isEnabled());
+    QVERIFY(upgrade->isEnabled());
+    QCOMPARE(dlg.focusWidget(), static_cast<QWidget*>(upgrade));
+    QCOMPARE(boxes.Count(), 0);
+    const std::vector<std::string> names = {"BOOT of router module", "APP of router module",
+                                            "Customization of router module", "Firmware of wireless module",
+                                            "Dashboard of wireless module"};
+    QCOMPARE(Column(*list, 0), names);
+    for (int i = 0; i < list->GetItemCount(); ++i) {
+      QCOMPARE(list->GetItemText(i, 4), std::string("Waiting for the upgrade"));
+      QCOMPARE(list->GetItemData(i), kColourBlue);
+    }
+    QCOMPARE(list->GetItemText(1, 1), std::string(DemoSetup::kDeviceAppVersion));
+    QCOMPARE(list->GetItemText(1, 2), std::string(DemoSetup::kAppImageVersion));
+    // the columns were fitted to the new texts
+    for (int c = 0; c < 5; ++c) QVERIFY(list->GetColumnWidth(c) >= list->ContentsAndHeadingWidth(c));
+    Screenshot(dlg, "2-after-check.png");
+
+    // upgrading: both disabled; closing is refused with 140
+    QTest::mouseClick(upgrade, Qt::LeftButton);
+    QVERIFY(!check->isEnabled());
+    QVERIFY(!upgrade->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(list->GetItemText(0, 3).size() > 0, kRunTimeoutMs);
+    Screenshot(dlg, "3-during-upgrade.png");
+    boxes.answer = QMessageBox::Yes;
+    dlg.close();
+    QVERIFY(dlg.isVisible());
+    QCOMPARE(boxes.LastText(), QString("The upgrade is in process. Please wait!"));
+    // a loop request that arrives while the worker runs is ignored
+    dlg.OnUpgradeNotify(NOTIFY_START_CHECK);
+    dlg.OnUpgradeNotify(NOTIFY_START_UPGRADE);
+    QVERIFY(!check->isEnabled());
+    QVERIFY(WaitIdle(dlg));
+
+    // upgraded: Check enabled and focused, Upgrade still disabled
+    QVERIFY(check->isEnabled());
+    QVERIFY(!upgrade->isEnabled());
+    QCOMPARE(dlg.focusWidget(), static_cast<QWidget*>(check));
+    for (int i = 0; i < list->GetItemCount(); ++i) {
+      QVERIFY2(list->GetItemText(i, 4).rfind("Download successfully (", 0) == 0, list->GetItemText(i, 4).c_str());
+      QCOMPARE(list->GetItemData(i), kColourBlue);
+      QCOMPARE(list->GetItemText(i, 3), std::string(i == 0 ? "100%" : list->GetItemText(i, 3)));
+    }
+    QVERIFY(!dlg.IsLoopTimerPending());
+    Screenshot(dlg, "4-after-upgrade.png");
+    QVERIFY(!stage.Sim().RouterImages().empty());
+  }
+
+  void FailedCheckFocusesCheck_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("warning");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("no router") << "no-discovery" << "No router is detected" << 0;
+    QTest::newRow("versions conflict") << "" << "" << 5;
+  }
+  void FailedCheckFocusesCheck() {
+    QFETCH(QString, fault);
+    QFETCH(QString, warning);
+    QFETCH(int, rows);
+    TestArea area;
+    BoxRecorder boxes;
+    DemoConfig config;
+    if (!fault.isEmpty()) {
+      std::string error;
+      QVERIFY(qorsim::ParseFault(fault.toStdString(), config.faults, &error));
+    } else {
+      // the device's application is of another line than the image
+      config.tuneEmulator = [](qorsim::SimConfig& sim) { sim.appVersion = "1.3.4.5"; };
+    }
+    Stage stage(config);
+    QVERIFY(stage.Start());
+    CQorOneClickDlg dlg(stage.Options(area, boxes));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.OnCheck();
+    QVERIFY(WaitIdle(dlg));
+    QVERIFY(dlg.CheckButton()->isEnabled());
+    QVERIFY(!dlg.UpgradeButton()->isEnabled());
+    QCOMPARE(dlg.focusWidget(), static_cast<QWidget*>(dlg.CheckButton()));
+    QCOMPARE(dlg.ModuleList()->GetItemCount(), rows);
+    if (!warning.isEmpty()) {
+      QCOMPARE(boxes.Count(), 1);
+      QCOMPARE(boxes.LastText(), warning);
+    } else {
+      QCOMPARE(boxes.Count(), 0);
+      QCOMPARE(dlg.ModuleList()->GetItemText(1, 4), std::string("Version does not match"));
+      QCOMPARE(dlg.ModuleList()->GetItemData(1), kColourRed);
+    }
+    // a start request for the Upgrade is refused after a failed Check
+    dlg.OnUpgradeNotify(NOTIFY_START_UPGRADE);
+    QVERIFY(!dlg.IsWorkerRunning());
+  }
+
+  void LoopTestCycle() {
+    TestArea area;
+    BoxRecorder boxes;
+    Stage stage;
+    QVERIFY(stage.Start());
+    DialogOptions options = stage.Options(area, boxes);
+    QFile marker(QString::fromStdString(options.loopTestMarker));
+    QVERIFY(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    CQorOneClickDlg dlg(options);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QVERIFY(dlg.IsLoopTest());
+
+    dlg.OnCheck();
+    QVERIFY(WaitIdle(dlg));
+    // the Upgrade starts by itself after 2 s of clock time
+    QVERIFY(dlg.IsLoopTimerPending());
+    QCOMPARE(dlg.LoopTimerArgument(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.IsWorkerRunning(), 20000);
+    QVERIFY(!dlg.UpgradeButton()->isEnabled());
+    QVERIFY(WaitIdle(dlg));
+    // the end of the run starts the 35 s wait for the next Check
+    QVERIFY(dlg.IsLoopTimerPending());
+    QCOMPARE(dlg.LoopTimerArgument(), 0);
+    QVERIFY(dlg.ModuleList()->GetItemText(0, 4).rfind("Download successfully", 0) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(dlg.IsWorkerRunning(), 20000);
+    QVERIFY(!dlg.CheckButton()->isEnabled());
+    // closing now stops the Check and waits for it before anything is destroyed
+    boxes.answer = QMessageBox::Yes;
+    dlg.close();
+    QVERIFY(!dlg.isVisible());
+    QVERIFY(!dlg.IsWorkerRunning());
+    QVERIFY(!dlg.IsLoopTimerPending());
+  }
+
+  void CloseWhileCheckRunsWaitsForTheWorker() {
+    TestArea area;
+    BoxRecorder boxes;
+    DemoConfig config;
+    config.faults.noDiscovery = true;
+    Stage stage(config);
+    QVERIFY(stage.Start());
+    std::optional<CQorOneClickDlg> dlg;
+    dlg.emplace(stage.Options(area, boxes));
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(&*dlg));
+    dlg->OnCheck();
+    // six unanswered discovery tries take 18 s of clock time: the Check is still discovering
+    QTest::qWait(100);
+    QVERIFY(dlg->IsWorkerRunning());
+    boxes.answer = QMessageBox::Yes;
+    dlg->close();
+    QVERIFY(!dlg->isVisible());
+    QVERIFY(!dlg->IsWorkerRunning());
+    // only the question was shown: the Check stopped without its "No router" box
+    QCOMPARE(boxes.Count(), 1);
+    QCOMPARE(boxes.LastText(), QString("Are you sure?"));
+    dlg.reset();
+
+    // destroying the dialog while a Check runs (the application ends) also waits for it
+    dlg.emplace(stage.Options(area, boxes));
+    dlg->OnCheck();
+    QVERIFY(dlg->IsWorkerRunning());
+    dlg.reset();
+  }
+};
+
+QTEST_MAIN(TestDialogRun)
+#include "TestDialogRun.moc"
