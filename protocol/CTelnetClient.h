@@ -78,7 +78,6 @@ class CTelnetClient {
   // the peer close pauses that long).
   void Close();
   bool IsConnected() const { return m_Port.IsOpen(); }
-  int BufferCapacity() const { return m_Buffer.Capacity(); }
 
  private:
   void ReceiverLoop();
