@@ -13,7 +13,8 @@ bool IsTerminal(FILE* stream) { return stream && isatty(fileno(stream)) == 1; }
 
 bool ColoursWanted() {
   const char* term = std::getenv("TERM");
-  if (std::getenv("NO_COLOR")) return false;
+  const char* noColour = std::getenv("NO_COLOR");
+  if (noColour && *noColour) return false;
   return !(term && std::strcmp(term, "dumb") == 0);
 }
 

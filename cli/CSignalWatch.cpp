@@ -23,6 +23,10 @@ CSignalWatch::CSignalWatch() {
 }
 
 CSignalWatch::~CSignalWatch() {
+  // an interrupt that came while the program was already ending (say, after the upgrade run it
+  // was refused in) must not kill it with a default action once the signals are unblocked
+  while (TakePending() != 0) {
+  }
   if (m_Fd >= 0) close(m_Fd);
   sigaction(SIGPIPE, &m_OldPipe, nullptr);
   pthread_sigmask(SIG_SETMASK, &m_OldMask, nullptr);

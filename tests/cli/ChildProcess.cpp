@@ -45,7 +45,16 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
 
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0) return false;
-  if (pipe2(out, O_CLOEXEC) != 0) return false;
+  if (m_TerminalStdout) {
+    // the master end is read like the pipe; the child writes to the slave end
+    out[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (out[0] < 0 || grantpt(out[0]) != 0 || unlockpt(out[0]) != 0) return false;
+    const char* name = ptsname(out[0]);
+    out[1] = name ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    if (out[1] < 0) return false;
+  } else if (pipe2(out, O_CLOEXEC) != 0) {
+    return false;
+  }
   if (pipe2(err, O_CLOEXEC) != 0) return false;
   pid_t pid = fork();
   if (pid < 0) return false;

@@ -25,6 +25,9 @@ class ChildProcess {
   bool Start(const std::string& program, const std::vector<std::string>& args,
              const std::map<std::string, std::string>& env = {}, const std::string& stdinText = "",
              bool keepStdinOpen = false);
+  // Before Start: give the child a pseudo-terminal as stdout (what a user's terminal looks like to
+  // it); stderr stays a pipe.
+  void UseTerminalForStdout(bool use) { m_TerminalStdout = use; }
   // Waits up to timeoutMs real milliseconds. True when the child ended; exitCode is its status, or
   // 128 + signal when a signal ended it.
   bool Wait(int timeoutMs, int* exitCode);
@@ -45,6 +48,7 @@ class ChildProcess {
 
   pid_t m_Pid = -1;
   int m_StdinFd = -1;
+  bool m_TerminalStdout = false;
   bool m_Reaped = false;
   int m_ExitCode = -1;
   std::thread m_Reader;

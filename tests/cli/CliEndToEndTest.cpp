@@ -351,3 +351,32 @@ TEST(CliAgainstSimProcess, ChecksAndUpgradesASeparatelyStartedEmulator) {
 
 }  // namespace
 #endif
+
+namespace {
+
+TEST(CliTerminal, LiveTableIsRedrawnInPlaceWithRowColours) {
+  DemoConfig config;
+  config.tuneEmulator = [](qorsim::SimConfig& s) { s.firmwareVersion = "11.2.0.6"; };  // one red row
+  CliRun run(config);
+  ASSERT_TRUE(run.Ready());
+  run.Child().UseTerminalForStdout(true);
+  ASSERT_TRUE(run.Start({"check"}, "", {{"TERM", "xterm"}}));
+  int code = run.Finish();
+  std::string out = run.Out();
+  ASSERT_EQ(code, 1) << run.Diagnostics();
+  EXPECT_NE(out.find("\033[1;34m" + LoadStringById(IDS_WAITING_UPGRADE) + "\033[0m"), std::string::npos) << out;
+  EXPECT_NE(out.find("\033[1;31m" + LoadStringById(IDS_VERSION_MISMATCH) + "\033[0m"), std::string::npos) << out;
+  // redrawn over itself: the cursor goes back up before a later frame
+  EXPECT_NE(out.find("A\r\033[2K"), std::string::npos) << out;
+
+  // NO_COLOR keeps the layout but drops the colours
+  CliRun plain(config);
+  ASSERT_TRUE(plain.Ready());
+  plain.Child().UseTerminalForStdout(true);
+  ASSERT_TRUE(plain.Start({"check"}, "", {{"TERM", "xterm"}, {"NO_COLOR", "1"}}));
+  ASSERT_EQ(plain.Finish(), 1);
+  EXPECT_EQ(plain.Out().find("\033[1;3"), std::string::npos);
+  EXPECT_NE(plain.Out().find(LoadStringById(IDS_VERSION_MISMATCH)), std::string::npos);
+}
+
+}  // namespace

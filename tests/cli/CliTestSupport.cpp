@@ -31,11 +31,16 @@ std::vector<std::string> CliRun::TargetArgs(bool withImages) const {
   return args;
 }
 
-bool CliRun::Start(const std::vector<std::string>& args, const std::string& stdinText) {
+bool CliRun::Start(const std::vector<std::string>& args, const std::string& stdinText,
+                   const std::map<std::string, std::string>& env) {
   std::vector<std::string> all = args;
   std::vector<std::string> target = TargetArgs(true);
   all.insert(all.end(), target.begin(), target.end());
-  return m_Child.Start(QOR_CLI_PATH, all, {{"XDG_STATE_HOME", m_Temp + "/state"}}, stdinText);
+  std::map<std::string, std::string> childEnv = env;
+  childEnv["XDG_STATE_HOME"] = m_Temp + "/state";
+  // colours follow the terminal, not the test's own environment
+  if (!env.count("NO_COLOR")) childEnv["NO_COLOR"] = "";
+  return m_Child.Start(QOR_CLI_PATH, all, childEnv, stdinText);
 }
 
 int CliRun::Finish(int timeoutMs) {

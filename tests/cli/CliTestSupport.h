@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,7 +29,8 @@ class CliRun {
   // The options that aim the CLI at the emulator, the images, the log and the clock.
   std::vector<std::string> TargetArgs(bool withImages = true) const;
   // Starts the CLI with the command and extra arguments (after TargetArgs).
-  bool Start(const std::vector<std::string>& args, const std::string& stdinText = "");
+  bool Start(const std::vector<std::string>& args, const std::string& stdinText = "",
+             const std::map<std::string, std::string>& env = {});
   // Waits for the end (real ms); the exit status, or -1 when it did not end in time (then killed).
   int Finish(int timeoutMs = 240000);
 
