@@ -405,6 +405,23 @@ TEST_F(TcpPortTest, ResetDuringWriteReconnectsPausesAndTheNextWriteGoesThrough) 
   EXPECT_EQ("hello", nettest::ReceiveText(renewed.Get(), 5));
 }
 
+TEST_F(TcpPortTest, ResetFoundWhenAWriteStartsReconnectsAndPauses) {
+  Connect();
+  nettest::ResetConnection(m_Peer);
+  ASSERT_TRUE(OurSocketReadable());
+  const uint8_t msg[] = {'l', 'o', 's', 't'};
+  uint64_t ms = ClockMsOf([&] { EXPECT_EQ(0, m_Port.Write(msg, sizeof(msg), kLong)); });
+  EXPECT_EQ(kErrConnReset, m_Port.GetLastError());
+  EXPECT_GE(ms, kFailPause);
+  EXPECT_LT(ms, kFailPause + kSlack);
+
+  Fd renewed = m_Listener.Accept();
+  ASSERT_TRUE(renewed.Valid());
+  EXPECT_FALSE(m_Listener.Accept(100).Valid()) << "exactly once";
+  ASSERT_EQ(1, m_Port.Write(msg, sizeof(msg), kLong));
+  EXPECT_EQ("lost", nettest::ReceiveText(renewed.Get(), 4)) << "the repeated write uses the new connection";
+}
+
 TEST_F(TcpPortTest, WriteTimeOutKeepsTheConnectionAndReportsThePendingCode) {
   Connect();
   const std::vector<uint8_t> big(32u << 20, 0x11);
