@@ -252,13 +252,21 @@ TEST_F(TcpPortTest, ReadWaitsForDataThatComesLater) {
 
 TEST_F(TcpPortTest, ReadTimesOutWith258AfterTimeoutAndPause) {
   Connect();
-  uint8_t b[4];
+  uint8_t b[4] = {'-', '-', '-', '-'};
   uint32_t received = 0;
   uint64_t ms = ClockMsOf([&] { EXPECT_EQ(0, m_Port.Read(b, sizeof(b), &received, 400)); });
   EXPECT_EQ(kErrTimeout, m_Port.GetLastError());
   EXPECT_GE(ms, 400 + kFailPause);
   EXPECT_LT(ms, 400 + kFailPause + kSlack);
   EXPECT_TRUE(m_Port.IsOpen());
+
+  // what arrives after the Read gave up stays out of its buffer and goes to the next Read
+  ASSERT_TRUE(nettest::SendText(m_Peer.Get(), "late"));
+  ASSERT_TRUE(OurSocketReadable());
+  EXPECT_EQ("----", std::string(reinterpret_cast<char*>(b), 4));
+  uint8_t next[8];
+  ASSERT_EQ(1, m_Port.Read(next, sizeof(next), &received, kLong));
+  EXPECT_EQ("late", std::string(reinterpret_cast<char*>(next), received));
 }
 
 TEST_F(TcpPortTest, PurgeBeforeReadEndsTheNextWaitOnceOnly) {
