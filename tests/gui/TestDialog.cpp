@@ -102,6 +102,32 @@ class TestDialog : public QObject {
     QVERIFY(!dlg.windowIcon().isNull());
   }
 
+  void EnterStartsTheDefaultCheck() {
+    TestArea area;
+    BoxRecorder boxes;
+    CQorOneClickDlg dlg(area.Options(boxes));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    // the red hover caption survives the window's first show and polish
+    uint32_t hover = 0;
+    dlg.CheckButton()->GetStateColor(CButtonST::HoverText, hover);
+    QCOMPARE(hover, kColourRed);
+    dlg.ModuleList()->setFocus();
+    QTest::keyClick(&dlg, Qt::Key_Return);
+    // the worker cannot end before the UI thread serves its first list call
+    QVERIFY(dlg.IsWorkerRunning());
+    QVERIFY(!dlg.CheckButton()->isEnabled());
+    QVERIFY(!dlg.UpgradeButton()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsWorkerRunning(), 30000);
+    QTRY_COMPARE(dlg.focusWidget(), static_cast<QWidget*>(dlg.CheckButton()));
+    // no image anywhere: the scan's warning, and the Check fails
+    QCOMPARE(boxes.Count(), 1);
+    QCOMPARE(boxes.LastText(), QString("No valid .bin file is found in the current directory"));
+    QVERIFY(dlg.CheckButton()->isEnabled());
+    QVERIFY(!dlg.UpgradeButton()->isEnabled());
+    QCOMPARE(dlg.ModuleList()->GetItemCount(), 0);
+  }
+
   void NotificationCodes_data() {
     QTest::addColumn<int>("code");
     QTest::addColumn<bool>("checkBefore");
