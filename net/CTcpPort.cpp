@@ -13,7 +13,7 @@
 #include "platform/Clock.h"
 
 namespace {
-constexpr uint32_t kFailPauseMs = 100;        // after every failing Read, and after a reconnect
+constexpr uint32_t kFailPauseMs = 100;         // after every failing Read, and after a reconnect
 constexpr uint32_t kPeerClosedPauseMs = 1500;  // a Read that found the connection closed by the peer
 
 bool IsConnectionLost(int code) { return code == kErrConnAborted || code == kErrConnReset; }
@@ -202,12 +202,15 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
       // a send that had to wait reconnects only on a reset, as the original's completed send did
       bool reconnect = waited ? code == kErrConnReset : IsConnectionLost(code);
       if (!waited) {
-        if (reconnect) QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit3 TCP连接被中断1\n", m_TraceId.load());
-        else QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit3 WSASend's ErrorCode = %d\n", m_TraceId.load(), code);
+        if (reconnect)
+          QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit3 TCP连接被中断1\n", m_TraceId.load());
+        else
+          QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit3 WSASend's ErrorCode = %d\n", m_TraceId.load(), code);
       } else if (reconnect) {
         QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit5 TCP连接被中断2\n", m_TraceId.load());
       } else {
-        QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit5 WSAGetOverlappedResult's ErrorCode = %d\n", m_TraceId.load(), code);
+        QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit5 WSAGetOverlappedResult's ErrorCode = %d\n",
+                         m_TraceId.load(), code);
       }
       if (reconnect) {
         int again = Reconnect(handle);
@@ -218,7 +221,9 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
       }
       return 0;
     }
-    if (!waited) QOR_PORT_TRACE_F("CTcpPort%d::Write - WSASend return %d dwSent = %d\n", m_TraceId.load(), 0, static_cast<int>(sent));
+    if (!waited)
+      QOR_PORT_TRACE_F("CTcpPort%d::Write - WSASend return %d dwSent = %d\n", m_TraceId.load(), 0,
+                       static_cast<int>(sent));
     next += sent;
     left -= static_cast<uint32_t>(sent);
   }
@@ -274,7 +279,8 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
           break;
         case PollResult::Failed:
           SetError(MapSocketErrno(errno));
-          QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit5 Unable to wait until data has been read\n", m_TraceId.load());
+          QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit5 Unable to wait until data has been read\n",
+                           m_TraceId.load());
           break;
       }
       SleepMs(kFailPauseMs);
@@ -283,11 +289,14 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
     if (handle->IsRetired()) break;
     bool reconnect = waited ? code == kErrConnReset : IsConnectionLost(code);
     if (reconnect) {
-      if (waited) QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit6 TCP连接被中断2\n", m_TraceId.load());
-      else QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit4 TCP连接被中断1\n", m_TraceId.load());
+      if (waited)
+        QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit6 TCP连接被中断2\n", m_TraceId.load());
+      else
+        QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit4 TCP连接被中断1\n", m_TraceId.load());
       Reconnect(handle);
     } else if (waited) {
-      QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit6 WSAGetOverlappedResult's ErrorCode = %d\n", m_TraceId.load(), code);
+      QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit6 WSAGetOverlappedResult's ErrorCode = %d\n", m_TraceId.load(),
+                       code);
     } else {
       QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit4 WSARecv's ErrorCode = %d\n", m_TraceId.load(), code);
     }

@@ -80,8 +80,8 @@ int CUdpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
   PollDeadline deadline(timeout);
   ssize_t sent;
   for (;;) {
-    sent = ::sendto(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&m_Address),
-                    sizeof(m_Address));
+    sent = ::sendto(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT,
+                    reinterpret_cast<const sockaddr*>(&m_Address), sizeof(m_Address));
     if (sent >= 0) break;
     int err = errno;
     if (err == EINTR) continue;

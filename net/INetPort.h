@@ -10,9 +10,9 @@ enum NetPortKind : int { NetPortUdp = 1, NetPortTcp = 2 };
 // Error codes kept from the original platform so that logs and callers read the same values.
 // POSIX errors map onto them: ECONNABORTED -> 10053, ECONNRESET/EPIPE -> 10054, EINVAL -> 10022,
 // an operation still in progress -> 997, EMSGSIZE -> 10040. Other errno values are stored as they are.
-constexpr int kErrPurged = 1;            // a Read ended by Purge
-constexpr int kErrTimeout = 258;         // a wait ran out
-constexpr int kErrAborted = 995;         // the port closed the socket under a pending call (a reconnect)
+constexpr int kErrPurged = 1;     // a Read ended by Purge
+constexpr int kErrTimeout = 258;  // a wait ran out
+constexpr int kErrAborted = 995;  // the port closed the socket under a pending call (a reconnect)
 constexpr int kErrIoPending = 997;
 constexpr int kErrInvalid = 10022;       // WSAEINVAL
 constexpr int kErrMsgSize = 10040;       // WSAEMSGSIZE: datagram too long for the buffer or the link

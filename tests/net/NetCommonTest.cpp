@@ -7,11 +7,11 @@
 #include <string>
 #include <thread>
 
+#include "LoopbackPeers.h"
 #include "net/CWsaEvent.h"
 #include "net/INetPort.h"
 #include "net/PollWait.h"
 #include "platform/Clock.h"
-#include "LoopbackPeers.h"
 
 namespace {
 
@@ -22,10 +22,17 @@ TEST(NetErrors, ErrnoValuesMapToThePortCodes) {
     int err;
     int code;
   } cases[] = {
-      {ECONNABORTED, kErrConnAborted}, {ECONNRESET, kErrConnReset}, {EPIPE, kErrConnReset},
-      {EINVAL, kErrInvalid},           {EAGAIN, kErrIoPending},     {EWOULDBLOCK, kErrIoPending},
-      {EINPROGRESS, kErrIoPending},    {EMSGSIZE, kErrMsgSize},     {ECONNREFUSED, ECONNREFUSED},
-      {ETIMEDOUT, ETIMEDOUT},          {EACCES, EACCES},
+      {ECONNABORTED, kErrConnAborted},
+      {ECONNRESET, kErrConnReset},
+      {EPIPE, kErrConnReset},
+      {EINVAL, kErrInvalid},
+      {EAGAIN, kErrIoPending},
+      {EWOULDBLOCK, kErrIoPending},
+      {EINPROGRESS, kErrIoPending},
+      {EMSGSIZE, kErrMsgSize},
+      {ECONNREFUSED, ECONNREFUSED},
+      {ETIMEDOUT, ETIMEDOUT},
+      {EACCES, EACCES},
   };
   for (const auto& c : cases) EXPECT_EQ(c.code, MapSocketErrno(c.err)) << "errno " << c.err;
 }
@@ -50,12 +57,12 @@ TEST(NetAddress, DottedTextsParseLikeTheSystemParser) {
   } cases[] = {
       {"127.0.0.1", true, 0x7F000001},
       {"192.168.1.255", true, 0xC0A801FF},
-      {"127.1", true, 0x7F000001},        // the short forms stay accepted
+      {"127.1", true, 0x7F000001},  // the short forms stay accepted
       {"0x7f.0.0.1", true, 0x7F000001},
-      {"017.0.0.1", true, 0x0F000001},    // a leading zero means octal
+      {"017.0.0.1", true, 0x0F000001},                         // a leading zero means octal
       {"127.0.0.1" + std::string(15, ' '), true, 0x7F000001},  // 24 characters: still fits
       {"127.0.0.1" + std::string(16, ' '), false, 0},          // 25 characters: does not
-      {"255.255.255.255", false, 0},      // the parser's own "invalid" value
+      {"255.255.255.255", false, 0},                           // the parser's own "invalid" value
       {"256.0.0.1", false, 0},
       {"1.2.3.4.5", false, 0},
       {"127.0.0.1x", false, 0},

@@ -13,19 +13,19 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackPeers.h"
 #include "net/CTcpPort.h"
 #include "platform/Clock.h"
-#include "LoopbackPeers.h"
 
 namespace {
 
 using nettest::Fd;
 using nettest::TcpListener;
 
-constexpr uint32_t kLong = 20000;       // a time-out that a passing test never reaches
-constexpr uint64_t kFailPause = 100;    // clock ms
+constexpr uint32_t kLong = 20000;     // a time-out that a passing test never reaches
+constexpr uint64_t kFailPause = 100;  // clock ms
 constexpr uint64_t kClosedPause = 1500;
-constexpr uint64_t kSlack = 1200;       // scheduling noise allowed on top of a pause, clock ms
+constexpr uint64_t kSlack = 1200;  // scheduling noise allowed on top of a pause, clock ms
 
 template <class F>
 uint64_t ClockMsOf(F&& f) {
@@ -398,7 +398,8 @@ TEST_F(TcpPortTest, ResetDuringWriteReconnectsPausesAndTheNextWriteGoesThrough) 
   Connect();
   const std::vector<uint8_t> big(32u << 20, 0x5A);
   std::thread resetter = ResetWhenDataArrives(m_Peer);
-  uint64_t ms = ClockMsOf([&] { EXPECT_EQ(0, m_Port.Write(big.data(), static_cast<uint32_t>(big.size()), kLong)); });
+  uint64_t ms =
+      ClockMsOf([&] { EXPECT_EQ(0, m_Port.Write(big.data(), static_cast<uint32_t>(big.size()), kLong)); });
   resetter.join();
   EXPECT_EQ(kErrConnReset, m_Port.GetLastError());
   EXPECT_GE(ms, kFailPause) << "pause after the reconnect";
@@ -433,7 +434,8 @@ TEST_F(TcpPortTest, ResetFoundWhenAWriteStartsReconnectsAndPauses) {
 TEST_F(TcpPortTest, WriteTimeOutKeepsTheConnectionAndReportsThePendingCode) {
   Connect();
   const std::vector<uint8_t> big(32u << 20, 0x11);
-  uint64_t ms = ClockMsOf([&] { EXPECT_EQ(0, m_Port.Write(big.data(), static_cast<uint32_t>(big.size()), 300)); });
+  uint64_t ms =
+      ClockMsOf([&] { EXPECT_EQ(0, m_Port.Write(big.data(), static_cast<uint32_t>(big.size()), 300)); });
   EXPECT_EQ(kErrIoPending, m_Port.GetLastError());
   EXPECT_GE(ms, 300u);
   EXPECT_TRUE(m_Port.IsOpen());

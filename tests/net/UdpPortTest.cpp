@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "LoopbackPeers.h"
 #include "net/CUdpPort.h"
 #include "platform/Clock.h"
-#include "LoopbackPeers.h"
 
 namespace {
 
@@ -89,7 +89,8 @@ TEST_F(UdpPortTest, BroadcastIsSwitchedOnForAddressesEndingIn255) {
 
 TEST_F(UdpPortTest, SetConfigRejectsTextsThatAreNoAddress) {
   const std::string cases[] = {
-      "not-an-ip", "1.2.3.4.5", "", "255.255.255.2555", "127.0.0.1" + std::string(16, ' '), " 255.255.255.255",
+      "not-an-ip",        "1.2.3.4.5", "", "255.255.255.2555", "127.0.0.1" + std::string(16, ' '),
+      " 255.255.255.255",
   };
   OpenTo("127.0.0.1", nettest::LocalPort(m_Peer.Get()));
   uint8_t b[4];
@@ -199,7 +200,8 @@ TEST_F(UdpPortTest, SendsToTheLoopbackBroadcastAddressOnlyWithBroadcastOn) {
 
   OpenTo("127.255.255.255", port);
   const std::string hello = "hello all";
-  ASSERT_EQ(1, m_Port.Write(reinterpret_cast<const uint8_t*>(hello.data()), static_cast<uint32_t>(hello.size()), kLong));
+  ASSERT_EQ(1, m_Port.Write(reinterpret_cast<const uint8_t*>(hello.data()),
+                            static_cast<uint32_t>(hello.size()), kLong));
   EXPECT_EQ(0, m_Port.GetLastError());
   EXPECT_EQ(hello, ReceiveDatagram(receiver.Get()));
 }
