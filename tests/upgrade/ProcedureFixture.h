@@ -102,8 +102,8 @@ class ProcedureTest : public ::testing::Test {
     AddRouterImage(MODULE_BOOT, kBootImage, 9000);
     AddRouterImage(MODULE_APP, kAppImage, 7300 * 3 + 1);
     AddRouterImage(MODULE_CUSTOMIZATION, kCustomImage, 5000);
-    AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x00100000, 900}, {0x00200000, 700}});
-    AddWirelessImage(MODULE_DASHBOARD, kDashboardImage, {{0x00800000, 800}});
+    AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x00100000, 4096 * 2 + 100}, {0x00200000, 5000}});
+    AddWirelessImage(MODULE_DASHBOARD, kDashboardImage, {{0x00800000, 6000}});
   }
 
   CheckContext Context() {
