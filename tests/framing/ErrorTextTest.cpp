@@ -47,11 +47,4 @@ TEST(ErrorText, CodesWithoutTextFallBackWithTheNumber) {
   }
 }
 
-TEST(ErrorText, EachCallReturnsItsOwnText) {
-  std::string a = GetErrorText(kErrTimeout);
-  std::string b = GetErrorText(999999);
-  EXPECT_NE(a, b);
-  EXPECT_EQ(a, GetErrorText(kErrTimeout));  // the earlier text was not overwritten
-}
-
 }  // namespace

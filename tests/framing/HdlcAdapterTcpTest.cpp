@@ -174,23 +174,6 @@ TEST(HdlcAdapterTcp, FailedOpensLeaveTheAdapterClosed) {
   }
 }
 
-TEST(HdlcAdapterTcp, ReopenDropsTheOldConnectionFirst) {
-  ScaledClock clk(20);
-  ScopedClock use(clk);
-  Peer peer;
-  CHdlcAdapter a;
-  ASSERT_EQ(a.Open("127.0.0.1", peer.Port(), NetPortTcp), 1);
-  ASSERT_TRUE(peer.Accept());
-  ASSERT_EQ(a.StartReceiver(), 1);
-  Peer second;
-  ASSERT_EQ(a.Open("127.0.0.1", second.Port(), NetPortTcp), 1);
-  EXPECT_TRUE(peer.SeesClose());
-  EXPECT_FALSE(a.HasReceiver());
-  ASSERT_TRUE(second.Accept());
-  const uint8_t b = 0x7E;
-  EXPECT_EQ(a.Write(true, &b, 1, false, 1000), 1);
-}
-
 TEST(HdlcAdapterTcp, DatagramLinkCarriesFramesToo) {
   ScaledClock clk(20);
   ScopedClock use(clk);

@@ -301,6 +301,22 @@ TEST_F(AdapterWithFake, ReceiverThatWillNotStopIsLoggedAndJoinedLater) {
   EXPECT_TRUE(state->destroyed);
 }
 
+TEST_F(AdapterWithFake, ReceiverThatEndedLateIsReplacedByAWorkingOne) {
+  ScaledClock fast(500);
+  ScopedClock useFast(fast);
+  state->SetIgnorePurge(true);
+  ASSERT_EQ(adapter.StartReceiver(), 1);
+  ASSERT_TRUE(state->WaitReading());
+  EXPECT_EQ(adapter.StopReceiver(), 0);
+  state->SetIgnorePurge(false);
+  state->Release();  // the stuck read returns and the old thread ends on its own
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // the new receiver must not inherit the stop request that the old one never answered
+  ASSERT_EQ(adapter.StartReceiver(), 1);
+  state->Feed(Frame({0x61, 0x62}));
+  EXPECT_EQ(ReadFrame(100000), (Bytes{0x61, 0x62}));
+}
+
 TEST_F(AdapterWithFake, DestroyingARunningAdapterJoinsItsReceiver) {
   auto other = std::make_shared<FakePortState>();
   {
@@ -344,6 +360,7 @@ TEST(HdlcAdapterDatagram, ReceiverOnAPortWithoutPurgeStillStops) {
   state->SetIgnorePurge(true);  // as a real datagram port: purge does nothing
   EXPECT_EQ(a.StopReceiver(), 1);
   EXPECT_FALSE(a.HasReceiver());
+  state->Release();  // lets a receiver that got stuck anyway end with the adapter
 }
 
 }  // namespace
