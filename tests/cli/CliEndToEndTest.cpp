@@ -1,4 +1,4 @@
-// The real qor-oneclick-cli against the emulator, on a clock 20 times faster.
+// The real qor-oneclick-cli against the emulator, on a clock 10 times faster.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -221,7 +221,7 @@ TEST(CliCheck, InterruptOutsideTheRunEndsTheProgramAtOnce) {
     int code = run.Finish(60000);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
     EXPECT_EQ(code, 128 + signo) << run.Diagnostics();
-    // a discovery try is 3 s of clock time, 150 ms here: far less than the whole series
+    // a discovery try is 3 s of clock time, 300 ms here: far less than the whole series
     EXPECT_LT(seconds, 20.0);
     EXPECT_EQ(run.Err().find("Please wait"), std::string::npos);
   }
@@ -290,7 +290,7 @@ TEST(CliDemo, RunsTheWholeJobAndCleansUp) {
   std::string temp = MakeTempDir();
   ChildProcess child;
   // the demo's folder goes below TMPDIR, so the test can see that it is removed again
-  ASSERT_TRUE(child.Start(QOR_CLI_PATH, {"demo", "--speed", "20", "--json", "--log", temp + "/log.txt"},
+  ASSERT_TRUE(child.Start(QOR_CLI_PATH, {"demo", "--speed", "10", "--json", "--log", temp + "/log.txt"},
                           {{"TMPDIR", temp}}));
   int code = -1;
   bool ended = child.Wait(240000, &code);
@@ -325,13 +325,13 @@ TEST(CliAgainstSimProcess, ChecksAndUpgradesASeparatelyStartedEmulator) {
   ChildProcess sim;
   ASSERT_TRUE(sim.Start(QOR_SIM_PATH, {"--address", "127.0.0.1", "--udp-port", std::to_string(udp), "--link-port",
                                        std::to_string(link), "--telnet-port", std::to_string(telnet), "--time-scale",
-                                       "20", "--cfe-version", DemoSetup::kDeviceCfeVersion, "--app-version",
+                                       "10", "--cfe-version", DemoSetup::kDeviceCfeVersion, "--app-version",
                                        DemoSetup::kDeviceAppVersion, "--firmware-version",
                                        DemoSetup::kDeviceFirmwareVersion, "--unlock-code", "QORDEMO1", "--quiet"}));
   ASSERT_TRUE(sim.WaitForOutput("qor-router-sim: router", 30000)) << sim.Stderr();
   std::vector<std::string> target = {"--discovery-address", "127.255.255.255", "--udp-port", std::to_string(udp),
                                      "--link-port", std::to_string(link), "--telnet-port", std::to_string(telnet),
-                                     "--images", images.Stage().ImageFolder(), "--speed", "20", "--log",
+                                     "--images", images.Stage().ImageFolder(), "--speed", "10", "--log",
                                      images.TempDir() + "/separate.log"};
   for (const char* command : {"check", "upgrade"}) {
     SCOPED_TRACE(command);

@@ -14,7 +14,7 @@
 // clock of the same scale, pointed at it with every endpoint option.
 class CliRun {
  public:
-  static constexpr int kFastSpeed = 20;
+  static constexpr int kFastSpeed = 10;
 
   // speed 1 runs both at real time.
   explicit CliRun(DemoConfig config = DemoConfig{}, int speed = kFastSpeed);
