@@ -267,3 +267,13 @@ BENCHMARK(BM_BareLoopbackExchange)->Unit(benchmark::kMillisecond)->Iterations(3)
 BENCHMARK(BM_WholeFirmwareRun)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 BENCHMARK_MAIN();
+
+// Figures from one run (2 cores shared with other builds, load average about 11; RelWithDebInfo):
+//   BM_AcknowledgedBlock     4097 blocks of 4096 bytes, 351 ms per 16 MiB image: 85.7 us per
+//                            acknowledged block (45.6 MiB/s)
+//   BM_BareLoopbackExchange  4138-byte frame out, 9-byte acknowledgement back: 17.7 us per block
+//   BM_WholeFirmwareRun      25.2 s for the whole firmware procedure, 24.7 s of it the procedure's
+//                            own pauses (hand-shake probe, offline mode, two restart waits)
+// Ratios: an acknowledged block costs 4.8 times the bare loopback exchange (framing, the receiver
+// thread and queue, the emulator's own decoding and flash store); the whole run takes 1.02 times its
+// pauses, so at this image size the run is bound by the fixed waits, not by the transfer.
