@@ -20,10 +20,15 @@ class CSocketHandle : public NonCopyable {
   // Marks the socket as taken away by the port and wakes its waiters.
   void Retire();
   bool IsRetired() const { return m_Retired.load(std::memory_order_acquire); }
+  // Set before the owner shuts the connection down itself, so a failing send can tell that from
+  // the peer's reset (both are EPIPE on Linux).
+  void MarkShutDown() { m_ShutDown.store(true, std::memory_order_release); }
+  bool IsShutDown() const { return m_ShutDown.load(std::memory_order_acquire); }
   // Closes the descriptor now (only when nobody else holds the handle); 0 or the errno of close.
   int CloseNow();
 
  private:
   int m_Fd;
   std::atomic<bool> m_Retired{false};
+  std::atomic<bool> m_ShutDown{false};
 };

@@ -155,6 +155,7 @@ int CTcpPort::Purge() {
 bool CTcpPort::Shutdown() {
   auto handle = Acquire();
   if (!handle) return false;
+  handle->MarkShutDown();
   if (::shutdown(handle->Fd(), SHUT_RDWR) < 0) {
     SetThreadSocketError(MapSocketErrno(errno));
     return false;
@@ -197,6 +198,11 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
       }
       if (handle->IsRetired()) {
         SetError(kErrAborted);
+        return 0;
+      }
+      // our own Shutdown() closed the sending side: nothing to reconnect
+      if (err == EPIPE && handle->IsShutDown()) {
+        SetError(kErrShutdown);
         return 0;
       }
       // a send that had to wait reconnects only on a reset, as the original's completed send did

@@ -19,6 +19,7 @@ constexpr int kErrMsgSize = 10040;       // WSAEMSGSIZE: datagram too long for t
 constexpr int kErrAddrNotAvail = 10049;  // WSAEADDRNOTAVAIL: the destination 0.0.0.0
 constexpr int kErrConnAborted = 10053;   // WSAECONNABORTED
 constexpr int kErrConnReset = 10054;     // WSAECONNRESET
+constexpr int kErrShutdown = 10058;      // WSAESHUTDOWN: a send after the port's own Shutdown()
 
 // Maps an errno value to the codes above.
 int MapSocketErrno(int err);

@@ -352,6 +352,12 @@ TEST_F(TcpPortTest, ShutdownEndsAWaitingReadLikeAPeerClose) {
   // the end of the stream leaves the code that the wait started with
   EXPECT_EQ(kErrIoPending, m_Port.GetLastError());
   EXPECT_TRUE(m_Port.IsOpen()) << "Shutdown does not close";
+
+  // a send after our own shutdown is refused, without a signal and without a reconnect
+  const uint8_t msg[] = {'x'};
+  EXPECT_EQ(0, m_Port.Write(msg, sizeof(msg), kLong));
+  EXPECT_EQ(kErrShutdown, m_Port.GetLastError());
+  EXPECT_FALSE(m_Listener.Accept(100).Valid());
   EXPECT_EQ(1, m_Port.Close());
   EXPECT_FALSE(m_Port.Shutdown()) << "nothing to shut down on a closed port";
 }
