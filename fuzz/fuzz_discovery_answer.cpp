@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (n > size) std::abort();
 
   // the raw bytes as a payload too, so short and odd payloads are reached without a valid FCS
-  for (std::span<const uint8_t> payload : {std::span<const uint8_t>(answer, n), std::span<const uint8_t>(data, size)}) {
+  for (std::span<const uint8_t> payload :
+       {std::span<const uint8_t>(answer, n), std::span<const uint8_t>(data, size)}) {
     MacAddress mac{{1, 2, 3, 4, 5, 6}};
     IpAddress ip{{7, 7, 7, 7}};
     std::string text = "unset";

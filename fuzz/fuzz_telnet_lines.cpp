@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string version;
   if (TakeLastVersionLine(lines, version)) {
-    if (!IsVersionText(version) || std::find(lines.begin(), lines.end(), version) == lines.end()) std::abort();
+    if (!IsVersionText(version) || std::find(lines.begin(), lines.end(), version) == lines.end())
+      std::abort();
   }
   if (!lines.empty()) {
     const std::string label = lines.front().substr(0, lines.front().size() / 2);

@@ -105,8 +105,8 @@ int CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expec
       continue;
     }
     if (expectedLength != 0 && expectedLength != m_ResponseLength) {
-      Log("CDiagCaller::Execute> Response's Length Error(Expect:%d Actual:%d)", static_cast<int>(expectedLength),
-          static_cast<int>(m_ResponseLength));
+      Log("CDiagCaller::Execute> Response's Length Error(Expect:%d Actual:%d)",
+          static_cast<int>(expectedLength), static_cast<int>(m_ResponseLength));
       SleepMs(kRetryPauseMs);
       continue;
     }
@@ -195,11 +195,20 @@ int CDiagCaller::DIAG_NV_BackupRestore(bool backup) {
   }
   if (m_Response[5] == 0 && m_Response[6] == 0) return 1;
   switch (m_Response[6]) {
-    case 1: Log("%s: 单板状态不正确", name); break;
-    case 2: Log("%s: 不存在有效的备份", name); break;
-    case 3: Log("%s: CRC校验失败", name); break;
-    case 4: Log("%s: NV操作失败", name); break;
-    default: break;
+    case 1:
+      Log("%s: 单板状态不正确", name);
+      break;
+    case 2:
+      Log("%s: 不存在有效的备份", name);
+      break;
+    case 3:
+      Log("%s: CRC校验失败", name);
+      break;
+    case 4:
+      Log("%s: NV操作失败", name);
+      break;
+    default:
+      break;
   }
   return 0;
 }
@@ -292,8 +301,8 @@ int CDiagCaller::DIAG_ChangeMode(uint8_t mode) {
   return 1;
 }
 
-int CDiagCaller::NvCommand(uint8_t cmd, const char* prefix, uint16_t item, const uint8_t* source, uint32_t length,
-                           uint16_t* status) {
+int CDiagCaller::NvCommand(uint8_t cmd, const char* prefix, uint16_t item, const uint8_t* source,
+                           uint32_t length, uint16_t* status) {
   uint8_t request[kNvFrameSize] = {cmd, static_cast<uint8_t>(item), static_cast<uint8_t>(item >> 8)};
   if (source != nullptr) std::memcpy(request + 3, source, length);
   SetResponseKey(request, 3);
@@ -301,7 +310,8 @@ int CDiagCaller::NvCommand(uint8_t cmd, const char* prefix, uint16_t item, const
     Log("%s: Write or Read Fail", prefix);
     return -1;
   }
-  const uint16_t value = static_cast<uint16_t>(m_Response[kNvStatusOffset] | (m_Response[kNvStatusOffset + 1] << 8));
+  const uint16_t value =
+      static_cast<uint16_t>(m_Response[kNvStatusOffset] | (m_Response[kNvStatusOffset + 1] << 8));
   if (status != nullptr) *status = value;
   if (value != 0) Log("%s: %s", prefix, NvStatusText(value));
   return value;

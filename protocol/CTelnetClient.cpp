@@ -22,8 +22,8 @@ constexpr uint32_t kReceiveSize = 1460;
 constexpr size_t kWorkSize = 2048;
 
 size_t CountChars(const std::string& s) {
-  return static_cast<size_t>(
-      std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+  return static_cast<size_t>(std::count_if(
+      s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 // byte offset at which the last `chars` characters of s begin
@@ -157,7 +157,8 @@ bool CTelnetClient::SendOption(uint8_t command, uint8_t option) {
 bool CTelnetClient::SendText(const std::string& text, uint32_t timeout) {
   const std::string_view bytes = TextTo8Bit(text);
   const size_t length = std::min(bytes.size(), bytes.find('\0'));
-  return m_Port.Write(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(length), timeout) == 1;
+  return m_Port.Write(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(length),
+                      timeout) == 1;
 }
 
 bool CTelnetClient::ReadLines(uint32_t wait) {

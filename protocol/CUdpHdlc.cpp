@@ -104,7 +104,8 @@ int CUdpHdlc::Discover(MacAddress& mac, IpAddress& ip, std::string& text) {
   for (;;) {
     const uint64_t elapsed = TickMs() - start;
     if (elapsed >= kDiscoverOverallMs) return 0;
-    const uint32_t wait = static_cast<uint32_t>(std::min<uint64_t>(kDiscoverWaitMs, kDiscoverOverallMs - elapsed));
+    const uint32_t wait =
+        static_cast<uint32_t>(std::min<uint64_t>(kDiscoverWaitMs, kDiscoverOverallMs - elapsed));
     uint8_t answer[1024];
     std::memset(answer, kFill, RouterDatagram::kSize);
     uint32_t length = 0;

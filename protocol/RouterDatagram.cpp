@@ -47,7 +47,8 @@ void RouterDatagram::Set(uint8_t type, const IpAddress& ip, const MacAddress& ma
   std::copy_n(mac.b, sizeof mac.b, bytes.begin() + kMacOffset);
 }
 
-bool ParseDiscoveryAnswer(std::span<const uint8_t> payload, MacAddress& mac, IpAddress& ip, std::string& text) {
+bool ParseDiscoveryAnswer(std::span<const uint8_t> payload, MacAddress& mac, IpAddress& ip,
+                          std::string& text) {
   // a short answer must not lend its frame check bytes or the buffer's fill to the fields
   RouterDatagram answer;
   std::copy_n(payload.begin(), std::min(payload.size(), RouterDatagram::kSize), answer.bytes.begin());

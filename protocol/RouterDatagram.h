@@ -51,7 +51,8 @@ struct RouterDatagram {
 // count: fields it does not reach read as zero, bytes past the 32nd are ignored. True when it is of
 // type 1 with a non-zero MAC; then mac, ip and text (up to the first zero byte) are set, else they
 // are left as they were.
-bool ParseDiscoveryAnswer(std::span<const uint8_t> payload, MacAddress& mac, IpAddress& ip, std::string& text);
+bool ParseDiscoveryAnswer(std::span<const uint8_t> payload, MacAddress& mac, IpAddress& ip,
+                          std::string& text);
 
 // The 40-byte upgrade control packet: FF, the kind's 29-byte text, value (u32 LE) @30, 6 zero bytes.
 constexpr size_t kUpgradeControlPacketSize = 40;

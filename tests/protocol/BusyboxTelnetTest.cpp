@@ -97,10 +97,11 @@ class Telnetd {
     for (int attempt = 0; attempt < 5 && m_Pid <= 0; ++attempt) {
       m_Port = FreePort();
       const std::string port = std::to_string(m_Port);
-      const char* argv[] = {busybox.c_str(), "telnetd", "-F", "-p", port.c_str(), "-b", "127.0.0.1",
-                            "-f", "/dev/null", "-l", script.c_str(), nullptr};
+      const char* argv[] = {busybox.c_str(), "telnetd", "-F",        "-p", port.c_str(),   "-b",
+                            "127.0.0.1",     "-f",      "/dev/null", "-l", script.c_str(), nullptr};
       pid_t pid = -1;
-      if (::posix_spawn(&pid, busybox.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return;
+      if (::posix_spawn(&pid, busybox.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return;
       // bounded wait for the listener
       for (int i = 0; i < 100 && !Accepting(m_Port); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -76,52 +76,92 @@ TEST(DiagCommands, EachCommandSendsItsBytesAndAcceptsItsAnswer) {
     Lines log;
   };
   const Case cases[] = {
-      {"board version", [](CDiagCaller& d) { return d.DIAG_QueryBoardVersion(nullptr); },
-       {{0x4B, 0xC9, 0x03, 0xFF}}, false,
-       [](const Bytes& r) { return std::vector<Bytes>{Concat(Echo(r, 4, 4), Concat(Text("11.1.20.6"), Zeros(53)))}; },
+      {"board version",
+       [](CDiagCaller& d) { return d.DIAG_QueryBoardVersion(nullptr); },
+       {{0x4B, 0xC9, 0x03, 0xFF}},
+       false,
+       [](const Bytes& r) {
+         return std::vector<Bytes>{Concat(Echo(r, 4, 4), Concat(Text("11.1.20.6"), Zeros(53)))};
+       },
        {"Firmware Version: 11.1.20.6"}},
-      {"dashboard version", [](CDiagCaller& d) { return d.DIAG_QueryISOVersion(nullptr); },
-       {Concat({0x4B, 0xC9, 0x24, 0xFF}, Zeros(32))}, false,
-       [](const Bytes& r) { return std::vector<Bytes>{Concat(Echo(r, 4, 5), Concat(Text("4.2.0.1"), Zeros(248)))}; },
+      {"dashboard version",
+       [](CDiagCaller& d) { return d.DIAG_QueryISOVersion(nullptr); },
+       {Concat({0x4B, 0xC9, 0x24, 0xFF}, Zeros(32))},
+       false,
+       [](const Bytes& r) {
+         return std::vector<Bytes>{Concat(Echo(r, 4, 5), Concat(Text("4.2.0.1"), Zeros(248)))};
+       },
        {"Dashboard Version: 4.2.0.1"}},
-      {"switch", [](CDiagCaller& d) { return d.DIAG_SwitchToDownloader(); }, {{0x3A}}, false,
-       [](const Bytes&) { return std::vector<Bytes>{{0x3A}}; }, {}},
-      {"backup", [](CDiagCaller& d) { return d.DIAG_NV_BackupRestore(true); },
-       {{0x4B, 0xC8, 0x1E, 0xFF, 0x00, 0x00, 0x00, 0x00}}, false,
-       [](const Bytes& r) { return std::vector<Bytes>{Echo(r, 4, 8)}; }, {}},
-      {"restore", [](CDiagCaller& d) { return d.DIAG_NV_BackupRestore(false); },
-       {{0x4B, 0xC8, 0x1E, 0xFF, 0x01, 0x01, 0x00, 0x00}}, false,
-       [](const Bytes& r) { return std::vector<Bytes>{Echo(r, 4, 8)}; }, {}},
-      {"restore status", [](CDiagCaller& d) { return d.DIAG_NV_QueryRestoreStatus(); },
-       {Concat({0x4B, 0xC9, 0x21, 0xFF}, Zeros(32))}, false,
+      {"switch",
+       [](CDiagCaller& d) { return d.DIAG_SwitchToDownloader(); },
+       {{0x3A}},
+       false,
+       [](const Bytes&) { return std::vector<Bytes>{{0x3A}}; },
+       {}},
+      {"backup",
+       [](CDiagCaller& d) { return d.DIAG_NV_BackupRestore(true); },
+       {{0x4B, 0xC8, 0x1E, 0xFF, 0x00, 0x00, 0x00, 0x00}},
+       false,
+       [](const Bytes& r) { return std::vector<Bytes>{Echo(r, 4, 8)}; },
+       {}},
+      {"restore",
+       [](CDiagCaller& d) { return d.DIAG_NV_BackupRestore(false); },
+       {{0x4B, 0xC8, 0x1E, 0xFF, 0x01, 0x01, 0x00, 0x00}},
+       false,
+       [](const Bytes& r) { return std::vector<Bytes>{Echo(r, 4, 8)}; },
+       {}},
+      {"restore status",
+       [](CDiagCaller& d) { return d.DIAG_NV_QueryRestoreStatus(); },
+       {Concat({0x4B, 0xC9, 0x21, 0xFF}, Zeros(32))},
+       false,
        [](const Bytes& r) {
          Bytes a = Echo(r, 4, 36);
          a[5] = 1;
          return std::vector<Bytes>{a};
        },
        {"DIAG_NV_QueryRestoreStatus: Restore Success"}},
-      {"unlock", [&code](CDiagCaller& d) { return d.DIAG_Unlock(code); },
-       {{0x26}, {0x0B, 'Q', 'O', 'R', 'M', 'O', 'D', 'M', '1'}}, true,
-       [](const Bytes& r) { return r[0] == 0x0B ? std::vector<Bytes>{{0x02}} : std::vector<Bytes>{}; }, {}},
-      {"hand-shake", [](CDiagCaller& d) { return d.DIAG_HandShake(false, nullptr, nullptr); },
-       {Concat({0x26, 0x00, 0x00, 0x25, 0xA7, 0x00, 0x06}, Zeros(126))}, false,
-       [](const Bytes&) { return std::vector<Bytes>{HandShakeAnswer(0, 0, 1)}; }, {"DIAG_HandShake: (0,1)"}},
-      {"reset", [](CDiagCaller& d) { return d.DIAG_Reset(); }, {{0x0A}}, true,
-       [](const Bytes&) { return std::vector<Bytes>{{0x02}}; }, {}},
-      {"change mode", [](CDiagCaller& d) { return d.DIAG_ChangeMode(1); }, {{0x29, 0x01, 0x00}}, false,
-       [](const Bytes& r) { return std::vector<Bytes>{r}; }, {}},
-      {"read nv", [](CDiagCaller& d) {
+      {"unlock",
+       [&code](CDiagCaller& d) { return d.DIAG_Unlock(code); },
+       {{0x26}, {0x0B, 'Q', 'O', 'R', 'M', 'O', 'D', 'M', '1'}},
+       true,
+       [](const Bytes& r) { return r[0] == 0x0B ? std::vector<Bytes>{{0x02}} : std::vector<Bytes>{}; },
+       {}},
+      {"hand-shake",
+       [](CDiagCaller& d) { return d.DIAG_HandShake(false, nullptr, nullptr); },
+       {Concat({0x26, 0x00, 0x00, 0x25, 0xA7, 0x00, 0x06}, Zeros(126))},
+       false,
+       [](const Bytes&) { return std::vector<Bytes>{HandShakeAnswer(0, 0, 1)}; },
+       {"DIAG_HandShake: (0,1)"}},
+      {"reset",
+       [](CDiagCaller& d) { return d.DIAG_Reset(); },
+       {{0x0A}},
+       true,
+       [](const Bytes&) { return std::vector<Bytes>{{0x02}}; },
+       {}},
+      {"change mode",
+       [](CDiagCaller& d) { return d.DIAG_ChangeMode(1); },
+       {{0x29, 0x01, 0x00}},
+       false,
+       [](const Bytes& r) { return std::vector<Bytes>{r}; },
+       {}},
+      {"read nv",
+       [](CDiagCaller& d) {
          uint8_t out[4];
          return d.DIAG_Read_NV(0x1234, out, sizeof out, nullptr);
        },
-       {Concat({0x26, 0x34, 0x12}, Zeros(130))}, false,
-       [](const Bytes& r) { return std::vector<Bytes>{NvAnswer(r, 0)}; }, {}},
-      {"write nv", [](CDiagCaller& d) {
+       {Concat({0x26, 0x34, 0x12}, Zeros(130))},
+       false,
+       [](const Bytes& r) { return std::vector<Bytes>{NvAnswer(r, 0)}; },
+       {}},
+      {"write nv",
+       [](CDiagCaller& d) {
          const uint8_t in[4] = {1, 2, 3, 4};
          return d.DIAG_Write_NV(0x0102, in, sizeof in, nullptr);
        },
-       {Concat({0x27, 0x02, 0x01, 1, 2, 3, 4}, Zeros(126))}, false,
-       [](const Bytes& r) { return std::vector<Bytes>{NvAnswer(r, 0)}; }, {}},
+       {Concat({0x27, 0x02, 0x01, 1, 2, 3, 4}, Zeros(126))},
+       false,
+       [](const Bytes& r) { return std::vector<Bytes>{NvAnswer(r, 0)}; },
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -150,13 +190,22 @@ TEST(DiagCommands, VersionTextsAreCutAtTheirEnds) {
   const std::string thirtyFive(35, '7');
   const std::string full128(128, 'd');
   const Case cases[] = {
-      {"board text fills its field", true, Text(thirtyFive), 0, std::string(31, '7'),
+      {"board text fills its field",
+       true,
+       Text(thirtyFive),
+       0,
+       std::string(31, '7'),
        {"Firmware Version: " + std::string(31, '7')}},
       {"board text empty at FF", true, {0xFF, '1', '2'}, 0, "", {"Firmware Version: "}},
       {"board text ends at CR", true, {'1', '.', '2', 0x0D, '9'}, 0, "1.2", {"Firmware Version: 1.2"}},
       {"board text ends at LF", true, {'1', 0x0A, '9'}, 0, "1", {"Firmware Version: 1"}},
       {"dashboard without version", false, Text("4.2"), 1, "No version", {}},
-      {"dashboard text fills its field", false, Text(full128 + "xyz"), 0, full128, {"Dashboard Version: " + full128}},
+      {"dashboard text fills its field",
+       false,
+       Text(full128 + "xyz"),
+       0,
+       full128,
+       {"Dashboard Version: " + full128}},
       {"dashboard text ends at NUL", false, {'4', '.', '2', 0x00, '7'}, 0, "4.2", {"Dashboard Version: 4.2"}},
   };
   for (const Case& c : cases) {
@@ -169,7 +218,8 @@ TEST(DiagCommands, VersionTextsAreCutAtTheirEnds) {
       return std::vector<Bytes>{a};
     });
     std::string version = "untouched";
-    EXPECT_EQ(c.board ? rig.diag.DIAG_QueryBoardVersion(&version) : rig.diag.DIAG_QueryISOVersion(&version), 1);
+    EXPECT_EQ(c.board ? rig.diag.DIAG_QueryBoardVersion(&version) : rig.diag.DIAG_QueryISOVersion(&version),
+              1);
     EXPECT_EQ(version, c.expected);
     EXPECT_EQ(rig.Log(), c.log);
   }
@@ -186,24 +236,45 @@ TEST(DiagExecute, HardErrorsEndAtOnceSoftOnesAreRetried) {
   const Bytes request = {0x4B, 0xC9, 0x03, 0xFF};
   const Bytes good = Concat(request, Zeros(62));
   const Case cases[] = {
-      {"bad command", {Concat({0x13}, request)}, 0, 1,
+      {"bad command",
+       {Concat({0x13}, request)},
+       0,
+       1,
        {"Execute#1> 13", "DIAG_QueryBoardVersion: Write or Read Fail"}},
-      {"bad parameter", {Concat({0x14}, request)}, 0, 1,
+      {"bad parameter",
+       {Concat({0x14}, request)},
+       0,
+       1,
        {"Execute#1> 14", "DIAG_QueryBoardVersion: Write or Read Fail"}},
-      {"bad length", {Concat({0x15}, request)}, 0, 1,
+      {"bad length",
+       {Concat({0x15}, request)},
+       0,
+       1,
        {"Execute#1> 15", "DIAG_QueryBoardVersion: Write or Read Fail"}},
-      {"not in this mode, then good", {Concat({0x18}, request), good}, 1, 2,
+      {"not in this mode, then good",
+       {Concat({0x18}, request), good},
+       1,
+       2,
        {"Execute#1> (18 4B C9)", "Firmware Version: "}},
-      {"wrong length every time", {Concat(request, Zeros(61))}, 0, 5,
+      {"wrong length every time",
+       {Concat(request, Zeros(61))},
+       0,
+       5,
        {"CDiagCaller::Execute> Response's Length Error(Expect:66 Actual:65)",
         "CDiagCaller::Execute> Response's Length Error(Expect:66 Actual:65)",
         "CDiagCaller::Execute> Response's Length Error(Expect:66 Actual:65)",
         "CDiagCaller::Execute> Response's Length Error(Expect:66 Actual:65)",
         "CDiagCaller::Execute> Response's Length Error(Expect:66 Actual:65)",
         "DIAG_QueryBoardVersion: Write or Read Fail"}},
-      {"one byte too long, then good", {Concat(request, Zeros(63)), good}, 1, 2,
+      {"one byte too long, then good",
+       {Concat(request, Zeros(63)), good},
+       1,
+       2,
        {"CDiagCaller::Execute> Response's Length Error(Expect:66 Actual:67)", "Firmware Version: "}},
-      {"silent module", {}, 0, 5,
+      {"silent module",
+       {},
+       0,
+       5,
        {"Execute#1> Read Fail", "Execute#2> Read Fail", "Execute#3> Read Fail", "Execute#4> Read Fail",
         "Execute#5> Read Fail", "DIAG_QueryBoardVersion: Write or Read Fail"}},
   };
@@ -211,7 +282,8 @@ TEST(DiagExecute, HardErrorsEndAtOnceSoftOnesAreRetried) {
     SCOPED_TRACE(c.name);
     Rig rig([&](const Bytes&, int index) {
       if (c.answers.empty()) return std::vector<Bytes>{};
-      return std::vector<Bytes>{c.answers[std::min<size_t>(static_cast<size_t>(index), c.answers.size() - 1)]};
+      return std::vector<Bytes>{
+          c.answers[std::min<size_t>(static_cast<size_t>(index), c.answers.size() - 1)]};
     });
     std::string version;
     EXPECT_EQ(rig.diag.DIAG_QueryBoardVersion(&version), c.result);
@@ -244,8 +316,9 @@ TEST(DiagExecute, ClosedLinkFailsEveryWrite) {
   CDiagCaller diag(&adapter, &log);
   EXPECT_EQ(diag.DIAG_SwitchToDownloader(), 0);
   EXPECT_EQ(LogMessages(log.GetPending()),
-            (Lines{"Execute#1> Write Fail", "Execute#2> Write Fail", "Execute#3> Write Fail", "Execute#4> Write Fail",
-                   "Execute#5> Write Fail", "DIAG_SwitchToDownloader: Write or Read Fail"}));
+            (Lines{"Execute#1> Write Fail", "Execute#2> Write Fail", "Execute#3> Write Fail",
+                   "Execute#4> Write Fail", "Execute#5> Write Fail",
+                   "DIAG_SwitchToDownloader: Write or Read Fail"}));
 }
 
 TEST(DiagHandShake, ResponseRulesAndFlags) {
@@ -266,7 +339,12 @@ TEST(DiagHandShake, ResponseRulesAndFlags) {
       {"downloader", HandShakeAnswer(0, 1, 0, 40), 1, 1, 0, {"DIAG_HandShake: (1,0)"}},
       {"offline", HandShakeAnswer(0, 0, 1), 1, 0, 1, {"DIAG_HandShake: (0,1)"}},
       {"flag values other than 1 are off", HandShakeAnswer(0, 2, 0xFF), 1, 0, 0, {"DIAG_HandShake: (0,0)"}},
-      {"too short", HandShakeAnswer(0, 0, 0, 15), 0, 1, 1, {"DIAG_HandShake: Response Length = 15 (too short)"}},
+      {"too short",
+       HandShakeAnswer(0, 0, 0, 15),
+       0,
+       1,
+       1,
+       {"DIAG_HandShake: Response Length = 15 (too short)"}},
       {"status", HandShakeAnswer(2, 0, 0), 0, 1, 1, {"DIAG_HandShake: status = 2"}},
       {"format", badFormat, 0, 1, 1, {"DIAG_HandShake: Response's format error"}},
       {"format at offset 8", badTail, 0, 1, 1, {"DIAG_HandShake: Response's format error"}},
@@ -316,8 +394,9 @@ TEST(DiagNv, BackupRestoreAndRestoreStatusTexts) {
       a[6] = c.b6;
       return std::vector<Bytes>{a};
     });
-    EXPECT_EQ(c.restoreStatus ? rig.diag.DIAG_NV_QueryRestoreStatus() : rig.diag.DIAG_NV_BackupRestore(c.backup),
-              c.result);
+    EXPECT_EQ(
+        c.restoreStatus ? rig.diag.DIAG_NV_QueryRestoreStatus() : rig.diag.DIAG_NV_BackupRestore(c.backup),
+        c.result);
     EXPECT_EQ(rig.Log(), c.log);
   }
 }
@@ -339,11 +418,12 @@ TEST(DiagNv, ItemStatusRules) {
   for (uint16_t status : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0x1234}) {
     for (bool read : {true, false}) {
       SCOPED_TRACE(std::string(read ? "read" : "write") + " status " + std::to_string(status));
-      Rig rig([&](const Bytes& request, int) { return std::vector<Bytes>{NvAnswer(request, status, stored)}; });
+      Rig rig(
+          [&](const Bytes& request, int) { return std::vector<Bytes>{NvAnswer(request, status, stored)}; });
       uint8_t data[5] = {9, 9, 9, 9, 9};
       uint16_t got = 0xFFFF;
-      const int result =
-          read ? rig.diag.DIAG_Read_NV(7, data, sizeof data, &got) : rig.diag.DIAG_Write_NV(7, data, sizeof data, &got);
+      const int result = read ? rig.diag.DIAG_Read_NV(7, data, sizeof data, &got)
+                              : rig.diag.DIAG_Write_NV(7, data, sizeof data, &got);
       EXPECT_EQ(got, status);
       const bool success = status == 0 || (read && status == 5);
       EXPECT_EQ(result, success ? 1 : 0);
@@ -379,13 +459,23 @@ TEST(DiagWrite, NaksAreRetriedWithTheSameFrame) {
   };
   const Case cases[] = {
       {"acknowledged at once", 0, 1, 1, {}},
-      {"three refusals", 3, 1, 4, {"DIAG_Write#1> Exec Fail", "DIAG_Write#2> Exec Fail", "DIAG_Write#3> Exec Fail"}},
-      {"five refusals", 5, 0, 5,
-       {"DIAG_Write#1> Exec Fail", "DIAG_Write#2> Exec Fail", "DIAG_Write#3> Exec Fail", "DIAG_Write#4> Exec Fail",
-        "DIAG_Write#5> Exec Fail"}},
-      {"no answer", -1, 0, 5,
-       {"DIAG_Write#1> Read Fail", "DIAG_Write#2> Read Fail", "DIAG_Write#3> Read Fail", "DIAG_Write#4> Read Fail",
-        "DIAG_Write#5> Read Fail"}},
+      {"three refusals",
+       3,
+       1,
+       4,
+       {"DIAG_Write#1> Exec Fail", "DIAG_Write#2> Exec Fail", "DIAG_Write#3> Exec Fail"}},
+      {"five refusals",
+       5,
+       0,
+       5,
+       {"DIAG_Write#1> Exec Fail", "DIAG_Write#2> Exec Fail", "DIAG_Write#3> Exec Fail",
+        "DIAG_Write#4> Exec Fail", "DIAG_Write#5> Exec Fail"}},
+      {"no answer",
+       -1,
+       0,
+       5,
+       {"DIAG_Write#1> Read Fail", "DIAG_Write#2> Read Fail", "DIAG_Write#3> Read Fail",
+        "DIAG_Write#4> Read Fail", "DIAG_Write#5> Read Fail"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -24,8 +24,9 @@ TEST(RouterDatagramLayout, FieldsAtTheirOffsets) {
   RouterDatagram d;
   d.bytes.fill(0xEE);
   d.Set(RDG_ENTER_FORCE_LOAD, IpAddress{{10, 1, 2, 3}}, MacAddress{{1, 2, 3, 4, 5, 6}});
-  EXPECT_EQ(Hex(Bytes(d.bytes.begin(), d.bytes.end())),
-            "07 0A 01 02 03 01 02 03 04 05 06 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
+  EXPECT_EQ(
+      Hex(Bytes(d.bytes.begin(), d.bytes.end())),
+      "07 0A 01 02 03 01 02 03 04 05 06 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
   EXPECT_EQ(d.Type(), 7);
   EXPECT_EQ(d.Ip().ToString(), "10.1.2.3");
   EXPECT_EQ(d.Mac().ToString(), "01-02-03-04-05-06");
@@ -104,7 +105,11 @@ TEST(DiscoveryAnswer, QualificationAndShortAnswers) {
       {"ends after the IP", {1, 10, 0, 0, 1}, false, "", "", ""},
       {"ends inside the IP", {1, 10, 0}, false, "", "", ""},
       {"ends inside the MAC", {1, 10, 0, 0, 1, 0xAA, 0xBB}, true, "AA-BB-00-00-00-00", "10.0.0.1", ""},
-      {"ends inside the text", {1, 10, 0, 0, 1, 0, 0, 0, 0, 0, 9, 'h', 'i'}, true, "00-00-00-00-00-09", "10.0.0.1",
+      {"ends inside the text",
+       {1, 10, 0, 0, 1, 0, 0, 0, 0, 0, 9, 'h', 'i'},
+       true,
+       "00-00-00-00-00-09",
+       "10.0.0.1",
        "hi"},
       {"31 bytes", shorter, true, "01-01-01-01-01-01", "192.168.1.1", "xxxxxxxxxxxxxxxxxxxx"},
       {"one byte", {1}, false, "", "", ""},

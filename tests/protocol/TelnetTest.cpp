@@ -50,14 +50,11 @@ TEST(TelnetBuffer, GrowsByWholeMultiplesOfItsCapacity) {
     int capacity;
   };
   const Case cases[] = {
-      {0, 10, 40, 64},   // k = 4, not 50
-      {0, 10, 6, 16},    // fits exactly
-      {0, 10, 7, 32},    // k = 2 is the least growth
-      {-3, 0, 16, 16},   // raised to 16
-      {15, 0, 17, 32},
-      {20, 0, 20, 20},
-      {20, 20, 1, 40},
-      {16, 1, 1000, 1008},  // 63 x 16 - 1 >= 1000
+      {0, 10, 40, 64},                                                         // k = 4, not 50
+      {0, 10, 6, 16},                                                          // fits exactly
+      {0, 10, 7, 32},                                                          // k = 2 is the least growth
+      {-3, 0, 16, 16},                                                         // raised to 16
+      {15, 0, 17, 32}, {20, 0, 20, 20}, {20, 20, 1, 40}, {16, 1, 1000, 1008},  // 63 x 16 - 1 >= 1000
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.requested << "/" << c.held << "+" << c.added);
@@ -140,8 +137,8 @@ TEST(TelnetVersions, VersionTextRule) {
     bool version;
   };
   const Case cases[] = {
-      {"11.1.20.6", true}, {"1.22.333.", true}, {"1.2.3.x", true}, {"0.0.0.0", true}, {"1.2.3.4\r", true},
-      {"11..1.2", false},  {".1.2.3", false},   {"1.2", false},     {"1.2.3", false},   {"V1.2.3.4", false},
+      {"11.1.20.6", true}, {"1.22.333.", true}, {"1.2.3.x", true},   {"0.0.0.0", true},   {"1.2.3.4\r", true},
+      {"11..1.2", false},  {".1.2.3", false},   {"1.2", false},      {"1.2.3", false},    {"V1.2.3.4", false},
       {"", false},         {"1.2.3 .4", false}, {"1.2.3a.4", false}, {" 1.2.3.4", false}, {"...", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsVersionText(c.text), c.version) << c.text;
@@ -163,7 +160,11 @@ TEST(TelnetVersions, LastVersionLineAndValueAfterLabel) {
     std::string value;
   };
   const Case cases[] = {
-      {"label at the start", {"x", "software version: 3.4.5.6", "success"}, "software version: ", true, "3.4.5.6"},
+      {"label at the start",
+       {"x", "software version: 3.4.5.6", "success"},
+       "software version: ",
+       true,
+       "3.4.5.6"},
       {"label one further in", {"Asoftware version: 3.4.5.6"}, "software version: ", true, " 3.4.5.6"},
       {"first line wins", {"Res version:1.1.1.1", "Res version:2.2.2.2"}, "Res version:", true, "1.1.1.1"},
       {"label is the whole line", {"Res version:"}, "Res version:", true, ""},
@@ -323,18 +324,40 @@ struct LoginCase {
 
 TEST_F(TelnetClientTest, LoginStepsAndTheirFailureLines) {
   const LoginCase cases[] = {
-      {"shell", true, "\r\nrouter login: ", {{"admin\r\n", "admin\r\nPassword: "}, {"korvx\r\n", "\r\n# "}}, true, {}},
-      {"command interface", false, "Username:", {{"admin\r\n", "Password:"}, {"korvx\r\n", "\r\nQVX>"}}, true, {}},
+      {"shell",
+       true,
+       "\r\nrouter login: ",
+       {{"admin\r\n", "admin\r\nPassword: "}, {"korvx\r\n", "\r\n# "}},
+       true,
+       {}},
+      {"command interface",
+       false,
+       "Username:",
+       {{"admin\r\n", "Password:"}, {"korvx\r\n", "\r\nQVX>"}},
+       true,
+       {}},
       {"silent console", true, "", {}, false, {"没有收到Telnet的登录提示信息"}},
       {"prompt without colon", true, "login> ", {}, false, {"Telnet的登录提示中没有':'"}},
       {"user name not taken", true, "login: ", {{"admin\r\n", "Sorry\r\n"}}, false, {"输入用户名admin失败"}},
       {"user name not answered", true, "login: ", {}, false, {"输入用户名admin失败"}},
-      {"password refused", true, "login: ", {{"admin\r\n", "Password: "}, {"korvx\r\n", "Login incorrect\r\nlogin: "}},
-       false, {"输入密码korvx失败"}},
-      {"shell prompt not in the last line", true, "login: ",
-       {{"admin\r\n", "Password: "}, {"korvx\r\n", "# \r\nwelcome\r\n"}}, false, {"输入密码korvx失败"}},
-      {"shell prompt where QVX was due", false, "login: ", {{"admin\r\n", "Password: "}, {"korvx\r\n", "\r\n# "}},
-       false, {"输入密码korvx失败"}},
+      {"password refused",
+       true,
+       "login: ",
+       {{"admin\r\n", "Password: "}, {"korvx\r\n", "Login incorrect\r\nlogin: "}},
+       false,
+       {"输入密码korvx失败"}},
+      {"shell prompt not in the last line",
+       true,
+       "login: ",
+       {{"admin\r\n", "Password: "}, {"korvx\r\n", "# \r\nwelcome\r\n"}},
+       false,
+       {"输入密码korvx失败"}},
+      {"shell prompt where QVX was due",
+       false,
+       "login: ",
+       {{"admin\r\n", "Password: "}, {"korvx\r\n", "\r\n# "}},
+       false,
+       {"输入密码korvx失败"}},
   };
   for (const LoginCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -103,8 +103,16 @@ TEST(UdpControl, AnythingButAnExactEchoFails) {
       {"ip differs", flip(4)},
       {"mac differs", flip(10)},
       {"last text byte differs", flip(31)},
-      {"31 bytes", [](Bytes p) { p.pop_back(); return Framed(p, true); }},
-      {"33 bytes", [](Bytes p) { p.push_back(0); return Framed(p, true); }},
+      {"31 bytes",
+       [](Bytes p) {
+         p.pop_back();
+         return Framed(p, true);
+       }},
+      {"33 bytes",
+       [](Bytes p) {
+         p.push_back(0);
+         return Framed(p, true);
+       }},
       {"wrong FCS", [](Bytes p) { return BadFcs(p); }},
       {"no answer", nullptr},
   };
@@ -129,7 +137,9 @@ TEST(UdpDiscover, SkipsWhatDoesNotQualifyAndStopsAtTheFirstBadReceive) {
   };
   const Case cases[] = {
       {"answer", {good}, 1},
-      {"junk types first", {Framed(Datagram(6, kRouterMac, ""), true), Framed(Datagram(10, kRouterMac, ""), true), good}, 1},
+      {"junk types first",
+       {Framed(Datagram(6, kRouterMac, ""), true), Framed(Datagram(10, kRouterMac, ""), true), good},
+       1},
       {"zero MAC first", {Framed(Datagram(1, MacAddress{}, "x"), true), good}, 1},
       {"probe echoed, then nothing", {Framed(Datagram(1, MacAddress{}, ""), true)}, 0},
       {"wrong FCS before the answer", {BadFcs(Datagram(1, kRouterMac, "1.0.0.0")), good}, 0},
@@ -167,7 +177,9 @@ TEST(UdpDiscover, ShortAnswerReadsMissingFieldsAsZero) {
   ScaledClock clock(20);
   ScopedClock use(clock);
   // 7 bytes: the MAC's last four bytes and the whole text are missing
-  UdpPeer peer([](const Bytes&, int) { return std::vector<Bytes>{Framed({1, 10, 0, 0, 7, 0xAB, 0xCD}, true)}; });
+  UdpPeer peer([](const Bytes&, int) {
+    return std::vector<Bytes>{Framed({1, 10, 0, 0, 7, 0xAB, 0xCD}, true)};
+  });
   CUdpHdlc udp("127.0.0.1", peer.Port());
   MacAddress mac;
   IpAddress ip;
@@ -241,7 +253,13 @@ TEST(UdpHdlcFrames, ReceiveFrameRejectsWhatDoesNotDecode) {
   };
   const Case cases[] = {
       {"good", Framed({5, 6, 7}, true), 3},
-      {"no flags", [] { Bytes f = Framed({5, 6, 7}, false); f.pop_back(); return f; }(), 3},
+      {"no flags",
+       [] {
+         Bytes f = Framed({5, 6, 7}, false);
+         f.pop_back();
+         return f;
+       }(),
+       3},
       {"wrong FCS", BadFcs({5, 6, 7}), 0},
       {"too short", {0x7E, 0x05, 0x7E}, 0},
       {"lone escape", {0x7E, 0x05, 0x06, 0x07, 0x7D}, 0},
