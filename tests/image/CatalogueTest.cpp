@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -132,6 +133,7 @@ TEST_F(Catalogue, AnEmptyFolderMeansTheExecutablesFolder) {
   const std::string exeDir = GetExecutableFolder();
   ASSERT_FALSE(exeDir.empty());
   EXPECT_TRUE(std::filesystem::equivalent(exeDir, std::filesystem::read_symlink("/proc/self/exe").parent_path()));
+  if (access(exeDir.c_str(), W_OK) != 0) GTEST_SKIP() << "the test's own folder is read-only here";
   const std::string path = exeDir + "/qor-catalogue-test-dashboard.bin";
   ASSERT_TRUE(WriteImageFile(path, Wireless(3, 1)));
   const bool ok = ScanImageFiles("", m_Log);
