@@ -380,3 +380,36 @@ TEST(CliTerminal, LiveTableIsRedrawnInPlaceWithRowColours) {
 }
 
 }  // namespace
+
+namespace {
+
+// A module that ran to its end but carries a recorded failure (its first hand-shake went unanswered
+// even in force-load mode) is not a success: the row is red and the exit status says so.
+TEST(CliUpgrade, RecoveredHandshakeIsNotReportedAsSuccess) {
+  DemoConfig config;
+  // every hand-shake request is tried five times: one unanswered request for the Check, two for
+  // the run's first contact (before and in force-load mode)
+  config.faults.handshakeFail = 15;
+  CliRun run(config);
+  ASSERT_TRUE(run.Ready());
+  ASSERT_TRUE(run.Start({"upgrade", "--yes", "--json"}));
+  int code = run.Finish();
+  std::string json = run.Out();
+  std::vector<std::string> modules = JsonModules(json);
+  ASSERT_EQ(modules.size(), 5u) << run.Diagnostics();
+  EXPECT_EQ(JsonField(modules[3], "status").rfind(Text(IDS_HANDSHAKE_FAILED) + " (", 0), 0u) << run.Diagnostics();
+  EXPECT_EQ(JsonField(modules[3], "colour"), "red");
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(JsonField(json, "result"), "upgrade-failed");
+}
+
+TEST(CliCheck, QuietPrintsOnlyTheLogPath) {
+  CliRun run;
+  ASSERT_TRUE(run.Ready());
+  ASSERT_TRUE(run.Start({"check", "--quiet"}));
+  ASSERT_EQ(run.Finish(), 0) << run.Diagnostics();
+  EXPECT_EQ(run.Out(), "Log: " + run.LogPath() + "\n");
+  EXPECT_EQ(run.Err(), "");
+}
+
+}  // namespace
