@@ -164,6 +164,27 @@ TEST_F(UpgradeRun, AFailingRouterModuleEndsTheRunAndLaterRowsKeepTheirCheckText)
   EXPECT_EQ(log.back(), std::string(50, '+'));
 }
 
+TEST_F(UpgradeRun, AFailedNvramEraseEndsTheRunWithoutARowShowingIt) {
+  AddRouterImage(MODULE_BOOT, kBootImage, 100);
+  AddRouterImage(MODULE_APP, kAppImage, 100);
+  AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x00100000, 600}});
+  StartSim();
+  ASSERT_TRUE(Check());
+  ApplyFault("erase-refuse");
+  RunUpgrade(*m_Engine, m_Host);
+
+  // asked once, after both router modules, three times
+  EXPECT_EQ(EventKinds({"router.image", "udp.ignored"}),
+            (Strings{"router.image", "router.image", "udp.ignored", "udp.ignored", "udp.ignored"}));
+  ExpectFinal(MODULE_BOOT, "Download successfully", kColourBlue);
+  ExpectFinal(MODULE_APP, "Download successfully", kColourBlue);
+  EXPECT_EQ(RowOf(MODULE_FIRMWARE).text[COL_STATUS], "Waiting for the upgrade");
+  EXPECT_EQ(Sim().CountEvents("diag.nv-backup"), 0u);
+  EXPECT_TRUE(Logged("Erasing the NVRAM of the router module"));
+  EXPECT_FALSE(UpgradeRunSucceeded(*m_Engine));
+  EXPECT_EQ(m_Host.Events().back(), "Notify0");
+}
+
 TEST_F(UpgradeRun, TheBootLoaderAloneIsNotFollowedByAnNvramErase) {
   AddRouterImage(MODULE_BOOT, kBootImage, 100);
   StartSim();
