@@ -165,13 +165,14 @@ struct SimConfig {
 };
 
 // One thing the emulator received or did. Kinds are short dotted names; detail is free text.
+//   sim.start
 //   udp.discover udp.erase-nvram udp.force-load udp.leave-force-load udp.presence udp.ignored
-//   link.connect link.close link.reset link.rut-begin link.fwt-begin link.fwt-force link.control
-//   router.image router.result
+//   link.connect link.close link.reset link.bad-frame link.rut-begin link.fwt-begin link.fwt-force
+//   link.control router.image router.result
 //   diag.handshake diag.board-version diag.iso-version diag.nv-backup diag.nv-restore
 //   diag.restore-status diag.change-mode diag.switch diag.nv-read diag.nv-write diag.error
 //   dl.wakeup dl.unlock dl.write dl.reset dl.nak
-//   module.restart module.ready module.silent module.version
+//   module.restart module.ready module.silent module.version module.nv-restore
 //   telnet.connect telnet.login telnet.command telnet.close
 struct SimEvent {
   uint64_t seq = 0;     // 1, 2, 3 ... in the order things happened

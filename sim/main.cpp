@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "platform/Clock.h"
@@ -89,6 +90,11 @@ int Bad(const std::string& what) {
 
 }  // namespace
 
+const std::set<std::string> kValueOptions = {
+    "--address", "--broadcast", "--udp-port", "--link-port", "--telnet-port", "--console", "--mac", "--router-text",
+    "--cfe-version", "--app-version", "--software-version", "--res-version", "--firmware-version",
+    "--dashboard-version", "--unlock-code", "--restart-ms", "--write-ms", "--time-scale", "--fault"};
+
 int main(int argc, char** argv) {
   qorsim::SimConfig cfg;
   double scale = 1.0;
@@ -114,8 +120,10 @@ int main(int argc, char** argv) {
       cfg.startInDownloader = true;
     } else if (opt == "--start-offline") {
       cfg.startOffline = true;
+    } else if (!kValueOptions.count(opt)) {
+      return Bad("unknown option " + opt);
     } else if (!value(v)) {
-      return Bad(opt.rfind("--", 0) == 0 ? "option " + opt + " needs a value or is unknown" : "unexpected " + opt);
+      return Bad("option " + opt + " needs a value");
     } else if (opt == "--address") {
       cfg.address = v;
     } else if (opt == "--broadcast") {
