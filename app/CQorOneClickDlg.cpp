@@ -45,8 +45,9 @@ struct ColumnSpec {
   Qt::Alignment alignment;
 };
 constexpr ColumnSpec kColumns[] = {
-    {IDS_COL_TYPE, Qt::AlignHCenter},    {IDS_COL_CURRENT, Qt::AlignHCenter}, {IDS_COL_UPGRADE, Qt::AlignHCenter},
-    {IDS_COL_PERCENT, Qt::AlignHCenter}, {IDS_COL_STATUS, Qt::AlignLeft},
+    {IDS_COL_TYPE, Qt::AlignHCenter},    {IDS_COL_CURRENT, Qt::AlignHCenter},
+    {IDS_COL_UPGRADE, Qt::AlignHCenter}, {IDS_COL_PERCENT, Qt::AlignHCenter},
+    {IDS_COL_STATUS, Qt::AlignLeft},
 };
 }  // namespace
 
@@ -62,7 +63,8 @@ int CQorOneClickDlg::MinTrackWidth() {
 }
 
 int CQorOneClickDlg::MinTrackHeight() {
-  static const int height = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * kSizingFrame + 62;
+  static const int height =
+      QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * kSizingFrame + 62;
   return height;
 }
 
@@ -168,7 +170,8 @@ void CQorOneClickDlg::InitDialog() {
   m_CheckContext->hasEmbeddedImages = m_HasEmbeddedImages;
   m_CheckContext->imageFolder = m_Options.imageFolder.empty() ? GetExecutableFolder() : m_Options.imageFolder;
 
-  const std::string marker = m_Options.loopTestMarker.empty() ? DefaultLoopTestMarker() : m_Options.loopTestMarker;
+  const std::string marker =
+      m_Options.loopTestMarker.empty() ? DefaultLoopTestMarker() : m_Options.loopTestMarker;
   m_LoopTest = !marker.empty() && QFileInfo::exists(QString::fromStdString(marker));
 
   // a change of screens may change the fonts' metrics
@@ -177,7 +180,8 @@ void CQorOneClickDlg::InitDialog() {
 
 void CQorOneClickDlg::InsertColumns() {
   m_ModuleList->SetRedraw(false);
-  for (int i = 0; i < 5; ++i) m_ModuleList->InsertColumn(i, LoadStringById(kColumns[i].headingId), kColumns[i].alignment);
+  for (int i = 0; i < 5; ++i)
+    m_ModuleList->InsertColumn(i, LoadStringById(kColumns[i].headingId), kColumns[i].alignment);
   m_ModuleList->SetRedraw(true);
 }
 
@@ -286,7 +290,8 @@ void CQorOneClickDlg::EnableUpgradeButton(bool enable) {
 }
 
 void CQorOneClickDlg::PostNotify(int code) {
-  QMetaObject::invokeMethod(this, [this, code]() { OnUpgradeNotify(code); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this, code]() { OnUpgradeNotify(code); }, Qt::QueuedConnection);
 }
 
 void CQorOneClickDlg::BringToForeground() {
@@ -321,8 +326,8 @@ int CQorOneClickDlg::ShowWarning(const std::string& text) {
   return CallOnThreadOf(this, [this, &text]() -> int {
     // while the window closes nobody is there to answer: the worker goes on at once
     if (m_Closing) return 1;
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), QString::fromStdString(text), QMessageBox::Ok,
-                    this);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), QString::fromStdString(text),
+                    QMessageBox::Ok, this);
     RunBox(box);
     return 1;
   });

@@ -28,7 +28,7 @@ QByteArray WindowPlacementRecord::Encode() const {
 bool WindowPlacementRecord::Decode(const QByteArray& bytes, WindowPlacementRecord& out) {
   if (bytes.size() != kSize) return false;
   WindowPlacementRecord r;
-  int32_t* fields[] = {&r.length, &r.flags, &r.showCommand, &r.minX, &r.minY,  &r.maxX,
+  int32_t* fields[] = {&r.length, &r.flags, &r.showCommand, &r.minX,  &r.minY,  &r.maxX,
                        &r.maxY,   &r.left,  &r.top,         &r.right, &r.bottom};
   for (int i = 0; i < 11; ++i) *fields[i] = GetI32(bytes, 4 * i);
   out = r;

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <cstdint>
-
 #include <QColor>
 #include <QStyledItemDelegate>
+#include <cstdint>
 
 // Paints the cells of the module list: every row on the band colour of its item index (even rows
 // and odd rows alternate), and the last column's text in the colour that the row carries as its item

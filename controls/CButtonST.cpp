@@ -87,7 +87,8 @@ void CButtonST::leaveEvent(QEvent* event) {
 }
 
 void CButtonST::mouseMoveEvent(QMouseEvent* event) {
-  if (isEnabled() && !(event->buttons() & Qt::LeftButton)) SetPointerOver(rect().contains(event->position().toPoint()));
+  if (isEnabled() && !(event->buttons() & Qt::LeftButton))
+    SetPointerOver(rect().contains(event->position().toPoint()));
   QPushButton::mouseMoveEvent(event);
 }
 

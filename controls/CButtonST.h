@@ -19,7 +19,14 @@ class CButtonST : public QPushButton {
   Q_OBJECT
 
  public:
-  enum StateColour : int { HoverBack = 0, HoverText = 1, NormalBack = 2, NormalText = 3, FocusBack = 4, FocusText = 5 };
+  enum StateColour : int {
+    HoverBack = 0,
+    HoverText = 1,
+    NormalBack = 2,
+    NormalText = 3,
+    FocusBack = 4,
+    FocusText = 5
+  };
   static constexpr int kStateColourCount = 6;
   // SetStateColor's result for an index above 5.
   static constexpr int kInvalidIndex = 3;

@@ -6,7 +6,9 @@
 #include <algorithm>
 
 namespace {
-QString ToQ(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString ToQ(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 }  // namespace
 
 CMyListCtrl::CMyListCtrl(QWidget* parent) : QTableWidget(parent) { InitListStyle(); }
@@ -40,7 +42,8 @@ void CMyListCtrl::InitListStyle() {
   setItemDelegate(m_Delegate);
 }
 
-QItemSelectionModel::SelectionFlags CMyListCtrl::selectionCommand(const QModelIndex& index, const QEvent* event) const {
+QItemSelectionModel::SelectionFlags CMyListCtrl::selectionCommand(const QModelIndex& index,
+                                                                  const QEvent* event) const {
   if (event == nullptr) return QItemSelectionModel::NoUpdate;
   return QTableWidget::selectionCommand(index, event);
 }
@@ -196,5 +199,6 @@ void CMyListCtrl::SetRedraw(bool redraw) {
 }
 
 uint32_t CMyListCtrl::GrayTextColour() {
-  return OnUiThread([&]() -> uint32_t { return RefFromColour(palette().color(QPalette::Disabled, QPalette::Text)); });
+  return OnUiThread(
+      [&]() -> uint32_t { return RefFromColour(palette().color(QPalette::Disabled, QPalette::Text)); });
 }

@@ -60,10 +60,10 @@ class CMyListCtrl : public QTableWidget, public IModuleList {
  protected:
   // Rows are selected by the user only: moving the current row by program (focus, deleted rows)
   // selects nothing.
-  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index, const QEvent* event) const override;
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                       const QEvent* event) const override;
 
  private:
-
   // Prepares the control once: header, extended styles, background, delegate.
   void InitListStyle();
 

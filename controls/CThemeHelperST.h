@@ -13,7 +13,13 @@ class CThemeHelperST {
  public:
   // Push-button states as the panel is drawn: normal, hot (pointer over it), pressed, disabled,
   // defaulted (the dialog's default button).
-  enum ButtonState : int { PBS_NORMAL = 1, PBS_HOT = 2, PBS_PRESSED = 3, PBS_DISABLED = 4, PBS_DEFAULTED = 5 };
+  enum ButtonState : int {
+    PBS_NORMAL = 1,
+    PBS_HOT = 2,
+    PBS_PRESSED = 3,
+    PBS_DISABLED = 4,
+    PBS_DEFAULTED = 5
+  };
 
   CThemeHelperST();
 

@@ -14,10 +14,12 @@ auto CallOnThreadOf(QObject* context, F&& f) -> std::invoke_result_t<F&> {
   using R = std::invoke_result_t<F&>;
   if (QThread::currentThread() == context->thread()) return f();
   if constexpr (std::is_void_v<R>) {
-    QMetaObject::invokeMethod(context, [&f]() { f(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context, [&f]() { f(); }, Qt::BlockingQueuedConnection);
   } else {
     R result{};
-    QMetaObject::invokeMethod(context, [&f, &result]() { result = f(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context, [&f, &result]() { result = f(); }, Qt::BlockingQueuedConnection);
     return result;
   }
 }

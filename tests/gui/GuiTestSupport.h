@@ -3,9 +3,9 @@
 // Shared pieces of the dialog tests: a private settings/log/help area, a recorder that answers the
 // dialog's message boxes instead of a user, and a dialog factory pointed at both.
 #include <QAbstractButton>
-#include <QPushButton>
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
@@ -37,7 +37,8 @@ class BoxRecorder {
       r.text = box.text();
       r.icon = box.icon();
       r.buttons = box.standardButtons();
-      r.defaultButton = box.defaultButton() != nullptr ? box.standardButton(box.defaultButton()) : QMessageBox::NoButton;
+      r.defaultButton =
+          box.defaultButton() != nullptr ? box.standardButton(box.defaultButton()) : QMessageBox::NoButton;
       r.onUiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
       r.parent = box.parentWidget();
       std::lock_guard<std::mutex> lock(m_Lock);

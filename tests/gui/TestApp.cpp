@@ -1,7 +1,8 @@
 // The application: its command line, and the program itself started twice (one copy per user).
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
-#include <unistd.h>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -21,7 +22,8 @@ QProcessEnvironment PrivateEnvironment(const QTemporaryDir& dir) {
   env.insert("XDG_CONFIG_HOME", dir.path() + "/config");
   env.insert("HOME", dir.path());
   QDir().mkpath(dir.path() + "/run");
-  QFile::setPermissions(dir.path() + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  QFile::setPermissions(dir.path() + "/run",
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   return env;
 }
 }  // namespace
@@ -43,9 +45,12 @@ class TestApp : public QObject {
     QTest::newRow("help") << QStringList{"--help"} << true << false << 1.0 << true;
     QTest::newRow("speed without demo") << QStringList{"--speed", "5"} << false << false << 1.0 << false;
     QTest::newRow("speed missing") << QStringList{"--demo", "--speed"} << false << false << 1.0 << false;
-    QTest::newRow("speed too low") << QStringList{"--demo", "--speed", "0.5"} << false << false << 1.0 << false;
-    QTest::newRow("speed too high") << QStringList{"--demo", "--speed", "1001"} << false << false << 1.0 << false;
-    QTest::newRow("speed not a number") << QStringList{"--demo", "--speed", "fast"} << false << false << 1.0 << false;
+    QTest::newRow("speed too low") << QStringList{"--demo", "--speed", "0.5"} << false << false << 1.0
+                                   << false;
+    QTest::newRow("speed too high") << QStringList{"--demo", "--speed", "1001"} << false << false << 1.0
+                                    << false;
+    QTest::newRow("speed not a number")
+        << QStringList{"--demo", "--speed", "fast"} << false << false << 1.0 << false;
     QTest::newRow("speed nan") << QStringList{"--demo", "--speed", "nan"} << false << false << 1.0 << false;
     QTest::newRow("unknown") << QStringList{"--check"} << false << false << 1.0 << false;
   }

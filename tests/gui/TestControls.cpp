@@ -93,7 +93,9 @@ class TestControls : public QObject {
       int row;
       QColor band;
       QColor status;
-    } cases[] = {{0, even, QColor(0, 0, 255)}, {1, odd, QColor(255, 0, 0)}, {2, even, QColor(0, 0, 0)},
+    } cases[] = {{0, even, QColor(0, 0, 255)},
+                 {1, odd, QColor(255, 0, 0)},
+                 {2, even, QColor(0, 0, 0)},
                  {3, odd, ColourFromRef(list.GrayTextColour())}};
     for (const Case& c : cases) {
       const QRect statusCell = list.visualRect(list.model()->index(c.row, 4)).adjusted(1, 1, -2, -2);
@@ -101,10 +103,12 @@ class TestControls : public QObject {
       // the band colour right of the status text, in the blank part of the cell
       QVERIFY2(IsColour(image.pixel(statusCell.right() - 3, statusCell.center().y()), c.band),
                qPrintable(QStringLiteral("row %1 band").arg(c.row)));
-      QVERIFY2(CountPixels(image, statusCell, c.status) > 10, qPrintable(QStringLiteral("row %1 status colour").arg(c.row)));
+      QVERIFY2(CountPixels(image, statusCell, c.status) > 10,
+               qPrintable(QStringLiteral("row %1 status colour").arg(c.row)));
       // other columns are never drawn in the row's colour (unless it is the normal text colour)
       if (c.status != list.palette().color(QPalette::Text))
-        QVERIFY2(CountPixels(image, versionCell, c.status) == 0, qPrintable(QStringLiteral("row %1 version").arg(c.row)));
+        QVERIFY2(CountPixels(image, versionCell, c.status) == 0,
+                 qPrintable(QStringLiteral("row %1 version").arg(c.row)));
     }
 
     // after deleting row 0 the rows below swap bands
@@ -205,7 +209,8 @@ class TestControls : public QObject {
 
     // hover over the divider
     QTest::mouseMove(vp, QPoint(divider, y));
-    const bool splitCursor = header->testAttribute(Qt::WA_SetCursor) && header->cursor().shape() == Qt::SplitHCursor;
+    const bool splitCursor =
+        header->testAttribute(Qt::WA_SetCursor) && header->cursor().shape() == Qt::SplitHCursor;
     QCOMPARE(splitCursor, !ours);
 
     // drag the divider 50 pixels to the right
@@ -341,8 +346,13 @@ class TestControls : public QObject {
     button->GetStateColor(CButtonST::NormalBack, back);
     QCOMPARE(back, RefFromColour(QColor(200, 220, 200)));
     QApplication::setPalette(saved);
-    QTRY_COMPARE([&]() { uint32_t b = 0; button->GetStateColor(CButtonST::NormalBack, b); return b; }(),
-                 RefFromColour(saved.color(QPalette::Button)));
+    QTRY_COMPARE(
+        [&]() {
+          uint32_t b = 0;
+          button->GetStateColor(CButtonST::NormalBack, b);
+          return b;
+        }(),
+        RefFromColour(saved.color(QPalette::Button)));
     QCOMPARE(CountReddish(button->grab().toImage()), 0);
     g_ThemeHelper.SetThemed(true);
   }
@@ -356,8 +366,8 @@ class TestControls : public QObject {
     const QImage image = button.grab().toImage();
     const QColor back = ColourFromRef(0x00336699);
     // every corner and edge is the fill colour: no border, no focus rectangle
-    for (QPoint p : {QPoint(0, 0), QPoint(199, 0), QPoint(0, 49), QPoint(199, 49), QPoint(100, 0), QPoint(100, 49),
-                     QPoint(199, 25)})
+    for (QPoint p : {QPoint(0, 0), QPoint(199, 0), QPoint(0, 49), QPoint(199, 49), QPoint(100, 0),
+                     QPoint(100, 49), QPoint(199, 25)})
       QVERIFY2(IsColour(image.pixel(p), back), qPrintable(QStringLiteral("%1,%2").arg(p.x()).arg(p.y())));
     QCOMPARE(button.LastThemeState(), 0);
     g_ThemeHelper.SetThemed(true);
@@ -384,7 +394,12 @@ class TestControls : public QObject {
         {"default", [&] { button->setDefault(true); }, CThemeHelperST::PBS_DEFAULTED},
         {"hot", [&] { QTest::mouseMove(button, QPoint(50, 25)); }, CThemeHelperST::PBS_HOT},
         {"pressed", [&] { button->setDown(true); }, CThemeHelperST::PBS_PRESSED},
-        {"disabled", [&] { button->setDown(false); button->setEnabled(false); }, CThemeHelperST::PBS_DISABLED},
+        {"disabled",
+         [&] {
+           button->setDown(false);
+           button->setEnabled(false);
+         },
+         CThemeHelperST::PBS_DISABLED},
     };
     for (const Step& s : steps) {
       s.act();

@@ -1,12 +1,13 @@
 // The main dialog without a router: layout, title, notifications, closing, placement, help, single
 // instance and warning boxes.
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
 #include <atomic>
-#include <sys/stat.h>
 #include <thread>
 
 #include "GuiTestSupport.h"
@@ -63,7 +64,8 @@ class TestDialog : public QObject {
     const int chars[] = {16, 15, 15, 4, 20};
     for (int i = 0; i < 5; ++i) QCOMPARE(list->horizontalHeaderItem(i)->text(), QString(headings[i]));
     QCOMPARE(list->horizontalHeaderItem(4)->textAlignment() & Qt::AlignHorizontal_Mask, int(Qt::AlignLeft));
-    QCOMPARE(list->horizontalHeaderItem(0)->textAlignment() & Qt::AlignHorizontal_Mask, int(Qt::AlignHCenter));
+    QCOMPARE(list->horizontalHeaderItem(0)->textAlignment() & Qt::AlignHorizontal_Mask,
+             int(Qt::AlignHCenter));
     list->InsertItem(0, "Firmware of wireless module");
     list->SetItemText(0, 4, "Transmitting the upgrade data of the router module");
     dlg.LayoutControls();
@@ -77,7 +79,8 @@ class TestDialog : public QObject {
   }
 
   void TitleFromResourceAndVersion() {
-    QCOMPARE(CQorOneClickDlg::BuildTitle(), QString("Q650 Upgrade - " QOR_PRODUCT_VERSION " - Press F1 for Help"));
+    QCOMPARE(CQorOneClickDlg::BuildTitle(),
+             QString("Q650 Upgrade - " QOR_PRODUCT_VERSION " - Press F1 for Help"));
     // no title resource: the version part comes first
     static const EmbeddedResourceEntry empty[] = {{nullptr, 0, nullptr, nullptr, nullptr}};
     SetResourceTableOverride(empty);
@@ -137,8 +140,10 @@ class TestDialog : public QObject {
     QTest::addColumn<int>("focus");  // 0 none required, 1 Check, 2 Upgrade
     QTest::newRow("0 upgrade done") << 0 << false << false << true << false << 1;
     QTest::newRow("1 disable buttons") << 1 << true << true << false << false << 0;
-    QTest::newRow("2 start check refused while Check is disabled") << 2 << false << false << false << false << 0;
-    QTest::newRow("3 start upgrade refused while Upgrade is disabled") << 3 << true << false << true << false << 0;
+    QTest::newRow("2 start check refused while Check is disabled")
+        << 2 << false << false << false << false << 0;
+    QTest::newRow("3 start upgrade refused while Upgrade is disabled")
+        << 3 << true << false << true << false << 0;
     QTest::newRow("4 focus check") << 4 << true << true << true << true << 1;
     QTest::newRow("5 focus upgrade") << 5 << true << true << true << true << 2;
     QTest::newRow("9 refresh only") << 9 << true << false << true << false << 0;
@@ -260,7 +265,8 @@ class TestDialog : public QObject {
     WindowPlacementRecord back;
     QVERIFY(WindowPlacementRecord::Decode(bytes, back));
     QCOMPARE(back, r);
-    for (int size : {0, 40, 43, 45, 48}) QVERIFY(!WindowPlacementRecord::Decode(QByteArray(size, '\x01'), back));
+    for (int size : {0, 40, 43, 45, 48})
+      QVERIFY(!WindowPlacementRecord::Decode(QByteArray(size, '\x01'), back));
 
     const QRect normal(60, 70, 700, 320);
     {
@@ -280,7 +286,8 @@ class TestDialog : public QObject {
       QVERIFY(dlg.PersistWindowPlacement(true));
       QSettings settings(QStringLiteral("Tavrix"), QCoreApplication::applicationName());
       WindowPlacementRecord stored;
-      QVERIFY(WindowPlacementRecord::Decode(settings.value("Settings/Window Position").toByteArray(), stored));
+      QVERIFY(
+          WindowPlacementRecord::Decode(settings.value("Settings/Window Position").toByteArray(), stored));
       QCOMPARE(stored.showCommand, 1);
       QCOMPARE(stored.length, 44);
     }
@@ -292,7 +299,8 @@ class TestDialog : public QObject {
       QVERIFY(dlg.PersistWindowPlacement(true));
       QSettings settings(QStringLiteral("Tavrix"), QCoreApplication::applicationName());
       WindowPlacementRecord stored;
-      QVERIFY(WindowPlacementRecord::Decode(settings.value("Settings/Window Position").toByteArray(), stored));
+      QVERIFY(
+          WindowPlacementRecord::Decode(settings.value("Settings/Window Position").toByteArray(), stored));
       QCOMPARE(stored.showCommand, 3);
     }
     {
@@ -430,7 +438,8 @@ class TestDialog : public QObject {
     // a link planted at the name is not followed or opened
     const std::string linkDir = area.Path("linked");
     QVERIFY(QDir().mkpath(QString::fromStdString(linkDir)));
-    QVERIFY(QFile::link(area.Dir() + "/elsewhere.html", QString::fromStdString(linkDir) + "/QorUpgradeHelp.html"));
+    QVERIFY(QFile::link(area.Dir() + "/elsewhere.html",
+                        QString::fromStdString(linkDir) + "/QorUpgradeHelp.html"));
     QCOMPARE(EnsureHelpFile(linkDir, text, sizeof text - 1, path), HelpFileResult::Failed);
   }
 

@@ -142,7 +142,8 @@ class TestDialogRun : public QObject {
     QVERIFY(!upgrade->isEnabled());
     QCOMPARE(dlg.focusWidget(), static_cast<QWidget*>(check));
     for (int i = 0; i < list->GetItemCount(); ++i) {
-      QVERIFY2(list->GetItemText(i, 4).rfind("Download successfully (", 0) == 0, list->GetItemText(i, 4).c_str());
+      QVERIFY2(list->GetItemText(i, 4).rfind("Download successfully (", 0) == 0,
+               list->GetItemText(i, 4).c_str());
       QCOMPARE(list->GetItemData(i), kColourBlue);
       QCOMPARE(list->GetItemText(i, 3), std::string(i == 0 ? "100%" : list->GetItemText(i, 3)));
     }
@@ -155,8 +156,10 @@ class TestDialogRun : public QObject {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("warning");
     QTest::addColumn<int>("rows");
-    QTest::newRow("no router") << "no-discovery" << "No router is detected" << 0;
-    QTest::newRow("versions conflict") << "" << "" << 5;
+    QTest::newRow("no router") << "no-discovery"
+                               << "No router is detected" << 0;
+    QTest::newRow("versions conflict") << ""
+                                       << "" << 5;
   }
   void FailedCheckFocusesCheck() {
     QFETCH(QString, fault);
