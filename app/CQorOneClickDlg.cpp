@@ -154,6 +154,7 @@ void CQorOneClickDlg::InitDialog() {
   connect(m_UpgradeButton, &QPushButton::clicked, this, &CQorOneClickDlg::OnUpgrade);
   setTabOrder(m_CheckButton, m_UpgradeButton);
   setTabOrder(m_UpgradeButton, m_ModuleList);
+  m_CheckButton->setFocus();
 
   m_ClientWidth = std::max(width(), MinTrackWidth());
   m_ClientHeight = std::max(height(), MinTrackHeight());

@@ -128,7 +128,8 @@ void CButtonST::changeEvent(QEvent* event) {
 
 void CButtonST::HandFocusOn() {
   QWidget* top = window();
-  if (top == nullptr || top == this) return;
+  // a window that is not shown yet decides its first focus when it is shown
+  if (top == nullptr || top == this || !top->isVisible()) return;
   // the next enabled control in the tab order, or the window itself
   QWidget* next = nextInFocusChain();
   while (next != nullptr && next != this) {

@@ -111,6 +111,7 @@ class TestDialog : public QObject {
     CQorOneClickDlg dlg(area.Options(boxes));
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QCOMPARE(dlg.focusWidget(), static_cast<QWidget*>(dlg.CheckButton()));
     // the red hover caption survives the window's first show and polish
     uint32_t hover = 0;
     dlg.CheckButton()->GetStateColor(CButtonST::HoverText, hover);
