@@ -45,6 +45,8 @@ class ProcedureTest : public ::testing::Test {
   // leaves the emulator 25 real ms at this scale.
   static constexpr double kScale = 20;
 
+  explicit ProcedureTest(double scale = kScale) : m_Clock(scale) {}
+
   void SetUp() override {
     ResetModuleTable();
     ASSERT_FALSE(m_Images.Path().empty());
@@ -165,7 +167,7 @@ class ProcedureTest : public ::testing::Test {
   static std::string Name(ModuleType m) { return g_ModuleRows[static_cast<size_t>(m)].m_DisplayName; }
 
   // Installed first, removed last: the emulator and the engine run on it.
-  ScaledClock m_Clock{kScale};
+  ScaledClock m_Clock;
   ScopedClock m_UseClock{m_Clock};
   RecordingWarnings m_Warnings;
   ScopedWarningSink m_Sink{m_Warnings};

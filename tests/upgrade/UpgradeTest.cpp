@@ -16,6 +16,8 @@ using Strings = std::vector<std::string>;
 
 class UpgradeRun : public ProcedureTest {
  protected:
+  explicit UpgradeRun(double scale = kScale) : ProcedureTest(scale) {}
+
   // The kinds of the emulator's events from a set, in order.
   Strings EventKinds(const Strings& kinds) {
     Strings out;
@@ -344,6 +346,26 @@ TEST_F(UpgradeRun, TheBusyMarkerIsSetWhileTheRunWorks) {
   worker.join();
   EXPECT_TRUE(seenBusy.load());
   EXPECT_FALSE(m_Engine->IsUpgrading());
+}
+
+// The same procedures on the real clock: every pause and time-out as in the field.
+class UpgradeRunSlow : public UpgradeRun {
+ protected:
+  UpgradeRunSlow() : UpgradeRun(1) {}
+};
+
+TEST_F(UpgradeRunSlow, BootLoaderAndDashboardAtRealSpeed) {
+  AddRouterImage(MODULE_BOOT, kBootImage, 7300 * 2 + 5);
+  AddWirelessImage(MODULE_DASHBOARD, kDashboardImage, {{0x00800000, 4096 + 10}});
+  StartSim();
+  const uint64_t start = TickMs();
+  CheckAndUpgrade();
+  ExpectFinal(MODULE_BOOT, "Download successfully", kColourBlue);
+  ExpectFinal(MODULE_DASHBOARD, "Download successfully", kColourBlue);
+  EXPECT_TRUE(Sim().RouterImage(MODULE_BOOT) == m_Sent.router[MODULE_BOOT]);
+  ExpectFlashHolds(MODULE_DASHBOARD);
+  // two restart waits of at least 10 s each, the begin packets' 2.5 s pauses, 1 s between modules
+  EXPECT_GE(TickMs() - start, 2 * 10000u + 2 * 2500u + 1000u);
 }
 
 }  // namespace
