@@ -44,6 +44,7 @@ bool LinkServer::Start(const std::string& address, uint16_t port, std::string* e
     return false;
   }
   m_Port = LocalPort(m_Listen.Get());
+  m_Address = address;
   m_Stop = false;
   m_Thread = std::thread([this] { Run(); });
   return true;
@@ -194,11 +195,19 @@ void LinkServer::OnBytes(const uint8_t* data, size_t n) {
 
 void LinkServer::Run() {
   while (!m_Stop) {
-    int timeout = -1;
+    // link-closed: the port refuses connections; a listener that cannot reopen is retried
+    std::string note;
+    if (SyncListener(m_Listen, !m_Ctx.faults.Get().linkClosed, m_Address, m_Port, &note)) {
+      m_Ctx.events.Record("link.listen", note);
+    }
+    const bool retry = !m_Listen.Valid() && !m_Ctx.faults.Get().linkClosed;
+    int timeout = retry ? Clock().RealWaitMs(500) : -1;
     if (!m_Pending.empty()) {
       const uint64_t now = Clock().TickMs();
       const uint64_t due = m_Pending.front().due;
-      timeout = due <= now ? 0 : Clock().RealWaitMs(static_cast<uint32_t>(std::min<uint64_t>(due - now, 0x7FFFFFFF)));
+      const int untilDue =
+          due <= now ? 0 : Clock().RealWaitMs(static_cast<uint32_t>(std::min<uint64_t>(due - now, 0x7FFFFFFF)));
+      timeout = timeout < 0 ? untilDue : std::min(timeout, untilDue);
     }
     pollfd p[3] = {{m_Wake.ReadFd(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {m_Conn.Get(), POLLIN, 0}};
     int n = poll(p, m_Conn.Valid() ? 3 : 2, timeout);
@@ -211,7 +220,7 @@ void LinkServer::Run() {
         if (got > 0) OnBytes(buf, static_cast<size_t>(got));
         else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) CloseConnection("closed by the peer", false);
       }
-      if (p[1].revents & POLLIN) Accept();
+      if (m_Listen.Valid() && (p[1].revents & POLLIN)) Accept();
     }
     // result records whose writing time is over
     const uint64_t now = Clock().TickMs();

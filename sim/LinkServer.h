@@ -34,6 +34,8 @@ class LinkServer {
   bool Start(const std::string& address, uint16_t port, std::string* error);
   void Stop();
   uint16_t Port() const { return m_Port; }
+  // Faults changed: the serving thread re-reads them (the listener may have to close or reopen).
+  void FaultsChanged() { m_Wake.Wake(); }
 
  private:
   struct Pending {
@@ -56,6 +58,7 @@ class LinkServer {
   Fd m_Conn;
   WakePipe m_Wake;
   uint16_t m_Port = 0;
+  std::string m_Address;
   std::atomic<bool> m_Stop{false};
   std::thread m_Thread;
 

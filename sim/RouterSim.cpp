@@ -80,7 +80,11 @@ uint16_t RouterSim::TelnetPort() const { return m_Impl->telnet.Port(); }
 std::string RouterSim::Address() const { return m_Impl->ctx.config.address; }
 std::string RouterSim::BroadcastAddress() const { return m_Impl->broadcast; }
 
-void RouterSim::SetFaults(const Faults& faults) { m_Impl->ctx.faults.Set(faults); }
+void RouterSim::SetFaults(const Faults& faults) {
+  m_Impl->ctx.faults.Set(faults);
+  m_Impl->link.FaultsChanged();
+  m_Impl->telnet.FaultsChanged();
+}
 Faults RouterSim::GetFaults() const { return m_Impl->ctx.faults.Get(); }
 
 bool RouterSim::ApplyFault(const std::string& spec, std::string* error) {
@@ -88,7 +92,7 @@ bool RouterSim::ApplyFault(const std::string& spec, std::string* error) {
   // which a caller changing faults mid-exchange accepts
   Faults f = m_Impl->ctx.faults.Get();
   if (!ParseFaults(spec, f, error)) return false;
-  m_Impl->ctx.faults.Set(f);
+  SetFaults(f);
   return true;
 }
 

@@ -44,6 +44,7 @@ namespace qorsim {
 //     force-load-refuse       enter force-load (type 7) is not answered and has no effect
 //     control-corrupt         control echoes come back with their last byte changed
 //   telnet console
+//     telnet-closed           the console port refuses connections while this is on
 //     telnet-refuse           connections are closed at once, nothing is sent
 //     telnet-silent           connections stay open but nothing is ever sent
 //     telnet-no-colon         the login prompt carries no ':'
@@ -53,6 +54,7 @@ namespace qorsim {
 //     version-fail            "diag display version" answers an error instead of "success"
 //     resversion-fail         "diag display resversion" answers an error instead of "success"
 //   router link and router images
+//     link-closed             the link port refuses connections while this is on
 //     link-drop               link connections are closed right after they are accepted
 //     reset-after-bytes=N     the link is reset once N raw image bytes have arrived
 //     router-result=C         the result record carries code C instead of 4
@@ -89,6 +91,7 @@ struct Faults {
   bool forceLoadRefuse = false;
   bool controlCorrupt = false;
 
+  bool telnetClosed = false;
   bool telnetRefuse = false;
   bool telnetSilent = false;
   bool telnetNoColon = false;
@@ -99,6 +102,7 @@ struct Faults {
   bool versionFail = false;
   bool resversionFail = false;
 
+  bool linkClosed = false;
   bool linkDrop = false;
   int64_t resetAfterBytes = -1;  // -1: off
   int64_t routerResult = -1;     // -1: the real result

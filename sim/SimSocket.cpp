@@ -125,6 +125,19 @@ bool SendAll(int fd, const uint8_t* data, size_t length) {
   return true;
 }
 
+bool SyncListener(Fd& listen, bool wantOpen, const std::string& address, uint16_t port, std::string* what) {
+  if (wantOpen == listen.Valid()) return false;
+  if (!wantOpen) {
+    listen.Reset();
+    *what = "closed: connections are refused";
+    return true;
+  }
+  std::string error;
+  listen = ListenTcp(address, port, &error);
+  *what = listen.Valid() ? "listening again" : error;
+  return true;
+}
+
 void AbortConnection(Fd& fd) {
   if (!fd.Valid()) return;
   linger l{1, 0};

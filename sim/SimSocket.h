@@ -63,6 +63,10 @@ uint16_t LocalPort(int fd);
 // Sends all bytes on a connected stream socket; bounded by a real-time limit so a peer that stops
 // reading cannot hang the emulator. False when the peer is gone or the limit passed.
 bool SendAll(int fd, const uint8_t* data, size_t length);
+// Opens or closes a listening socket so that it matches wantOpen (a port that refuses connections
+// while a fault says so). Returns true when something changed or failed, with a note in *what.
+bool SyncListener(Fd& listen, bool wantOpen, const std::string& address, uint16_t port, std::string* what);
+
 // Closes a TCP connection with a reset (RST) instead of an orderly close.
 void AbortConnection(Fd& fd);
 

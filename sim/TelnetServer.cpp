@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include "platform/Clock.h"
+
 namespace qorsim {
 
 bool TelnetServer::Start(const std::string& address, uint16_t port, std::string* error) {
@@ -16,6 +18,7 @@ bool TelnetServer::Start(const std::string& address, uint16_t port, std::string*
     return false;
   }
   m_Port = LocalPort(m_Listen.Get());
+  m_Address = address;
   m_Stop = false;
   m_Thread = std::thread([this] { Run(); });
   return true;
@@ -68,8 +71,14 @@ void TelnetServer::Accept() {
 
 void TelnetServer::Run() {
   while (!m_Stop) {
+    // telnet-closed: the port refuses connections; a listener that cannot reopen is retried
+    std::string note;
+    if (SyncListener(m_Listen, !m_Ctx.faults.Get().telnetClosed, m_Address, m_Port, &note)) {
+      m_Ctx.events.Record("telnet.listen", note);
+    }
+    const bool retry = !m_Listen.Valid() && !m_Ctx.faults.Get().telnetClosed;
     pollfd p[3] = {{m_Wake.ReadFd(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {m_Conn.Get(), POLLIN, 0}};
-    int n = poll(p, m_Conn.Valid() ? 3 : 2, -1);
+    int n = poll(p, m_Conn.Valid() ? 3 : 2, retry ? Clock().RealWaitMs(500) : -1);
     if (m_Stop) break;
     if (n <= 0) continue;
     if (p[0].revents) m_Wake.Drain();
@@ -86,7 +95,7 @@ void TelnetServer::Run() {
         Close("closed by the peer");
       }
     }
-    if (p[1].revents & POLLIN) Accept();
+    if (m_Listen.Valid() && (p[1].revents & POLLIN)) Accept();
   }
 }
 

@@ -410,6 +410,29 @@ TEST_F(RouterSimTest, FaultsThatCloseConnections) {
   }
 }
 
+TEST_F(RouterSimTest, ClosedPortsRefuseConnectionsUntilTheFaultIsCleared) {
+  Start("link-closed");
+  const uint16_t linkPort = m_Sim->LinkPort();
+  ASSERT_NE(linkPort, 0);
+  {
+    simtest::LinkPeer refused(linkPort);
+    EXPECT_FALSE(refused.Connected()) << "closed from the start";
+  }
+  const uint64_t seq = m_Sim->LastSeq();
+  ASSERT_TRUE(m_Sim->ApplyFault("link-closed=0,telnet-closed", nullptr));
+  ASSERT_TRUE(m_Sim->WaitForEvent("link.listen", 20000, seq));
+  ASSERT_TRUE(m_Sim->WaitForEvent("telnet.listen", 20000, seq));
+  {
+    simtest::LinkPeer link(linkPort);
+    ASSERT_TRUE(link.Connected()) << "the same port listens again";
+    ASSERT_TRUE(link.SendFrame({0x4B, 0xC9, 0x03, 0xFF}, false));
+    EXPECT_TRUE(link.ReadFrame(kWaitMs).has_value());
+    simtest::LinkPeer console(m_Sim->TelnetPort());
+    EXPECT_FALSE(console.Connected());
+  }
+  EXPECT_GE(m_Sim->CountEvents("link.listen"), 2u);
+}
+
 TEST_F(RouterSimTest, EventsAreRecordedInOrder) {
   Start();
   std::vector<std::string> seen;
