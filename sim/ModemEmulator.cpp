@@ -1,6 +1,7 @@
 #include "sim/ModemEmulator.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "image/ImageFormat.h"
 #include "platform/Clock.h"
@@ -173,8 +174,7 @@ std::vector<Bytes> ModemEmulator::Handle(ByteView request) {
   return HandleNormalLocked(request);
 }
 
-std::optional<Bytes> ModemEmulator::HandShakeLocked(ByteView req) {
-  (void)req;
+std::optional<Bytes> ModemEmulator::HandShakeLocked() {
   if (m_Faults.Take(&Faults::handshakeFail)) {
     m_Events.Record("diag.handshake", "not answered (fault)");
     return std::nullopt;
@@ -300,7 +300,7 @@ std::vector<Bytes> ModemEmulator::HandleNormalLocked(ByteView req) {
   if (cmd == kCmdNvRead || cmd == kCmdNvWrite) {
     if (req.size() != kNvPacketSize) return error(kErrBadLength);
     if (IsHandShake(req)) {
-      auto r = HandShakeLocked(req);
+      auto r = HandShakeLocked();
       if (!r) return {};
       return {*r};
     }
@@ -346,7 +346,7 @@ std::vector<Bytes> ModemEmulator::HandleDownloaderLocked(ByteView req) {
     return {};
   }
   if (IsHandShake(req)) {
-    auto r = HandShakeLocked(req);
+    auto r = HandShakeLocked();
     if (!r) return {};
     return {*r};
   }

@@ -20,6 +20,8 @@ namespace qorsim {
 // thread, the force-load entry points by the UDP thread, the accessors by anyone: one lock guards
 // all state.
 //
+// The downloader can be entered from offline mode only (else error 0x18); DIAG requests other than
+// the hand-shake are not allowed in the downloader (0x18), unknown download commands get 03 00 05.
 // Restarts (after a switch to the downloader or a reset) take SimConfig::restartMs of clock time,
 // during which requests are dropped unanswered and Silent() is true (the router then also ignores
 // presence checks). Force-load (datagram 7) is the router holding the module's boot strap: the
@@ -63,7 +65,7 @@ class ModemEmulator {
   void RestartLocked(ModuleMode target, const char* why);
   std::vector<Bytes> HandleNormalLocked(ByteView req);
   std::vector<Bytes> HandleDownloaderLocked(ByteView req);
-  std::optional<Bytes> HandShakeLocked(ByteView req);  // nullopt: not answered
+  std::optional<Bytes> HandShakeLocked();  // nullopt: not answered
   Bytes NvItemLocked(ByteView req, bool write);
   Bytes SubsystemLocked(ByteView req, const Faults& f);
   static Bytes Error(uint8_t code, ByteView req);
