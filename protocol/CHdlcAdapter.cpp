@@ -75,8 +75,8 @@ int CHdlcAdapter::Close() {
     // bytes of the old connection must not reach the reader of a new one
     m_PendingPos = 0;
     m_PendingLength = 0;
-  } else if (m_Receiver.joinable() && m_ReceiverDone.load()) {
-    m_Receiver.join();
+  } else if (m_Receiver.joinable()) {
+    JoinReceiverForcibly();  // started without a port: it ends by itself at once
   }
   if (result != 0) m_State.exchange(kStateClosed);
   return result;

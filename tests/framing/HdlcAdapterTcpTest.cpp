@@ -174,6 +174,24 @@ TEST(HdlcAdapterTcp, FailedOpensLeaveTheAdapterClosed) {
   }
 }
 
+TEST(HdlcAdapterTcp, OpenOnAnOpenLinkDropsTheOldConnectionFirst) {
+  ScaledClock clk(20);
+  ScopedClock use(clk);
+  Peer first;
+  Peer second;
+  CHdlcAdapter a;
+  ASSERT_EQ(a.Open("127.0.0.1", first.Port(), NetPortTcp), 1);
+  ASSERT_TRUE(first.Accept());
+  ASSERT_EQ(a.StartReceiver(), 1);
+  ASSERT_EQ(a.Open("127.0.0.1", second.Port(), NetPortTcp), 1);
+  EXPECT_TRUE(first.SeesClose());
+  EXPECT_FALSE(a.HasReceiver());
+  ASSERT_TRUE(second.Accept());
+  const uint8_t payload[] = {0x10, 0x20, 0x30};
+  ASSERT_EQ(a.Write(false, payload, 3, true, 1000), 1);
+  EXPECT_EQ(Payload(second.ReadFrame()), (Bytes{0x10, 0x20, 0x30}));
+}
+
 TEST(HdlcAdapterTcp, DatagramLinkCarriesFramesToo) {
   ScaledClock clk(20);
   ScopedClock use(clk);

@@ -64,6 +64,15 @@ TEST(HdlcAdapterLifecycle, CloseOfANeverOpenedAdapterSucceeds) {
   EXPECT_EQ(a.Close(), 1);
 }
 
+TEST(HdlcAdapterLifecycle, ReceiverWithoutAPortEndsByItself) {
+  ScaledClock clk(50);
+  ScopedClock use(clk);
+  CHdlcAdapter a;
+  ASSERT_EQ(a.StartReceiver(), 1);
+  EXPECT_EQ(a.Close(), 1);
+  EXPECT_FALSE(a.HasReceiver());
+}
+
 TEST(HdlcAdapterLifecycle, UnknownKindsOpenNothing) {
   for (int kind : {0, 3, -1, 255}) {
     SCOPED_TRACE(kind);
