@@ -1,13 +1,12 @@
 // Frame codec speed beside a plain read (copy) of the same bytes, and a stop-and-wait exchange over
 // loopback through the router link adapter beside the same exchange on bare sockets.
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include <condition_variable>
 #include <cstdint>

@@ -218,7 +218,9 @@ int CHdlcAdapter::Read(uint8_t* destination, unsigned size, unsigned* received, 
   return SyncRead(destination, size, received, timeout);
 }
 
-void CHdlcAdapter::SetResponseKey(const uint8_t* key, unsigned length) { m_Queue.SetResponseKey(key, length); }
+void CHdlcAdapter::SetResponseKey(const uint8_t* key, unsigned length) {
+  m_Queue.SetResponseKey(key, length);
+}
 
 uint8_t* CHdlcAdapter::GetWriteBuffer() {
   if (!m_WriteBuffer) m_WriteBuffer.reset(new (std::nothrow) uint8_t[kHdlcWriteBufferSize]);

@@ -49,7 +49,10 @@ class HdlcAssembler {
   size_t Size() const { return m_Complete; }
   // Bytes gathered towards the next frame.
   size_t Gathered() const { return m_Count; }
-  void Clear() { m_Count = 0; m_Complete = 0; }
+  void Clear() {
+    m_Count = 0;
+    m_Complete = 0;
+  }
 
  private:
   uint8_t m_Buffer[kHdlcAssemblySize] = {};

@@ -14,8 +14,8 @@ TEST(ErrorText, PortCodesHaveTheirOwnTexts) {
     int code;
     const char* part;
   } cases[] = {
-      {kErrPurged, "purge"},       {kErrTimeout, "timed out"},  {kErrIoPending, "in progress"},
-      {kErrInvalid, "invalid"},    {kErrConnAborted, "aborted"}, {kErrConnReset, "reset"},
+      {kErrPurged, "purge"},    {kErrTimeout, "timed out"},   {kErrIoPending, "in progress"},
+      {kErrInvalid, "invalid"}, {kErrConnAborted, "aborted"}, {kErrConnReset, "reset"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);

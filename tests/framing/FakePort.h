@@ -99,7 +99,8 @@ class FakePort : public INetPort {
     bool woke = m_State->changed.wait_for(g, Clock().RealWait(timeout), ready);
     --m_State->reading;
     if (woke && !m_State->incoming.empty()) {
-      uint32_t n = std::min<uint32_t>({length, m_State->maxChunk, static_cast<uint32_t>(m_State->incoming.size())});
+      uint32_t n =
+          std::min<uint32_t>({length, m_State->maxChunk, static_cast<uint32_t>(m_State->incoming.size())});
       for (uint32_t i = 0; i < n; ++i) {
         buffer[i] = m_State->incoming.front();
         m_State->incoming.pop_front();

@@ -12,9 +12,13 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void SetKey(CFrameQueue& q, const Bytes& key) { q.SetResponseKey(key.data(), static_cast<unsigned>(key.size())); }
+void SetKey(CFrameQueue& q, const Bytes& key) {
+  q.SetResponseKey(key.data(), static_cast<unsigned>(key.size()));
+}
 
-int Push(CFrameQueue& q, const Bytes& frame) { return q.Push(frame.data(), static_cast<unsigned>(frame.size())); }
+int Push(CFrameQueue& q, const Bytes& frame) {
+  return q.Push(frame.data(), static_cast<unsigned>(frame.size()));
+}
 
 // Reads with a zero wait; returns the frame or an empty vector when the read failed.
 Bytes ReadNow(CFrameQueue& q, unsigned size = 64) {
@@ -134,7 +138,7 @@ TEST(FrameQueueRead, NewKeyResetsTheSignalButKeepsFrames) {
   CFrameQueue q;
   SetKey(q, {0x4B});
   ASSERT_EQ(Push(q, {0x4B, 0x01}), 1);  // signals
-  SetKey(q, {0x4B});                     // resets the signal, frame stays
+  SetKey(q, {0x4B});                    // resets the signal, frame stays
   EXPECT_EQ(q.Count(), 1);
   EXPECT_TRUE(ReadNow(q).empty());  // nothing wakes the read, and the read empties the queue
   EXPECT_EQ(q.Count(), 0);

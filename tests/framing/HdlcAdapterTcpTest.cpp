@@ -1,10 +1,9 @@
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
@@ -48,7 +47,9 @@ class Peer {
     m_Conn = ::accept4(m_Listen, nullptr, nullptr, SOCK_CLOEXEC);
     return m_Conn >= 0;
   }
-  bool Send(const Bytes& b) { return ::send(m_Conn, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size()); }
+  bool Send(const Bytes& b) {
+    return ::send(m_Conn, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size());
+  }
   // Reads until a closing flag that ends at least 3 bytes (bounded in time); the bytes, flags included.
   Bytes ReadFrame(int ms = 5000) {
     Bytes out;

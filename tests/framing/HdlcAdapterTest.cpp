@@ -155,7 +155,8 @@ TEST_F(AdapterWithFake, FramedWriteLeavesInOnePortWrite) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     state->writes.clear();
-    ASSERT_EQ(adapter.Write(false, c.payload.data(), static_cast<int>(c.payload.size()), c.leadingFlag, 1000), 1);
+    ASSERT_EQ(adapter.Write(false, c.payload.data(), static_cast<int>(c.payload.size()), c.leadingFlag, 1000),
+              1);
     ASSERT_EQ(state->writes.size(), 1u);
     EXPECT_EQ(state->writes[0], Frame(c.payload, c.leadingFlag));
   }
@@ -204,7 +205,8 @@ TEST_F(AdapterWithFake, SyncReadReturnsFramesInOrderWhateverTheChunking) {
     SCOPED_TRACE(testing::Message() << "chunk " << chunk);
     state->maxChunk = chunk;
     // leading noise, a short flag-run, two frames back to back and a frame without leading flag
-    state->Feed(Concat({{0x7E, 0x7E, 0x01, 0x7E}, Frame({0x10, 0x7E}), Frame({0x20}), Frame({0x30, 0x31}, false)}));
+    state->Feed(
+        Concat({{0x7E, 0x7E, 0x01, 0x7E}, Frame({0x10, 0x7E}), Frame({0x20}), Frame({0x30, 0x31}, false)}));
     // the noise byte 01 outlives the early flags and spoils the first frame, which fails at once
     EXPECT_TRUE(ReadFrame(5000).empty());
     EXPECT_EQ(ReadFrame(5000), (Bytes{0x20}));
