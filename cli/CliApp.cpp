@@ -86,6 +86,8 @@ Answer AskConfirmation(FILE* err, int inputFd, CSignalWatch& signals, int& signo
       std::fprintf(err, "\n");
       return Answer::Interrupted;
     }
+    // no stdin at all (closed descriptor) counts as no answer
+    if (fds[1].revents & POLLNVAL) break;
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
       char c = 0;
       ssize_t n = read(inputFd, &c, 1);

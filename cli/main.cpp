@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,7 +9,25 @@
 #include "cli/CliApp.h"
 #include "cli/CliOptions.h"
 
+namespace {
+
+// A descriptor 0, 1 or 2 that the caller left closed would be taken by the next open (a socket, the
+// signal descriptor), and the prompt or the table would then read from or write into it.
+void KeepStandardDescriptorsOpen() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  KeepStandardDescriptorsOpen();
   // before any thread exists, so every thread inherits the blocked signals
   CSignalWatch signals;
   std::vector<std::string> args(argv + 1, argv + argc);

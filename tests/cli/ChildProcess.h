@@ -28,6 +28,8 @@ class ChildProcess {
   // Before Start: give the child a pseudo-terminal as stdout (what a user's terminal looks like to
   // it); stderr stays a pipe.
   void UseTerminalForStdout(bool use) { m_TerminalStdout = use; }
+  // Before Start: the child runs with no stdin at all (descriptor 0 closed).
+  void CloseChildStdin(bool close) { m_NoStdin = close; }
   // Waits up to timeoutMs real milliseconds. True when the child ended; exitCode is its status, or
   // 128 + signal when a signal ended it.
   bool Wait(int timeoutMs, int* exitCode);
@@ -49,6 +51,7 @@ class ChildProcess {
   pid_t m_Pid = -1;
   int m_StdinFd = -1;
   bool m_TerminalStdout = false;
+  bool m_NoStdin = false;
   bool m_Reaped = false;
   int m_ExitCode = -1;
   std::thread m_Reader;

@@ -1,4 +1,4 @@
-// The real qor-oneclick-cli against the emulator, on a clock 10 times faster.
+// The real qor-oneclick-cli against the emulator, on a clock 5 times faster.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -167,16 +167,19 @@ TEST(CliUpgrade, ConfirmationDecidesWhetherAnythingIsSent) {
     const char* stdinText;
     bool proceeds;
   };
-  const Case cases[] = {{"n\n", false}, {"", false}, {"whatever\n", false}, {"y\n", true}, {" YES \n", true}};
+  // nullptr: no stdin at all
+  const Case cases[] = {{"n\n", false},       {"", false},         {nullptr, false},
+                        {"whatever\n", false}, {"y\n", true}, {" YES \n", true}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("answer '") + c.stdinText + "'");
+    SCOPED_TRACE(std::string("answer '") + (c.stdinText ? c.stdinText : "<closed>") + "'");
     DemoConfig config;
     config.faults.routerResult = 3;  // a run that ends after its first module
     CliRun run(config);
     ASSERT_TRUE(run.Ready());
-    ASSERT_TRUE(run.Start({"upgrade"}, c.stdinText));
-    int code = run.Finish();
-    EXPECT_NE(run.Err().find("[y/N]"), std::string::npos);
+    run.Child().CloseChildStdin(c.stdinText == nullptr);
+    ASSERT_TRUE(run.Start({"upgrade"}, c.stdinText ? c.stdinText : ""));
+    int code = run.Finish(60000);
+    EXPECT_NE(run.Err().find("[y/N]"), std::string::npos) << run.Diagnostics();
     if (c.proceeds) {
       EXPECT_EQ(code, 1) << run.Diagnostics();
       EXPECT_EQ(run.Sim().CountEvents("link.rut-begin"), 1u);
@@ -221,7 +224,7 @@ TEST(CliCheck, InterruptOutsideTheRunEndsTheProgramAtOnce) {
     int code = run.Finish(60000);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
     EXPECT_EQ(code, 128 + signo) << run.Diagnostics();
-    // a discovery try is 3 s of clock time, 300 ms here: far less than the whole series
+    // a discovery try is 3 s of clock time, 600 ms here: far less than the whole series
     EXPECT_LT(seconds, 20.0);
     EXPECT_EQ(run.Err().find("Please wait"), std::string::npos);
   }
@@ -290,7 +293,7 @@ TEST(CliDemo, RunsTheWholeJobAndCleansUp) {
   std::string temp = MakeTempDir();
   ChildProcess child;
   // the demo's folder goes below TMPDIR, so the test can see that it is removed again
-  ASSERT_TRUE(child.Start(QOR_CLI_PATH, {"demo", "--speed", "10", "--json", "--log", temp + "/log.txt"},
+  ASSERT_TRUE(child.Start(QOR_CLI_PATH, {"demo", "--speed", "5", "--json", "--log", temp + "/log.txt"},
                           {{"TMPDIR", temp}}));
   int code = -1;
   bool ended = child.Wait(240000, &code);
@@ -325,13 +328,13 @@ TEST(CliAgainstSimProcess, ChecksAndUpgradesASeparatelyStartedEmulator) {
   ChildProcess sim;
   ASSERT_TRUE(sim.Start(QOR_SIM_PATH, {"--address", "127.0.0.1", "--udp-port", std::to_string(udp), "--link-port",
                                        std::to_string(link), "--telnet-port", std::to_string(telnet), "--time-scale",
-                                       "10", "--cfe-version", DemoSetup::kDeviceCfeVersion, "--app-version",
+                                       "5", "--cfe-version", DemoSetup::kDeviceCfeVersion, "--app-version",
                                        DemoSetup::kDeviceAppVersion, "--firmware-version",
                                        DemoSetup::kDeviceFirmwareVersion, "--unlock-code", "QORDEMO1", "--quiet"}));
   ASSERT_TRUE(sim.WaitForOutput("qor-router-sim: router", 30000)) << sim.Stderr();
   std::vector<std::string> target = {"--discovery-address", "127.255.255.255", "--udp-port", std::to_string(udp),
                                      "--link-port", std::to_string(link), "--telnet-port", std::to_string(telnet),
-                                     "--images", images.Stage().ImageFolder(), "--speed", "10", "--log",
+                                     "--images", images.Stage().ImageFolder(), "--speed", "5", "--log",
                                      images.TempDir() + "/separate.log"};
   for (const char* command : {"check", "upgrade"}) {
     SCOPED_TRACE(command);

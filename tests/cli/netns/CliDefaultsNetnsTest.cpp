@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr double kSpeed = 10;
+constexpr double kSpeed = 5;
 
 // Runs a command line through the shell inside the child's namespace; true on exit status 0.
 bool Shell(const std::string& command) {
@@ -82,7 +82,7 @@ void ChildMain(int fd) {
   int code = -1;
   // no --discovery-address, --udp-port, --link-port or --telnet-port
   if (!cli.Start(QOR_CLI_PATH,
-                 {"upgrade", "--yes", "--json", "--images", temp, "--speed", "10", "--log", temp + "/log.txt"},
+                 {"upgrade", "--yes", "--json", "--images", temp, "--speed", "5", "--log", temp + "/log.txt"},
                  {{"XDG_STATE_HOME", temp + "/state"}}) ||
       !cli.Wait(300000, &code)) {
     cli.Kill();
