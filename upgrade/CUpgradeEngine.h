@@ -17,8 +17,9 @@
 // Carries out the Upgrade command and holds what the Check learned about the router.
 //
 // Owns the router link (a CHdlcAdapter on the TCP link port, which owns its port), the upgrade log
-// and the DIAG caller bound to both; they are destroyed in reverse order. The module list is not
-// owned: the front end keeps it alive while the engine can write to it.
+// and the DIAG caller bound to both. The destructor closes the link first, while the log it may
+// report to still exists; the log flushes when it goes. The module list is not owned: the front end
+// keeps it alive while the engine can write to it.
 //
 // Threads: used by one worker thread at a time (the Check worker or the Upgrade worker); the front
 // end starts at most one worker and joins it before it destroys the engine or the list. The list is
@@ -83,9 +84,13 @@ class CUpgradeEngine {
   static std::string FormatElapsed(int64_t seconds);
 
   // --- router module transfer ---
+  // Begin packet, then the unit's data raw in 7300-byte writes (3000 ms each), then the result.
   bool TransferRouterModule(const CBinFile& image);  // records 120, 121, 122 or 123
+  // Kind 0 RUT begin, 1 FWT begin, 2 FWT force: three tries, 2500 ms pause after a sent packet.
   bool SendBeginPacket(int kind, uint32_t value);    // records 120
+  // The 40-byte result record: 300000 ms for the application modules (1, 5), else 120000 ms.
   bool WaitRouterResult(ModuleType type);            // records 122 or 123
+  // Three UDP erase requests (4000 ms answer time, 1000 ms pause after each failure).
   bool RunNvramErase();                              // records nothing
 
   // --- wireless module download ---
@@ -102,9 +107,14 @@ class CUpgradeEngine {
   bool CheckNvRestore();  // records nothing: the caller records 132
 
   // --- force-load mode and restart wait ---
+  // Asks the router to hold the module in its downloader; pauses 2000 ms after a confirmed entry.
   bool EnterForceLoadMode();
   bool LeaveForceLoadMode();
+  // Presence probes every 2000 ms (2000 ms answer time) until one is answered; the limit is tested
+  // after each failed probe, so the wait can overrun it by about 4 s.
   bool WaitRouterReachable(uint32_t limitMs);
+  // Router reachable (up to 60 s), 6000 ms pause, reachable again (up to 60 s), then up to three
+  // hand-shakes: at least 10 s even for a router that answers at once.
   bool WaitModuleRestart();  // records 131
 
   // --- state ---

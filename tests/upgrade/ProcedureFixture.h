@@ -136,9 +136,9 @@ class ProcedureTest : public ::testing::Test {
     EXPECT_EQ(shown.back(), ')') << shown;
     EXPECT_EQ(row.colour, colour);
   }
-  void ApplyFault(const std::string& spec) {
+  void ApplyFault(const std::string& fault) {
     std::string error;
-    ASSERT_TRUE(Sim().ApplyFault(spec, &error)) << spec << ": " << error;
+    ASSERT_TRUE(Sim().ApplyFault(fault, &error)) << fault << ": " << error;
   }
 
   // The log as written so far, flushed or not.
