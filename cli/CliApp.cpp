@@ -127,16 +127,6 @@ void FillRows(CliResult& result, const CTerminalTable& table) {
   }
 }
 
-// The router's discovery text, where the Check's context carries it (a member routerText that
-// RunCheck fills); absent otherwise.
-template <typename Context>
-std::optional<std::string> RouterTextOf(const Context& context) {
-  if constexpr (requires { context.routerText; }) {
-    return std::string(context.routerText);
-  } else {
-    return std::nullopt;
-  }
-}
 
 }  // namespace
 
@@ -199,7 +189,7 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   telnet.SetPort(endpoints.telnetPort);
   CCliHost host(&display);
   std::atomic<bool> stopRequested{false};
-  CheckContext context{table, host, telnet, *engine, embedded, imageFolder, &stopRequested};
+  CheckContext context{table, host, telnet, *engine, embedded, imageFolder, &stopRequested, {}};
 
   result.logPath = engine->GetLog().IsPathValid() ? engine->GetLog().GetFilePath() : std::string();
   auto logNote = [&] {
@@ -212,7 +202,7 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     if (result.routerFound) {
       result.routerIp = engine->m_RouterIp.ToString();
       result.routerMac = engine->m_RouterMac.ToString();
-      result.routerText = RouterTextOf(context);
+      result.routerText = context.routerText;
     }
   };
 

@@ -246,6 +246,7 @@ bool RunCheck(CheckContext& context) {
     log.PrintText("没有检测到路由器");
     return false;
   }
+  context.routerText = routerText;
   if (!IsVersionText(routerText)) {
     routerText.clear();
   }

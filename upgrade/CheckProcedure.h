@@ -29,6 +29,8 @@ struct CheckContext {
   std::string imageFolder;
   // Set by the front end to stop the worker early (not owned; may be null).
   const std::atomic<bool>* stopRequested = nullptr;
+  // Out: the text the router sent with its discovery answer ("" until a discovery succeeded).
+  std::string routerText;
 
   bool StopRequested() const { return stopRequested != nullptr && stopRequested->load(); }
 };

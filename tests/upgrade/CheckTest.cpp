@@ -193,7 +193,9 @@ TEST_F(CheckRun, AFailedLoginFallsBackToTheDiscoveryTextOnlyWhenItIsAVersion) {
     config.discoveryText = c.discoveryText;
     config.faults.telnetBadPassword = true;
     StartSim(config);
-    EXPECT_TRUE(Check());
+    CheckContext context = Context();
+    EXPECT_TRUE(RunCheck(context));
+    EXPECT_EQ(context.routerText, c.discoveryText);  // reported as received, version or not
     for (ModuleType m : {MODULE_BOOT, MODULE_APP, MODULE_CUSTOMIZATION}) {
       EXPECT_EQ(g_ModuleRows[static_cast<size_t>(m)].m_CurrentVersion, c.expected) << m;
     }
