@@ -59,9 +59,10 @@ class FailureStatus : public ProcedureTest, public ::testing::WithParamInterface
     }
   }
 
-  // Waits for the trigger events, then applies the fault; bounded by the clock.
-  void ApplyAfter(const std::vector<std::string>& trigger, const std::string& fault) {
-    uint64_t after = Sim().LastSeq();
+  // Waits for the trigger events recorded after event number after, then applies the fault;
+  // bounded by the clock. after is taken before the run starts, so an event the run records before
+  // this thread gets going is not missed.
+  void ApplyAfter(const std::vector<std::string>& trigger, const std::string& fault, uint64_t after) {
     for (const std::string& kind : trigger) {
       qorsim::SimEvent found;
       if (!Sim().WaitForEvent(kind, 600000, after, &found)) {
@@ -84,11 +85,18 @@ TEST_P(FailureStatus, ShowsItsTextInRedAndEndsTheRun) {
   StartSim();
   ASSERT_TRUE(Check());
 
+  // The last percentage shown is shared by every item and every run of the process, so a test that
+  // ran before this one may have left 0 there, and this run's first 0 would not be written. Move it
+  // off 0 on no item, as an earlier run ending elsewhere would.
+  m_Engine->SetCurrentItem(CUpgradeEngine::kNoItem);
+  m_Engine->ShowPercent(-1);
+
   std::thread trigger;
   if (c.trigger.empty()) {
     ApplyFault(c.fault);
   } else {
-    trigger = std::thread([this, &c] { ApplyAfter(c.trigger, c.fault); });
+    uint64_t after = Sim().LastSeq();
+    trigger = std::thread([this, &c, after] { ApplyAfter(c.trigger, c.fault, after); });
   }
   RunUpgrade(*m_Engine, m_Host);
   if (trigger.joinable()) {
