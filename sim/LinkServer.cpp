@@ -45,6 +45,11 @@ bool LinkServer::Start(const std::string& address, uint16_t port, std::string* e
   }
   m_Port = LocalPort(m_Listen.Get());
   m_Address = address;
+  // a port that starts closed refuses connections from the first moment, yet keeps its number
+  std::string note;
+  if (SyncListener(m_Listen, !m_Ctx.faults.Get().linkClosed, m_Address, m_Port, &note)) {
+    m_Ctx.events.Record("link.listen", note);
+  }
   m_Stop = false;
   m_Thread = std::thread([this] { Run(); });
   return true;

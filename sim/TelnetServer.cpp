@@ -19,6 +19,11 @@ bool TelnetServer::Start(const std::string& address, uint16_t port, std::string*
   }
   m_Port = LocalPort(m_Listen.Get());
   m_Address = address;
+  // a port that starts closed refuses connections from the first moment, yet keeps its number
+  std::string note;
+  if (SyncListener(m_Listen, !m_Ctx.faults.Get().telnetClosed, m_Address, m_Port, &note)) {
+    m_Ctx.events.Record("telnet.listen", note);
+  }
   m_Stop = false;
   m_Thread = std::thread([this] { Run(); });
   return true;

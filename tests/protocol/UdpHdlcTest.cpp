@@ -240,6 +240,11 @@ void OpenWithoutDescriptors() {
 }  // namespace
 
 TEST(UdpHdlcSetup, SocketThatCannotOpenShowsTheOpenWarning) {
+#if defined(__SANITIZE_ADDRESS__)
+  // the sanitizers' runtime opens descriptors of its own to check the types of objects, so with none
+  // left it reports every virtual call as a fault; the normal build runs this case
+  GTEST_SKIP() << "needs a build without sanitizers";
+#endif
   EXPECT_EXIT(OpenWithoutDescriptors(), ::testing::ExitedWithCode(0), "");
 }
 
