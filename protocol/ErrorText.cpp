@@ -15,14 +15,22 @@ const char* PortCodeText(int code) {
       return "The read was ended by a purge.";
     case kErrTimeout:
       return "The wait operation timed out.";
+    case kErrAborted:
+      return "The operation was aborted: the connection was replaced or closed.";
     case kErrIoPending:
       return "The operation is still in progress.";
     case kErrInvalid:
       return "An invalid argument was supplied.";
+    case kErrMsgSize:
+      return "A datagram was larger than the buffer for it.";
+    case kErrAddrNotAvail:
+      return "The requested address is not valid in its context.";
     case kErrConnAborted:
       return "The connection was aborted by this host.";
     case kErrConnReset:
       return "The connection was reset by the remote host.";
+    case kErrShutdown:
+      return "A send was refused: the connection had already been shut down.";
     default:
       return nullptr;
   }

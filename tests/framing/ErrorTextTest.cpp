@@ -16,6 +16,8 @@ TEST(ErrorText, PortCodesHaveTheirOwnTexts) {
   } cases[] = {
       {kErrPurged, "purge"},    {kErrTimeout, "timed out"},   {kErrIoPending, "in progress"},
       {kErrInvalid, "invalid"}, {kErrConnAborted, "aborted"}, {kErrConnReset, "reset"},
+      {kErrAborted, "replaced"}, {kErrMsgSize, "larger than the buffer"}, {kErrAddrNotAvail, "not valid"},
+      {kErrShutdown, "shut down"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
