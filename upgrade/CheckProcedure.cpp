@@ -72,6 +72,17 @@ bool DiscoverRouter(CheckContext& context, std::string& routerText) {
   return false;
 }
 
+namespace {
+// A console that runs behind a terminal ends its lines CR CR LF; cut at CR LF, such a line keeps one
+// CR, which is no part of the version (and would garble a table). The version rule reads no further
+// than the third dot, so dropping it changes no decision.
+void DropTrailingCarriageReturns(std::string& text) {
+  while (!text.empty() && text.back() == '\r') {
+    text.pop_back();
+  }
+}
+}  // namespace
+
 void ReadRouterVersions(CheckContext& context, const std::string& fallback) {
   for (ModuleType m = MODULE_BOOT; m <= MODULE_CONFIG_FILE; ++m) {
     Row(m).m_CurrentVersion.clear();
@@ -88,6 +99,7 @@ void ReadRouterVersions(CheckContext& context, const std::string& fallback) {
       if (HasImage(MODULE_BOOT)) {
         if (telnet.Command("nvram get cfe_version\r\n", "#", kTelnetReplyWaitMs)) {
           TakeLastVersionLine(telnet, Row(MODULE_BOOT).m_CurrentVersion);
+          DropTrailingCarriageReturns(Row(MODULE_BOOT).m_CurrentVersion);
         } else {
           log.PrintText("获取cfe_version失败");
         }
@@ -95,6 +107,7 @@ void ReadRouterVersions(CheckContext& context, const std::string& fallback) {
       if (HasImage(MODULE_APP) || HasImage(MODULE_CUSTOMIZATION)) {
         if (telnet.Command("nvram get app_version\r\n", "#", kTelnetReplyWaitMs)) {
           TakeLastVersionLine(telnet, Row(MODULE_APP).m_CurrentVersion);
+          DropTrailingCarriageReturns(Row(MODULE_APP).m_CurrentVersion);
         } else {
           log.PrintText("获取app_version失败");
         }
@@ -118,9 +131,11 @@ void ReadRouterVersions(CheckContext& context, const std::string& fallback) {
     if (LoginCli(telnet, address, log)) {
       if (telnet.Command("diag display version\r\n", "success", kTelnetReplyWaitMs)) {
         TakeValueAfterLabel(telnet, "software version: ", Row(MODULE_APP2).m_CurrentVersion);
+        DropTrailingCarriageReturns(Row(MODULE_APP2).m_CurrentVersion);
       }
       if (telnet.Command("diag display resversion\r\n", "success", kTelnetReplyWaitMs)) {
         TakeValueAfterLabel(telnet, "Res version:", Row(MODULE_COMMON_HTML).m_CurrentVersion);
+        DropTrailingCarriageReturns(Row(MODULE_COMMON_HTML).m_CurrentVersion);
       }
     }
     telnet.Close();

@@ -72,6 +72,36 @@ TEST_F(CheckRun, SecondFamilyOverTheCommandInterfaceShowsSixRows) {
   EXPECT_EQ(g_ModuleRows[MODULE_CONFIG_FILE].m_CurrentVersion, "3.0.4.1");
 }
 
+// A console behind a terminal ends its lines CR CR LF: cut at CR LF, the value line keeps one CR.
+// The version shown and kept is the version without it.
+TEST_F(CheckRun, ShellVersionsEndingInACarriageReturnAreShownWithout) {
+  AddRouterImage(MODULE_BOOT, kBootImage);
+  AddRouterImage(MODULE_APP, kAppImage);
+  qorsim::SimConfig config;
+  config.cfeVersion = "1.0.2.3\r";
+  config.appVersion = "2.1.10.6\r";
+  StartSim(config);
+  EXPECT_TRUE(Check());
+  EXPECT_EQ(g_ModuleRows[MODULE_BOOT].m_CurrentVersion, "1.0.2.3");
+  EXPECT_EQ(g_ModuleRows[MODULE_APP].m_CurrentVersion, "2.1.10.6");
+  EXPECT_EQ(g_ModuleRows[MODULE_CUSTOMIZATION].m_CurrentVersion, "2.1.10.6");
+  EXPECT_EQ(m_List.Row(1).text[COL_CURRENT], "2.1.10.6");
+}
+
+TEST_F(CheckRun, CommandInterfaceVersionsEndingInACarriageReturnAreShownWithout) {
+  AddRouterImage(MODULE_COMMON_HTML, kCommonHtmlImage);
+  AddRouterImage(MODULE_APP2, kApp2Image);
+  qorsim::SimConfig config;
+  config.console = qorsim::SimConfig::Console::Cli;
+  config.softwareVersion = "2.1.10.6\r";
+  config.resVersion = "3.0.4.1\r";
+  StartSim(config);
+  EXPECT_TRUE(Check());
+  EXPECT_EQ(g_ModuleRows[MODULE_APP2].m_CurrentVersion, "2.1.10.6");
+  EXPECT_EQ(g_ModuleRows[MODULE_COMMON_HTML].m_CurrentVersion, "3.0.4.1");
+  EXPECT_EQ(g_ModuleRows[MODULE_CONFIG_FILE].m_CurrentVersion, "3.0.4.1");
+}
+
 TEST_F(CheckRun, WirelessImagesOnlyMakeNoTelnetConnection) {
   AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x1000, 100}});
   AddWirelessImage(MODULE_DASHBOARD, kDashboardImage, {{0x2000, 100}});
