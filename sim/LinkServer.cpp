@@ -36,37 +36,15 @@ Bytes Frame(const Bytes& payload) {
 
 bool LinkServer::Start(const std::string& address, uint16_t port, std::string* error) {
   Stop();
-  m_Listen = ListenTcp(address, port, error);
-  if (!m_Listen.Valid()) return false;
-  if (!m_Wake.Open()) {
-    if (error) *error = "cannot create a pipe";
-    m_Listen.Reset();
-    return false;
-  }
-  m_Port = LocalPort(m_Listen.Get());
-  m_Address = address;
-  // a port that starts closed refuses connections from the first moment, yet keeps its number
-  std::string note;
-  if (SyncListener(m_Listen, !m_Ctx.faults.Get().linkClosed, m_Address, m_Port, &note)) {
-    m_Ctx.events.Record("link.listen", note);
-  }
-  m_Stop = false;
-  m_Thread = std::thread([this] { Run(); });
-  return true;
+  return StartServing(address, port, m_Ctx.faults.Get().linkClosed, "link.listen", error);
 }
 
 void LinkServer::Stop() {
-  if (m_Thread.joinable()) {
-    m_Stop = true;
-    m_Wake.Wake();
-    m_Thread.join();
-  }
+  StopServing();
   m_Conn.Reset();
-  m_Listen.Reset();
   m_Pending.clear();
   m_Raw = false;
   m_RawData.clear();
-  m_Port = 0;
 }
 
 void LinkServer::Accept() {

@@ -10,6 +10,7 @@
 #include "sim/SimBytes.h"
 #include "sim/SimContext.h"
 #include "sim/SimSocket.h"
+#include "sim/TcpServerThread.h"
 
 namespace qorsim {
 
@@ -21,21 +22,18 @@ namespace qorsim {
 // router image, counted exactly across reads (the begin frame and the first image bytes may share
 // a read); once complete, the router "writes" it for SimConfig::routerWriteMs (clock ms) and then
 // sends the 40-byte result record. One thread serves the listener and the connection.
-class LinkServer {
+class LinkServer : public TcpServerThread {
  public:
   static constexpr size_t kMaxImageBytes = 64u << 20;  // kept per image; later bytes are counted only
   static constexpr size_t kControlPacketSize = 40;
 
-  explicit LinkServer(SimContext& ctx) : m_Ctx(ctx) {}
-  ~LinkServer() { Stop(); }
+  explicit LinkServer(SimContext& ctx) : TcpServerThread(ctx) {}
+  ~LinkServer() override { Stop(); }
   LinkServer(const LinkServer&) = delete;
   LinkServer& operator=(const LinkServer&) = delete;
 
   bool Start(const std::string& address, uint16_t port, std::string* error);
   void Stop();
-  uint16_t Port() const { return m_Port; }
-  // Faults changed: the serving thread re-reads them (the listener may have to close or reopen).
-  void FaultsChanged() { m_Wake.Wake(); }
 
  private:
   struct Pending {
@@ -44,7 +42,7 @@ class LinkServer {
     std::string what;
   };
 
-  void Run();
+  void Run() override;
   void Accept();
   void CloseConnection(const char* why, bool reset);
   void OnBytes(const uint8_t* data, size_t n);
@@ -53,14 +51,7 @@ class LinkServer {
   void FinishImage(bool complete);
   void Send(const Bytes& payload);
 
-  SimContext& m_Ctx;
-  Fd m_Listen;
   Fd m_Conn;
-  WakePipe m_Wake;
-  uint16_t m_Port = 0;
-  std::string m_Address;
-  std::atomic<bool> m_Stop{false};
-  std::thread m_Thread;
 
   // connection state, touched by the thread only
   FrameGatherer m_Assembler;

@@ -10,35 +10,13 @@ namespace qorsim {
 
 bool TelnetServer::Start(const std::string& address, uint16_t port, std::string* error) {
   Stop();
-  m_Listen = ListenTcp(address, port, error);
-  if (!m_Listen.Valid()) return false;
-  if (!m_Wake.Open()) {
-    if (error) *error = "cannot create a pipe";
-    m_Listen.Reset();
-    return false;
-  }
-  m_Port = LocalPort(m_Listen.Get());
-  m_Address = address;
-  // a port that starts closed refuses connections from the first moment, yet keeps its number
-  std::string note;
-  if (SyncListener(m_Listen, !m_Ctx.faults.Get().telnetClosed, m_Address, m_Port, &note)) {
-    m_Ctx.events.Record("telnet.listen", note);
-  }
-  m_Stop = false;
-  m_Thread = std::thread([this] { Run(); });
-  return true;
+  return StartServing(address, port, m_Ctx.faults.Get().telnetClosed, "telnet.listen", error);
 }
 
 void TelnetServer::Stop() {
-  if (m_Thread.joinable()) {
-    m_Stop = true;
-    m_Wake.Wake();
-    m_Thread.join();
-  }
+  StopServing();
   m_Session.reset();
   m_Conn.Reset();
-  m_Listen.Reset();
-  m_Port = 0;
 }
 
 void TelnetServer::Close(const char* why) {
