@@ -6,9 +6,11 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+# A compiler cache makes rebuilds of the several configurations cheap; used when installed.
+LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache")
 
 DEB_PACKAGES := cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-                qt6-base-dev qt6-base-dev-tools libgl-dev iproute2 util-linux busybox-static
+                qt6-base-dev qt6-base-dev-tools libgl-dev iproute2 util-linux busybox-static ccache
 
 .PHONY: all deps build build-release build-asan test test-release test-asan demo clean format
 
@@ -32,10 +34,10 @@ deps:
 	fi
 
 build/release/CMakeCache.txt:
-	cmake -S . -B build/release $(GENERATOR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake -S . -B build/release $(GENERATOR) $(LAUNCHER) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 
 build/asan/CMakeCache.txt:
-	cmake -S . -B build/asan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DQOR_SANITIZE=ON -DQOR_BUILD_BENCH=OFF
+	cmake -S . -B build/asan $(GENERATOR) $(LAUNCHER) -DCMAKE_BUILD_TYPE=Debug -DQOR_SANITIZE=ON -DQOR_BUILD_BENCH=OFF
 
 build-release: deps build/release/CMakeCache.txt
 	cmake --build build/release -j $(JOBS)
