@@ -134,3 +134,35 @@ inline Fd BoundUdp(const char* address, uint16_t port = 0) {
 }
 
 }  // namespace nettest
+
+namespace nettest {
+
+// A port on 127.0.0.1 that never answers a connection attempt: its listener never accepts and the
+// one place of its queue is taken by a connection of our own, so the system drops every further
+// attempt without a word, as a router (or a firewall in between) that drops them does. The
+// connecting side waits until its own limit.
+class SilentListener {
+ public:
+  SilentListener() : m_Listen(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(m_Listen.Get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
+        ::listen(m_Listen.Get(), 0) != 0)
+      return;
+    m_Port = LocalPort(m_Listen.Get());
+    a.sin_port = htons(m_Port);
+    m_Filler = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    m_Ready = ::connect(m_Filler.Get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+  }
+  bool Ready() const { return m_Ready; }
+  uint16_t Port() const { return m_Port; }
+
+ private:
+  Fd m_Listen;
+  Fd m_Filler;
+  uint16_t m_Port = 0;
+  bool m_Ready = false;
+};
+
+}  // namespace nettest
