@@ -140,12 +140,16 @@ namespace nettest {
 // A port on 127.0.0.1 that never answers a connection attempt: its listener never accepts and the
 // one place of its queue is taken by a connection of our own, so the system drops every further
 // attempt without a word, as a router (or a firewall in between) that drops them does. The
-// connecting side waits until its own limit.
+// connecting side waits until its own limit. port 0 picks a free one; a given port may be one that
+// another listener just gave up.
 class SilentListener {
  public:
-  SilentListener() : m_Listen(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  explicit SilentListener(uint16_t port = 0) : m_Listen(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    int one = 1;
+    ::setsockopt(m_Listen.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
     sockaddr_in a{};
     a.sin_family = AF_INET;
+    a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::bind(m_Listen.Get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
         ::listen(m_Listen.Get(), 0) != 0)
