@@ -36,6 +36,7 @@ std::string CliResultToJson(const CliResult& r) {
   out += "\"command\":" + JsonString(r.command);
   out += ",\"result\":" + JsonString(r.result);
   out += ",\"exitStatus\":" + std::to_string(r.exitStatus);
+  out += ",\"reason\":" + (r.reason ? JsonString(*r.reason) : std::string("null"));
   out += ",\"router\":";
   if (r.routerFound) {
     out += "{\"ip\":" + JsonString(r.routerIp) + ",\"mac\":" + JsonString(r.routerMac) +

@@ -28,6 +28,9 @@ struct CliResult {
   std::optional<std::string> routerText;  // the discovery answer's text, when the Check reports it
   std::vector<CliModuleResult> modules;
   std::string logPath;
+  // Why the upgrade failed, in a few words ("The router's NVRAM could not be erased",
+  // "<row>: <status text>"); absent unless the result is upgrade-failed.
+  std::optional<std::string> reason;
 };
 
 // One JSON object (UTF-8, one line, no trailing newline). Control characters and invalid UTF-8 in

@@ -78,6 +78,17 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
   return true;
 }
 
+bool ChildProcess::WriteStdin(const std::string& text) {
+  if (m_StdinFd < 0) return false;
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(m_StdinFd, text.data() + done, text.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 void ChildProcess::CloseStdin() {
   if (m_StdinFd >= 0) close(m_StdinFd);
   m_StdinFd = -1;

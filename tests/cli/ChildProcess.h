@@ -36,6 +36,8 @@ class ChildProcess {
   // Kills (SIGKILL) and reaps; used when a test gives up.
   void Kill();
   bool Signal(int signo);
+  // Writes to the stdin of a child started with keepStdinOpen (an answer typed later).
+  bool WriteStdin(const std::string& text);
   pid_t Pid() const { return m_Pid; }
 
   std::string Stdout() const;
