@@ -93,8 +93,8 @@ int CTcpPort::Connect(const std::shared_ptr<CSocketHandle>* failed, bool* attemp
     }
     CloseLocked();
 
-    // Linux takes 0.0.0.0 for this host and would connect to whatever listens here; the original
-    // platform refused it. The address is 0.0.0.0 while no router has been found.
+    // Linux takes 0.0.0.0 for this host and would connect to whatever listens here. The address is
+    // 0.0.0.0 while no router has been found, so it is refused as an address not valid here.
     if (m_Address.sin_addr.s_addr == htonl(INADDR_ANY)) {
       *error = kErrAddrNotAvail;
       SetError(*error);
@@ -107,10 +107,9 @@ int CTcpPort::Connect(const std::shared_ptr<CSocketHandle>* failed, bool* attemp
       SetError(*error);
       return 0;
     }
-    // The socket buffers keep their system sizes. The original set both to 0, which on its
-    // platform means "send straight from the caller's buffer". Linux clamps them to its minimum
-    // instead (4608 bytes to send, 2304 to receive), which caps the data in flight at a few
-    // kilobytes per round trip and throttles the image stream to the router.
+    // The socket buffers keep their system sizes. Set to 0, Linux clamps them to its minimum (4608
+    // bytes to send, 2304 to receive), which caps the data in flight at a few kilobytes per round
+    // trip and throttles the image stream to the router.
     //
     // Requests are written whole and answered before the next one, so Nagle's rule would only ever
     // hold back the tail of a write behind a delayed acknowledgement.
