@@ -126,14 +126,20 @@ int CHdlcAdapter::Close() {
   std::lock_guard<std::mutex> guard(m_Lock);
   int result = 1;
   if (m_Port) {
-    // Ask the receiver to end, then close the port under it: that also ends a reconnect the receiver
-    // may be waiting in, so the join is short. The port object lives until the receiver has ended.
-    if (m_Receiver.joinable()) {
-      m_StopFlag.exchange(1);
-      m_Port->Purge();
+    // A stream port is closed under its receiver: its Close is safe during the other thread's call
+    // (the socket handle is shared) and ends a reconnect the receiver may be waiting in, so the join
+    // is short. A datagram port closes its descriptor at once, so it waits for its receiver, which
+    // reads with a short bound. The port object lives until the receiver has ended either way.
+    const bool closeFirst = m_Port->GetPortType() == NetPortTcp;
+    if (closeFirst) {
+      if (m_Receiver.joinable()) {
+        m_StopFlag.exchange(1);
+        m_Port->Purge();
+      }
+      result = m_Port->Close();
     }
-    result = m_Port->Close();
     if (!StopReceiver()) JoinReceiverForcibly();
+    if (!closeFirst) result = m_Port->Close();
     m_Port.reset();
     m_Generation.fetch_add(1);
     // bytes of the old connection must not reach the reader of a new one

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -71,6 +72,7 @@ TEST(TcpConnect, AConnectWithoutAnAnswerEndsAtItsLimitOrAtOnceWhenEnded) {
       took = ClockMsOf([&] { result = port.Open(); });
     }
     ender.join();
+    std::printf("[clock] connect, %s: %llu ms\n", c.name, static_cast<unsigned long long>(took));
     EXPECT_EQ(0, result);
     EXPECT_EQ(c.code, port.GetLastError());
     EXPECT_FALSE(port.IsOpen());

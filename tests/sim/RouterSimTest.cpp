@@ -447,6 +447,9 @@ TEST_F(RouterSimTest, UnansweredPortsDropConnectionAttemptsUntilTheFaultIsCleare
   Start();
   simtest::LinkPeer before(m_Sim->LinkPort());
   ASSERT_TRUE(before.Connected());
+  // answered once: the emulator has taken the connection from its listener's queue
+  ASSERT_TRUE(before.SendFrame({0x4B, 0xC9, 0x03, 0xFF}, false));
+  ASSERT_TRUE(before.ReadFrame(kWaitMs).has_value());
   for (const char* fault : {"link-unanswered", "telnet-unanswered"}) {
     SCOPED_TRACE(fault);
     const bool link = std::string(fault) == "link-unanswered";

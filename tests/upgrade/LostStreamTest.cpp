@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "ProcedureFixture.h"
 
 namespace upgrade_test {
@@ -38,6 +40,7 @@ TEST_F(LostStream, TheRunEndsAtOnceWith121AndTheLogSaysWhy) {
     const uint64_t start = TickMs();
     RunUpgrade(*m_Engine, m_Host);
     const uint64_t took = TickMs() - start;
+    std::printf("[clock] run with %s: %llu ms\n", c.fault, static_cast<unsigned long long>(took));
 
     ExpectFinal(MODULE_APP, "Failed to transmit upgrading data of router module", kColourRed);
     EXPECT_EQ(m_Engine->GetModuleOutcome(MODULE_APP), 121);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "ProcedureFixture.h"
@@ -391,6 +392,7 @@ TEST_F(UpgradeRun, ALinkThatCannotBeOpenedShows119OnTheFirstRowAndLogsWhy) {
     const uint64_t start = TickMs();
     RunUpgrade(*m_Engine, m_Host);
     const uint64_t took = TickMs() - start;
+    std::printf("[clock] run with %s: %llu ms\n", c.fault, static_cast<unsigned long long>(took));
 
     ExpectFinal(MODULE_APP, "Creating the TCP connection failed", kColourRed);
     EXPECT_EQ(m_Engine->GetModuleOutcome(MODULE_APP), 119);
