@@ -133,6 +133,7 @@ void CUpgradeEngine::ShowFinalStatus() {
   const std::string text = LoadStringById(m_StatusId) + FormatElapsed(now - m_StepStart);
   ShowStatusText(text, m_StatusId == kStatusSuccess ? kColourBlue : kColourRed);
   m_StepStart = now;
+  m_Log.Flush();
 }
 
 void CUpgradeEngine::ShowPercent(int percent) {
