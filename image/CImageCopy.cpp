@@ -29,6 +29,10 @@ bool CImageCopy::Allocate(size_t size) {
   if (size == 0) return false;
   void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (memory == MAP_FAILED) return false;
+  // Large pages where the system allows them: filling fresh memory costs one fault per page, and on
+  // a virtual machine 4 KiB faults made reading a 64 MiB image take 20 times as long as the copy
+  // itself. Only whole 2 MiB pages inside the range become large, so the memory used stays the size.
+  (void)madvise(memory, size, MADV_HUGEPAGE);
   m_Data = static_cast<uint8_t*>(memory);
   m_Size = size;
   return true;
