@@ -6,8 +6,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -224,17 +224,17 @@ TEST(UnitWalk, MemoryThatCannotBeHadIsARefusalNotAnEnd) {
   spec.units.assign(1, unit);
   std::vector<uint8_t> one = BuildImage(spec);
   ASSERT_EQ(one.size(), 92u + 100u);
-  const size_t count = 600000;
+  const size_t count = 300000;
   std::vector<uint8_t> image(92 + 100 * count);
   std::memcpy(image.data(), one.data(), 92);
   for (size_t i = 0; i < count; ++i) std::memcpy(image.data() + 92 + 100 * i, one.data() + 92, 100);
 
-  const int walked = RunWithAddressSpaceHeadroom(32u << 20, [&image] {
+  const int walked = RunWithAddressSpaceHeadroom(16u << 20, [&image] {
     std::vector<UnitHeader> units;
     std::vector<UnitExtent> extents;
     std::string reason;
     if (WalkUnits(image, false, units, extents, &reason)) return 1;
-    return reason == "not enough memory for 600000 units" ? 0 : 2;
+    return reason == "not enough memory for 300000 units" ? 0 : 2;
   });
   EXPECT_EQ(walked, 0) << "1: walked anyway, 2: another reason, 100+: ended by a signal";
   // with the memory there, the same bytes walk
@@ -252,7 +252,7 @@ TEST(UnitWalk, MemoryThatCannotBeHadIsARefusalNotAnEnd) {
     ASSERT_EQ(ftruncate(fd, 256 << 20), 0);
     close(fd);
   }
-  const int opened = RunWithAddressSpaceHeadroom(32u << 20, [&path] {
+  const int opened = RunWithAddressSpaceHeadroom(16u << 20, [&path] {
     CBinFile file;
     file.SetFilePath(path);
     if (file.OpenFile(MODULE_NONE)) return 1;
