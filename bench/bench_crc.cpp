@@ -143,7 +143,8 @@ bool MapAndVerify() {
   if (view == MAP_FAILED) return false;
   std::vector<UnitHeader> units;
   std::vector<UnitExtent> extents;
-  const bool ok = WalkUnits(std::span<const uint8_t>(static_cast<const uint8_t*>(view), size), true, units, extents);
+  const bool ok =
+      WalkUnits(std::span<const uint8_t>(static_cast<const uint8_t*>(view), size), true, units, extents);
   munmap(view, size);
   return ok;
 }
@@ -230,12 +231,13 @@ int main(int argc, char** argv) {
   const double ownRead = BestRate([&] { sink = sink + (ReadIntoOwnMemory() ? 1 : 0); }, image.size(), 7);
   const double mapped = BestRate([&] { sink = sink + (MapAndVerify() ? 1 : 0); }, image.size(), 7);
   const double load = BestRate([&] { sink = sink + (LoadAndVerify() ? 1 : 0); }, image.size(), 7);
-  std::printf("64 MiB image file from the page cache (best of 7):\n"
-              "  read() into a reused buffer       %6.0f MB/s\n"
-              "  read() into memory of its own     %6.0f MB/s\n"
-              "  mapped and verified in place      %6.0f MB/s\n"
-              "  the Check's load and verify       %6.0f MB/s: %.1f%% of the reused-buffer read, %.1f%% of the read"
-              " into memory of its own\n",
-              fileRead, ownRead, mapped, load, 100.0 * load / fileRead, 100.0 * load / ownRead);
+  std::printf(
+      "64 MiB image file from the page cache (best of 7):\n"
+      "  read() into a reused buffer       %6.0f MB/s\n"
+      "  read() into memory of its own     %6.0f MB/s\n"
+      "  mapped and verified in place      %6.0f MB/s\n"
+      "  the Check's load and verify       %6.0f MB/s: %.1f%% of the reused-buffer read, %.1f%% of the read"
+      " into memory of its own\n",
+      fileRead, ownRead, mapped, load, 100.0 * load / fileRead, 100.0 * load / ownRead);
   return 0;
 }
