@@ -104,8 +104,8 @@ TEST(ImageCopy, TheBytesReadStayTheBytesWhateverHappensToTheFile) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     const std::string path = dir.File("app.bin");
-    const std::vector<uint8_t> original = RouterApp("verified", 300000);
-    WriteAged(path, original);
+    const std::vector<uint8_t> verifiedBytes = RouterApp("verified", 300000);
+    WriteAged(path, verifiedBytes);
     CBinFile image;
     image.SetFilePath(path);
     ASSERT_TRUE(image.OpenFile(MODULE_NONE)) << image.GetRejectReason();
@@ -115,8 +115,8 @@ TEST(ImageCopy, TheBytesReadStayTheBytesWhateverHappensToTheFile) {
     EXPECT_EQ(image.ChangedOnDisk(), c.changed);
     // every byte is still the verified one, and reading them all cannot fault (a mapped file that
     // was truncated would end the program here)
-    ASSERT_EQ(image.GetImageSize(), original.size());
-    EXPECT_EQ(std::memcmp(image.GetImageData(), original.data(), original.size()), 0);
+    ASSERT_EQ(image.GetImageSize(), verifiedBytes.size());
+    EXPECT_EQ(std::memcmp(image.GetImageData(), verifiedBytes.data(), verifiedBytes.size()), 0);
     EXPECT_TRUE(image.IsValid());
     EXPECT_EQ(image.GetVersionText(), "verified");
   }
