@@ -10,7 +10,8 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache")
 
 DEB_PACKAGES := cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-                qt6-base-dev qt6-base-dev-tools libgl-dev iproute2 util-linux busybox-static ccache
+                qt6-base-dev qt6-base-dev-tools libgl-dev iproute2 util-linux busybox-static ccache \
+                nlohmann-json3-dev
 
 .PHONY: all deps build build-release build-asan test test-release test-asan demo clean format
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/StringTable.h"
+#include "platform/TextCodec.h"
 
 namespace {
 
@@ -140,6 +141,13 @@ std::vector<std::string> CTerminalTable::TakeStatusChanges() {
   return out;
 }
 
+std::vector<CTerminalTable::Row> CTerminalTable::PrintableRows(const std::vector<Row>& rows) {
+  std::vector<Row> out = rows;
+  for (Row& row : out)
+    for (std::string& text : row.text) text = PrintableText(text);
+  return out;
+}
+
 int CTerminalTable::TextWidth(const std::string& text) {
   int count = 0;
   for (unsigned char c : text)
@@ -186,8 +194,10 @@ std::string CTerminalTable::TimeOf(const Row& row, int index, const RunningStep&
   return "";
 }
 
-std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& rows, bool colour,
+std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& rawRows, bool colour,
                                                      const RunningStep& running) {
+  // versions come from the router and the image files: shown, never obeyed by the terminal
+  const std::vector<Row> rows = PrintableRows(rawRows);
   int widths[3];
   for (int c = 0; c < 3; ++c) {
     widths[c] = TextWidth(LoadStringById(kHeadingIds[c]));

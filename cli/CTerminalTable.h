@@ -59,13 +59,16 @@ class CTerminalTable final : public IModuleList {
 
   // The table as text lines: a heading line and one line per row with a progress bar of the "%"
   // column (a red row with a percentage draws its bar as failed, never full) and the elapsed time.
-  // With colour, the status texts carry ANSI colours of their rows.
+  // With colour, the status texts carry ANSI colours of their rows. Every cell is drawn as
+  // PrintableText: control characters in a version never reach the terminal.
   static std::vector<std::string> RenderLines(const std::vector<Row>& rows, bool colour,
                                               const RunningStep& running = RunningStep{});
   // "mm:ss" of the Time column for the row at index, "" when it shows none.
   static std::string TimeOf(const Row& row, int index, const RunningStep& running);
   // "mm:ss" of a span of seconds, as the final status shows it (whole hours not shown).
   static std::string MinutesSeconds(int64_t seconds);
+  // The rows with every text made printable (platform/TextCodec.h).
+  static std::vector<Row> PrintableRows(const std::vector<Row>& rows);
   // Characters of a UTF-8 text (what a terminal cell count approximates).
   static int TextWidth(const std::string& text);
   // "42%" -> 42; anything else -> -1.

@@ -21,6 +21,7 @@
 #include "image/ModuleTable.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
+#include "platform/TextCodec.h"
 #include "platform/Warnings.h"
 #include "protocol/CTelnetClient.h"
 #include "tools/DemoSetup.h"
@@ -190,7 +191,13 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
                  ", link " + std::to_string(endpoints.linkPort) + ", Telnet " +
                  std::to_string(endpoints.telnetPort) + "); sample images in " + imageFolder);
   } else if (options.imagesDir) {
-    imageFolder = *options.imagesDir;
+    // a folder that is not there or cannot be read is a wrong command line, not "no valid image"
+    std::string error;
+    if (!ResolveImageFolder(*options.imagesDir, imageFolder, error)) {
+      std::fprintf(err, "qor-oneclick-cli: --images %s: %s\n", PrintableText(*options.imagesDir).c_str(),
+                   error.c_str());
+      return kExitUsage;
+    }
   } else if (LoadEmbeddedImages()) {
     embedded = true;
   } else {
@@ -206,13 +213,36 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   telnet.SetPort(endpoints.telnetPort);
   CCliHost host(&display);
   std::atomic<bool> stopRequested{false};
-  CheckContext context{table, host, telnet, *engine, embedded, imageFolder, &stopRequested, {}};
+  CheckContext context{table, host, telnet, *engine, embedded, imageFolder, &stopRequested, {}, {}};
 
-  result.logPath = engine->GetLog().IsPathValid() ? engine->GetLog().GetFilePath() : std::string();
+  // The log is named only after its last flush, and only when everything logged reached it.
   auto logNote = [&] {
-    const CDownloadLog& log = engine->GetLog();
-    display.Note(log.IsPathValid() ? "Log: " + log.GetFilePath() : std::string("Log: not written (no usable log file)"),
-                 true);
+    CDownloadLog& log = engine->GetLog();
+    log.Flush();
+    if (log.IsPathValid() && log.GetPending().empty()) {
+      result.logPath = log.GetFilePath();
+      display.Note("Log: " + log.GetFilePath(), true);
+    } else {
+      result.logError = log.GetLastError().empty() ? std::string("not written") : log.GetLastError();
+      display.Report("Log not written: " + *result.logError);
+    }
+  };
+  // The folder scanned, when no valid image was found in it (the line after warning 135), and every
+  // image skipped with its reason.
+  auto scanNotes = [&] {
+    const ImageScanReport& scan = context.scan;
+    if (embedded || scan.folder.empty()) return;
+    result.imageFolder = scan.folder;
+    bool anyValid = false;
+    for (const ModuleRow& row : g_ModuleRows) anyValid = anyValid || row.m_Image.IsValid();
+    if (!anyValid) {
+      display.Report("Folder scanned: " + PrintableText(scan.folder) +
+                     (scan.folderError.empty() ? "" : " (" + scan.folderError + ")"));
+    }
+    for (const SkippedImage& skipped : scan.skipped) {
+      result.skipped.push_back({skipped.path, skipped.reason});
+      display.Report("Skipped " + PrintableText(skipped.path) + ": " + PrintableText(skipped.reason));
+    }
   };
   auto routerFields = [&] {
     result.routerFound = !engine->m_RouterMac.IsZero();
@@ -229,6 +259,7 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   WorkerOutcome check =
       RunWorker([&] { CheckThreadProc(context); }, false, signals, host, display, stopRequested);
   display.EndLive();
+  scanNotes();
   if (!display.IsLive()) display.PrintTable();
   routerFields();
   FillRows(result, table);
@@ -282,6 +313,11 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   if (!display.IsLive()) display.PrintTable();
   result.modules.clear();
   FillRows(result, table);
+  if (engine->GetLastRunRefused()) {
+    display.Note("The upgrade was not started: an image changed since the Check.", true);
+    logNote();
+    return finish(kExitCheckStopped, "image-changed");
+  }
   bool succeeded = UpgradeRunSucceeded(*engine);
   if (!succeeded) result.reason = engine->GetLastRunFailure();
   display.Note(succeeded ? "Every module was upgraded."

@@ -148,6 +148,7 @@ void CUpgradeEngine::ShowFinalStatus() {
   const std::string text = LoadStringById(m_StatusId) + FormatElapsed(now - m_StepStart.load());
   ShowStatusText(text, m_StatusId == kStatusSuccess ? kColourBlue : kColourRed);
   m_StepStart.store(now);
+  m_Log.Flush();
 }
 
 void CUpgradeEngine::ShowPercent(int percent) {

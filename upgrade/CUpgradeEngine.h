@@ -73,7 +73,8 @@ class CUpgradeEngine {
   // --- display writers (all write to the current item; writes to no item only log) ---
   void ShowStatusText(const std::string& text, uint32_t colour);
   void ShowStatus(int stringId);
-  // The status id's text with " (%M:%S)" since step start, blue for 103 and red otherwise.
+  // The status id's text with " (%M:%S)" since step start, blue for 103 and red otherwise; then the
+  // log is flushed, so a finished step is in the file whatever happens next.
   void ShowFinalStatus();
   // Writes "%d%%" to column 3 unless percent equals the last value shown (process-wide).
   void ShowPercent(int percent);
@@ -157,6 +158,9 @@ class CUpgradeEngine {
   // Writes text in black to the row of module m without logging it (a module the run did not get
   // to, with the reason); the Status column widens for it as for any status.
   void MarkModuleSkipped(ModuleType m, const std::string& text);
+  // Whether the last run refused to start (an image changed since the Check): nothing was sent.
+  bool GetLastRunRefused() const { return m_LastRunRefused; }
+  void SetLastRunRefused(bool refused) { m_LastRunRefused = refused; }
 
   // Router fields written by the Check's discovery; the wireless module's flags of the last
   // hand-shake.
@@ -187,4 +191,5 @@ class CUpgradeEngine {
   std::array<int, kModuleCount> m_ModuleOutcome{};
   bool m_LastRunSucceeded = false;
   std::string m_LastRunFailure;
+  bool m_LastRunRefused = false;
 };
