@@ -23,7 +23,7 @@
 #include "controls/CXPStyleButtonST.h"
 #include "controls/UiThreadCall.h"
 #include "image/Catalogue.h"
-#include "image/ModuleTable.h"
+#include "upgrade/CRowReporter.h"
 #include "platform/Clock.h"
 #include "platform/Resources.h"
 #include "platform/StringTable.h"
@@ -103,7 +103,7 @@ CQorOneClickDlg::CQorOneClickDlg(DialogOptions options, QWidget* parent)
   m_CheckButton = new CXPStyleButtonST(this);
   m_UpgradeButton = new CXPStyleButtonST(this);
   m_ModuleList = new CMyListCtrl(this);
-  m_Engine->SetListControl(m_ModuleList);
+  m_Engine->Reporter().SetList(m_ModuleList);
 
   m_LoopTimer.setSingleShot(true);
   connect(&m_LoopTimer, &QTimer::timeout, this, [this]() {
@@ -111,8 +111,7 @@ CQorOneClickDlg::CQorOneClickDlg(DialogOptions options, QWidget* parent)
   });
 
   m_CheckContext = std::make_unique<CheckContext>(
-      CheckContext{*m_ModuleList, *this, m_Telnet, *m_Engine, false, std::string(), nullptr, {}, {}});
-  m_CheckContext->stopRequested = &m_StopRequested;
+      CheckContext{*this, m_Telnet, *m_Engine, m_Images, false, std::string(), &m_StopRequested});
   m_SinkScope = std::make_unique<ScopedWarningSink>(*this);
 
   InitDialog();
@@ -166,13 +165,11 @@ void CQorOneClickDlg::InitDialog() {
   InsertColumns();
   LayoutControls();
 
-  LoadModuleDisplayNames();
-
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
   help->setContext(Qt::WindowShortcut);
   connect(help, &QShortcut::activated, this, &CQorOneClickDlg::ShowHelp);
 
-  m_HasEmbeddedImages = m_Options.loadEmbeddedImages && LoadEmbeddedImages();
+  m_HasEmbeddedImages = m_Options.loadEmbeddedImages && LoadEmbeddedImages(m_Images);
   m_CheckContext->hasEmbeddedImages = m_HasEmbeddedImages;
   m_CheckContext->imageFolder = m_Options.imageFolder.empty() ? GetExecutableFolder() : m_Options.imageFolder;
 
@@ -228,12 +225,12 @@ void CQorOneClickDlg::StartWorker(bool upgrade) {
   try {
     if (upgrade) {
       m_Worker = m_Options.startThread([this]() {
-        RunUpgrade(*m_Engine, *this);
+        RunUpgrade(*m_Engine, m_CheckResult, *this);
         m_WorkerRunning = false;
       });
     } else {
       m_Worker = m_Options.startThread([this]() {
-        CheckThreadProc(*m_CheckContext);
+        m_CheckResult = CheckThreadProc(*m_CheckContext);
         m_WorkerRunning = false;
       });
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "image/ImageSet.h"
 #include "platform/Warnings.h"
 #include "protocol/CTelnetClient.h"
 #include "upgrade/CUpgradeEngine.h"
@@ -120,6 +121,8 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   CXPStyleButtonST* UpgradeButton() const { return m_UpgradeButton; }
   CMyListCtrl* ModuleList() const { return m_ModuleList; }
   CUpgradeEngine& Engine() { return *m_Engine; }
+  // What the last Check found (read only while no worker runs).
+  const CheckResult& LastCheck() const { return m_CheckResult; }
   int ClientWidth() const { return m_ClientWidth; }
   int ClientHeight() const { return m_ClientHeight; }
   bool HasEmbeddedImages() const { return m_HasEmbeddedImages; }
@@ -154,10 +157,14 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   int m_ClientWidth = 0;
   int m_ClientHeight = 0;
   std::unique_ptr<CUpgradeEngine> m_Engine;
+  CImageSet m_Images;
   bool m_HasEmbeddedImages = false;
   bool m_LoopTest = false;
 
   std::unique_ptr<CheckContext> m_CheckContext;
+  // Written by the Check worker, read by the Upgrade worker: workers never overlap (StartWorker
+  // joins the last one before it starts the next).
+  CheckResult m_CheckResult;
   std::atomic<bool> m_StopRequested{false};
   std::atomic<bool> m_WorkerRunning{false};
   bool m_WorkerIsUpgrade = false;

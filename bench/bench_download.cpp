@@ -26,7 +26,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "image/ModuleTable.h"
+#include "image/CBinFile.h"
 #include "platform/Clock.h"
 #include "sim/RouterSim.h"
 #include "tools/ImageBuilder.h"
@@ -64,6 +64,7 @@ class PauseCountingClock final : public IClock {
 struct Stage {
   std::string folder;
   std::string path;
+  CBinFile image;
   bool ok = false;
 
   Stage() {
@@ -77,7 +78,6 @@ struct Stage {
     spec.hardwareId = kUnlockCode;
     spec.units.push_back({kLoadAddress, GeneratePayload(kImageBytes, 7)});
     if (!WriteImageFile(path, BuildWirelessImage(spec))) return;
-    CBinFile& image = g_ModuleRows[MODULE_FIRMWARE].m_Image;
     image.SetFilePath(path);
     ok = image.OpenFile(MODULE_FIRMWARE);
   }
@@ -114,12 +114,12 @@ void AimAt(CUpgradeEngine& engine, qorsim::RouterSim& sim) {
   endpoints.linkPort = sim.LinkPort();
   endpoints.telnetPort = sim.TelnetPort();
   engine.SetEndpoints(endpoints);
-  engine.m_RouterIp.b[0] = 127;
-  engine.m_RouterIp.b[1] = 0;
-  engine.m_RouterIp.b[2] = 0;
-  engine.m_RouterIp.b[3] = 1;
+  RouterInfo router;
+  router.found = true;
+  router.ip = IpAddress{{127, 0, 0, 1}};
   const uint8_t mac[6] = {0x00, 0x1E, 0x10, 0x5A, 0x3C, 0x01};
-  std::memcpy(engine.m_RouterMac.b, mac, sizeof mac);
+  std::memcpy(router.mac.b, mac, sizeof mac);
+  engine.SetRouter(router);
 }
 
 std::string LogPath() { return TheStage().folder + "/log.txt"; }
@@ -131,7 +131,7 @@ void BM_AcknowledgedBlock(benchmark::State& state) {
   CUpgradeEngine engine(LogPath());
   AimAt(engine, *sim);
   if (!engine.OpenRouterLink()) return state.SkipWithError("cannot open the router link");
-  const CBinFile& image = g_ModuleRows[MODULE_FIRMWARE].m_Image;
+  const CBinFile& image = TheStage().image;
   const uint32_t blocks = (image.GetTotalDataLength() + 4095) / 4096;
   for (auto _ : state) {
     if (!engine.DownloadImage(image)) {
@@ -242,7 +242,7 @@ void BM_WholeFirmwareRun(benchmark::State& state) {
     uint64_t pausedBefore = clock.PausedMs();
     std::thread worker([&] {
       clock.CountThread(std::this_thread::get_id());
-      ok = engine.OpenRouterLink() && engine.UpgradeWirelessFirmware();
+      ok = engine.OpenRouterLink() && engine.UpgradeWirelessFirmware(TheStage().image);
       if (engine.GetForceLoadFlag()) engine.LeaveForceLoadMode();
       engine.CloseRouterLink();
     });

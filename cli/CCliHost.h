@@ -10,7 +10,7 @@
 class CLiveDisplay;
 
 // "The window" of the terminal front end. The workers call it from their thread: button states are
-// remembered (the CLI has no buttons, but the Check's verdict is read from them), notifications are
+// remembered (the CLI has no buttons; the Check's verdict comes from its result), notifications are
 // queued and wake the main thread through an eventfd, and a redraw request refreshes the display.
 // The CLI has no loop-test mode: IsLoopTest is false and StartLoopTimer does nothing, so a
 // loop-test request can never start a second worker.

@@ -18,13 +18,13 @@
 #include "cli/CTerminalTable.h"
 #include "cli/CliResult.h"
 #include "image/Catalogue.h"
-#include "image/ModuleTable.h"
+#include "image/ImageSet.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
 #include "platform/TextCodec.h"
 #include "platform/Warnings.h"
 #include "protocol/CTelnetClient.h"
-#include "tools/DemoSetup.h"
+#include "demo/DemoSetup.h"
 #include "upgrade/CUpgradeEngine.h"
 #include "upgrade/CheckProcedure.h"
 #include "upgrade/UpgradeRun.h"
@@ -116,30 +116,6 @@ Answer AskConfirmation(FILE* err, int inputFd, CSignalWatch& signals, int& signo
   return line == "y" || line == "yes" ? Answer::Yes : Answer::No;
 }
 
-// The modules of the rows the Check left in the list, in list order.
-std::vector<ModuleType> ShownModules() {
-  if (CUpgradeEngine::FirstFamilyShown()) return {0, 1, 2, 7, 8};
-  return {3, 4, 5, 6, 7, 8};
-}
-
-void FillRows(CliResult& result, const CTerminalTable& table) {
-  std::vector<CTerminalTable::Row> rows = table.Snapshot();
-  std::vector<ModuleType> shown = ShownModules();
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const CTerminalTable::Row& row = rows[i];
-    CliModuleResult m;
-    m.type = i < shown.size() ? shown[i] : MODULE_NONE;
-    m.name = row.text[COL_TYPE];
-    m.currentVersion = row.text[COL_CURRENT];
-    m.upgradeVersion = row.text[COL_UPGRADE];
-    int percent = CTerminalTable::ParsePercent(row.text[COL_PERCENT]);
-    if (percent >= 0) m.percent = percent;
-    m.status = row.text[COL_STATUS];
-    m.colour = CTerminalTable::ColourName(row.colour);
-    result.modules.push_back(m);
-  }
-}
-
 }  // namespace
 
 int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, FILE* err, int inputFd) {
@@ -174,6 +150,7 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   };
 
   // where the images and the router are
+  CImageSet images;
   std::unique_ptr<DemoSetup> demo;
   Endpoints endpoints = options.endpoints;
   std::string imageFolder;
@@ -198,22 +175,22 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
                    error.c_str());
       return kExitUsage;
     }
-  } else if (LoadEmbeddedImages()) {
+  } else if (LoadEmbeddedImages(images)) {
     embedded = true;
   } else {
     imageFolder = GetExecutableFolder();
   }
 
-  LoadModuleDisplayNames();
   std::unique_ptr<CUpgradeEngine> engine =
       options.logPath ? std::make_unique<CUpgradeEngine>(*options.logPath) : std::make_unique<CUpgradeEngine>();
-  engine->SetListControl(&table);
+  engine->Reporter().SetList(&table);
   engine->SetEndpoints(endpoints);
   CTelnetClient telnet;
   telnet.SetPort(endpoints.telnetPort);
   CCliHost host(&display);
   std::atomic<bool> stopRequested{false};
-  CheckContext context{table, host, telnet, *engine, embedded, imageFolder, &stopRequested, {}, {}};
+  const CheckContext context{host, telnet, *engine, images, embedded, imageFolder, &stopRequested};
+  CheckResult check;
 
   // The log is named only after its last flush, and only when everything logged reached it.
   auto logNote = [&] {
@@ -230,12 +207,10 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   // The folder scanned, when no valid image was found in it (the line after warning 135), and every
   // image skipped with its reason.
   auto scanNotes = [&] {
-    const ImageScanReport& scan = context.scan;
+    const ImageScanReport& scan = check.scan;
     if (embedded || scan.folder.empty()) return;
     result.imageFolder = scan.folder;
-    bool anyValid = false;
-    for (const ModuleRow& row : g_ModuleRows) anyValid = anyValid || row.m_Image.IsValid();
-    if (!anyValid) {
+    if (!images.Any()) {
       display.Report("Folder scanned: " + PrintableText(scan.folder) +
                      (scan.folderError.empty() ? "" : " (" + scan.folderError + ")"));
     }
@@ -245,32 +220,31 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     }
   };
   auto routerFields = [&] {
-    result.routerFound = !engine->m_RouterMac.IsZero();
+    result.routerFound = check.router.found;
     if (result.routerFound) {
-      result.routerIp = engine->m_RouterIp.ToString();
-      result.routerMac = engine->m_RouterMac.ToString();
-      result.routerText = context.routerText;
+      result.routerIp = check.router.ip.ToString();
+      result.routerMac = check.router.mac.ToString();
+      result.routerText = check.router.text;
     }
   };
 
   // the Check
   display.Note("Checking ...");
   display.BeginLive(false);
-  WorkerOutcome check =
-      RunWorker([&] { CheckThreadProc(context); }, false, signals, host, display, stopRequested);
+  WorkerOutcome checkWorker =
+      RunWorker([&] { check = CheckThreadProc(context); }, false, signals, host, display, stopRequested);
   display.EndLive();
   scanNotes();
   if (!display.IsLive()) display.PrintTable();
   routerFields();
-  FillRows(result, table);
-  if (check.interruptedBy) {
+  result.modules = ModuleResultsOf(check, engine->Reporter().Rows());
+  if (checkWorker.interruptedBy) {
     display.Note("Interrupted.", true);
     logNote();
-    return finish(kExitSignalBase + check.interruptedBy, "interrupted");
+    return finish(kExitSignalBase + checkWorker.interruptedBy, "interrupted");
   }
-  bool offered = host.UpgradeEnabled();
-  if (!offered) {
-    bool stopped = table.GetItemCount() == 0;
+  if (!check.offered) {
+    bool stopped = !check.listed;
     display.Note(stopped ? "The check stopped." : "A module's version does not match its image: no upgrade.");
     logNote();
     return finish(stopped ? kExitCheckStopped : kExitFailed, stopped ? "check-stopped" : "version-conflict");
@@ -299,20 +273,20 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   // the Upgrade run: interrupts are refused until it has ended
   display.Note("Upgrading ...");
   // the Time column of the running step follows the engine's own step clock
-  display.SetRunningStepSource([&engine] {
+  const CRowReporter& reporter = engine->Reporter();
+  display.SetRunningStepSource([&reporter] {
     CTerminalTable::RunningStep step;
-    const int item = engine->GetCurrentItem();
-    step.item = item == CUpgradeEngine::kNoItem ? -1 : item;
-    step.seconds = Clock().NowSeconds() - engine->GetStepStart();
+    const int row = reporter.GetCurrentRow();
+    step.item = row == CRowReporter::kNoRow ? -1 : row;
+    step.seconds = Clock().NowSeconds() - reporter.GetStepStart();
     return step;
   });
   display.BeginLive(true);
-  RunWorker([&] { RunUpgrade(*engine, host); }, true, signals, host, display, stopRequested);
+  RunWorker([&] { RunUpgrade(*engine, check, host); }, true, signals, host, display, stopRequested);
   display.EndLive();
   display.SetRunningStepSource(nullptr);
   if (!display.IsLive()) display.PrintTable();
-  result.modules.clear();
-  FillRows(result, table);
+  result.modules = ModuleResultsOf(check, engine->Reporter().Rows());
   if (engine->GetLastRunRefused()) {
     display.Note("The upgrade was not started: an image changed since the Check.", true);
     logNote();

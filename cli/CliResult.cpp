@@ -4,6 +4,27 @@
 
 std::string JsonString(const std::string& text) { return JsonDump(JsonText(text)); }
 
+std::vector<CliModuleResult> ModuleResultsOf(const CheckResult& check, const std::vector<RowRecord>& rows) {
+  std::vector<CliModuleResult> modules;
+  if (!check.listed) return modules;
+  for (const RowRecord& row : rows) {
+    if (row.module == MODULE_NONE) continue;
+    const PlannedModule& entry = check.plan[row.module];
+    CliModuleResult m;
+    m.type = row.module;
+    m.name = ModuleDisplayName(row.module);
+    if (entry.HasImage()) {
+      m.currentVersion = entry.currentVersion;
+      m.upgradeVersion = entry.imageVersion;
+    }
+    m.percent = row.percent;
+    m.status = row.status;
+    m.colour = CRowReporter::ColourName(row.colour);
+    modules.push_back(m);
+  }
+  return modules;
+}
+
 namespace {
 JsonValue OptionalText(const std::optional<std::string>& text) {
   return text ? JsonText(*text) : JsonValue(nullptr);

@@ -4,8 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "upgrade/CRowReporter.h"
+#include "upgrade/CheckProcedure.h"
+
 // What a command found and did, as the --json object reports it. Filled by the application from the
-// module list and the engine once every worker has ended.
+// Check's result (router, plan), the rows the engine's reporter shows and the engine's outcome, once
+// every worker has ended.
 struct CliModuleResult {
   int type = 9;                // ModuleType of the row
   std::string name;            // the row's first column
@@ -42,6 +46,11 @@ struct CliResult {
   // "<row>: <status text>"); absent unless the result is upgrade-failed.
   std::optional<std::string> reason;
 };
+
+// The modules of the rows the Check showed, in row order: type, name and versions from the plan (the
+// versions only for a module with an image, as its row shows them), percentage, status and colour
+// from what the reporter shows of the row now. None when the Check did not get as far as its rows.
+std::vector<CliModuleResult> ModuleResultsOf(const CheckResult& check, const std::vector<RowRecord>& rows);
 
 // One JSON object (UTF-8, one line, no trailing newline), written with the project's JSON writer
 // (platform/JsonWriter.h): control characters are escaped and text that is not UTF-8 is read as

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (uint64_t{extents[i].offset} + extents[i].length > size) std::abort();
       if (!router && uint64_t{units[i].loadAddress} + units[i].dataLength > (uint64_t{1} << 32)) std::abort();
     }
-    for (ModuleType expected = 0; expected <= MODULE_NONE; ++expected) {
+    for (int number = 0; number <= MODULE_NONE; ++number) {
+      const ModuleType expected = number == MODULE_NONE ? MODULE_NONE : ModuleFromNumber(number);
       const ModuleType t = ClassifyImage(bytes, units, extents, expected, "/fuzz/ZRMP/image.bin");
       if (t < 0 || t > MODULE_NONE) std::abort();
     }

@@ -18,8 +18,8 @@ namespace L = image_layout;
 
 namespace {
 ModuleType TypeOfResource(int resourceId) {
-  for (int t = 0; t < kModuleCount; ++t)
-    if (kModuleResourceIds[t] == resourceId) return t;
+  for (ModuleType t : kAllModules)
+    if (kModuleResourceIds[ModuleIndex(t)] == resourceId) return t;
   return MODULE_NONE;
 }
 }  // namespace

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "image/ModuleTable.h"
+#include "image/ImageSet.h"
 #include "log/CDownloadLog.h"
 #include "platform/StringTable.h"
 #include "platform/Warnings.h"
@@ -39,10 +39,10 @@ std::vector<std::string> ListBinFiles(const std::string& folder) {
 }
 }  // namespace
 
-bool LoadEmbeddedImages() {
+bool LoadEmbeddedImages(CImageSet& images) {
   bool any = false;
-  for (int t = 0; t < kModuleCount; ++t) {
-    if (g_ModuleRows[t].m_Image.LoadFromResource(kModuleResourceIds[t])) any = true;
+  for (ModuleType t : kAllModules) {
+    if (images[t].LoadFromResource(kModuleResourceIds[ModuleIndex(t)])) any = true;
   }
   return any;
 }
@@ -76,12 +76,9 @@ bool ResolveImageFolder(const std::string& folder, std::string& resolved, std::s
   return true;
 }
 
-bool ScanImageFiles(const std::string& folder, CDownloadLog& log, ImageScanReport* report) {
+bool ScanImageFiles(CImageSet& images, const std::string& folder, CDownloadLog& log, ImageScanReport* report) {
   // the catalogue's reset: no copy of an earlier Check stays in memory beside the new ones
-  for (ModuleRow& row : g_ModuleRows) {
-    row.m_Image.SetFilePath("");
-    row.m_Image.Release();
-  }
+  images.Clear();
   ImageScanReport local;
   ImageScanReport& scan = report != nullptr ? *report : local;
   scan = ImageScanReport{};
@@ -102,7 +99,7 @@ bool ScanImageFiles(const std::string& folder, CDownloadLog& log, ImageScanRepor
         scan.skipped.push_back({path, reason});
         continue;
       }
-      CBinFile& slot = g_ModuleRows[t].m_Image;
+      CBinFile& slot = images[t];
       if (slot.IsValid()) {
         ShowMessage(IDS_DUPLICATE_IMAGES);
         scan.folder = dir;

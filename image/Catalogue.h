@@ -4,10 +4,11 @@
 #include <vector>
 
 class CDownloadLog;
+class CImageSet;
 
-// Fills the nine image slots of g_ModuleRows from the embedded images (type "BINARY", ids 148, 144,
-// 147, 160, 161, 162, 163, 146, 145 for types 0 to 8). True when at least one was loaded.
-bool LoadEmbeddedImages();
+// Fills the nine image slots of images from the embedded images (type "BINARY", ids 148, 144, 147,
+// 160, 161, 162, 163, 146, 145 for types 0 to 8). True when at least one was loaded.
+bool LoadEmbeddedImages(CImageSet& images);
 
 // One file ending in ".bin" that a scan passed over, and why ("unit 0: block 7 CRC", "too short",
 // "cannot open: Permission denied", "path refused", "unknown type", ...).
@@ -30,14 +31,15 @@ struct ImageScanReport {
 // reason ("No such file or directory") and resolved the folder made absolute as far as it could be.
 bool ResolveImageFolder(const std::string& folder, std::string& resolved, std::string& error);
 
-// Frees every slot's image (the catalogue's reset), then fills the slots from the files ending in
-// ".bin" in folder (see ResolveImageFolder). Each file is read and verified once; a valid file is
+// Frees every slot's image of images (the catalogue's reset), then fills the slots from the files
+// ending in ".bin" in folder (see ResolveImageFolder). Each file is read and verified once; a valid file is
 // moved into the slot of its type, so each accepted image is held in memory exactly once. Files
 // that are not valid are skipped, each logged as "Skipped <path>: <reason>" and listed in the
 // report. Shows warning 134 (two files of one type) or 135 (none valid: then also logs
 // "没有找到至少一个有效的BIN文件" and "Folder scanned: <folder>", with the reason when the folder could not
 // be read) through the warning sink and returns false; true when at least one valid file was taken.
-bool ScanImageFiles(const std::string& folder, CDownloadLog& log, ImageScanReport* report = nullptr);
+bool ScanImageFiles(CImageSet& images, const std::string& folder, CDownloadLog& log,
+                    ImageScanReport* report = nullptr);
 
 // The folder that holds the running executable ("" if it cannot be found): the default scan folder.
 std::string GetExecutableFolder();

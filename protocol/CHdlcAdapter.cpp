@@ -12,11 +12,6 @@
 #include "platform/StopRequest.h"
 #include "protocol/ErrorText.h"
 
-namespace {
-constexpr int kStateOpen = 0;
-constexpr int kStateClosed = 2;
-}  // namespace
-
 CHdlcAdapter::CHdlcAdapter() : m_Pending(new (std::nothrow) uint8_t[kReceiveChunk]) {}
 
 CHdlcAdapter::~CHdlcAdapter() {
@@ -98,11 +93,11 @@ int CHdlcAdapter::Open(const std::string& address, uint16_t port, int kind) {
     SleepMs(100);
   }
   if (!CreateNetPort(address, port, kind)) {
-    m_State.exchange(kStateClosed);
+    m_State.store(LinkState::Closed);
     return 0;
   }
   m_Generation.fetch_add(1);
-  m_State.exchange(kStateOpen);
+  m_State.store(LinkState::Open);
   return 1;
 }
 
@@ -111,14 +106,14 @@ int CHdlcAdapter::Attach(std::unique_ptr<INetPort> port) {
     Close();
   }
   if (!port) {
-    m_State.exchange(kStateClosed);
+    m_State.store(LinkState::Closed);
     return 0;
   }
   m_Port = std::move(port);
   m_Port->SetConnectionObserver([this](const PortConnectionEvent& event) { OnConnectionEvent(event); });
   m_OpenError = 0;
   m_Generation.fetch_add(1);
-  m_State.exchange(kStateOpen);
+  m_State.store(LinkState::Open);
   return 1;
 }
 
@@ -133,7 +128,7 @@ int CHdlcAdapter::Close() {
     const bool closeFirst = m_Port->GetPortType() == NetPortTcp;
     if (closeFirst) {
       if (m_Receiver.joinable()) {
-        m_StopFlag.exchange(1);
+        m_StopFlag.store(true);
         m_Port->Purge();
       }
       result = m_Port->Close();
@@ -148,12 +143,12 @@ int CHdlcAdapter::Close() {
   } else if (m_Receiver.joinable()) {
     JoinReceiverForcibly();  // started without a port: it ends by itself at once
   }
-  if (result != 0) m_State.exchange(kStateClosed);
+  if (result != 0) m_State.store(LinkState::Closed);
   WriteConnectionEventsToLog();
   return result;
 }
 
-bool CHdlcAdapter::IsOpen() const { return m_State.load() == kStateOpen && m_Port != nullptr; }
+bool CHdlcAdapter::IsOpen() const { return m_State.load() == LinkState::Open && m_Port != nullptr; }
 
 bool CHdlcAdapter::HasReceiver() const { return m_Receiver.joinable(); }
 
@@ -164,7 +159,7 @@ int CHdlcAdapter::StartReceiver() {
   }
   if (!m_Pending) return 0;
   // cleared here rather than in the thread: a stop asked before the thread got going must not be lost
-  m_StopFlag.exchange(0);
+  m_StopFlag.store(false);
   m_ReceiverDone.store(false);
   try {
     m_Receiver = std::thread(&CHdlcAdapter::ReceiverLoop, this);
@@ -184,26 +179,26 @@ bool CHdlcAdapter::WaitReceiverDone(uint32_t ms) {
 int CHdlcAdapter::StopReceiver() {
   WriteConnectionEventsToLog();
   if (!m_Receiver.joinable()) return 1;
-  m_StopFlag.exchange(1);
+  m_StopFlag.store(true);
   if (m_Port) m_Port->Purge();
   if (!WaitReceiverDone(kStopWaitMs)) {
     if (m_Log != nullptr) m_Log->Print("Receiver thread did not end within %u ms", kStopWaitMs);
     return 0;
   }
   m_Receiver.join();
-  m_StopFlag.exchange(0);
+  m_StopFlag.store(false);
   return 1;
 }
 
 void CHdlcAdapter::JoinReceiverForcibly() {
   // the port must outlive the thread: keep asking until it has ended
   while (!m_ReceiverDone.load()) {
-    m_StopFlag.exchange(1);
+    m_StopFlag.store(true);
     if (m_Port) m_Port->Purge();
     WaitReceiverDone(1000);
   }
   m_Receiver.join();
-  m_StopFlag.exchange(0);
+  m_StopFlag.store(false);
 }
 
 void CHdlcAdapter::ReceiverLoop() {
@@ -212,7 +207,7 @@ void CHdlcAdapter::ReceiverLoop() {
   const bool datagram = port != nullptr && port->GetPortType() == NetPortUdp;
   const uint32_t portTimeout = datagram ? kDatagramPollMs : IClock::kInfinite;
   uint8_t* pending = m_Pending.get();
-  while (m_StopFlag.load() == 0) {
+  while (!m_StopFlag.load()) {
     if (port == nullptr) break;
     if (m_PendingPos == m_PendingLength) {
       uint32_t count = 0;
@@ -226,7 +221,7 @@ void CHdlcAdapter::ReceiverLoop() {
       m_PendingLength = std::min(count, kReceiveChunk);
     }
     // one byte at a time, looking at the stop request between bytes like between port reads
-    while (m_PendingPos < m_PendingLength && m_StopFlag.load(std::memory_order_relaxed) == 0) {
+    while (m_PendingPos < m_PendingLength && !m_StopFlag.load(std::memory_order_relaxed)) {
       if (!assembler.Push(pending[m_PendingPos++])) continue;
       unsigned length = HdlcDecodeFrame(assembler.MutableData(), assembler.Size(), assembler.MutableData());
       if (length != 0) m_Queue.Push(assembler.Data(), length);

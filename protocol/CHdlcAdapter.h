@@ -102,9 +102,10 @@ class CHdlcAdapter {
   bool WaitReceiverDone(uint32_t ms);
   void JoinReceiverForcibly();
 
-  std::atomic<int> m_State{2};  // 2 closed, 0 open
+  enum class LinkState { Open, Closed };
+  std::atomic<LinkState> m_State{LinkState::Closed};
   std::thread m_Receiver;
-  std::atomic<int> m_StopFlag{0};
+  std::atomic<bool> m_StopFlag{false};
   std::atomic<bool> m_ReceiverDone{true};
   std::mutex m_Lock;  // held by Close for its whole run
   std::unique_ptr<INetPort> m_Port;

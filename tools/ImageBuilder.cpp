@@ -143,7 +143,7 @@ std::array<uint8_t, L::kVersionTagSize> MakeVersionTag(ModuleType module, const 
 bool ParseVersionTag(std::span<const uint8_t> bytes, ModuleType& module, std::string& version) {
   if (bytes.size() < L::kVersionTagSize) return false;
   if (!std::equal(L::kVersionTagMagic.begin(), L::kVersionTagMagic.end(), bytes.begin())) return false;
-  module = bytes[L::kVersionTagTypeOffset];
+  module = ModuleFromNumber(bytes[L::kVersionTagTypeOffset]);
   const uint8_t* text = bytes.data() + L::kVersionTagTextOffset;
   const size_t len = std::find(text, text + L::kVersionTagTextSize, 0) - text;
   version.assign(reinterpret_cast<const char*>(text), len);

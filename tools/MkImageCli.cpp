@@ -183,7 +183,7 @@ int RunRouter(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return kUsage;
   }
   RouterImageSpec spec;
-  spec.module = static_cast<ModuleType>(*module);
+  spec.module = ModuleFromNumber(static_cast<int>(*module));
   spec.version = c.version;
   spec.blockSize = static_cast<uint32_t>(c.blockSize);
   spec.versionTag = c.versionTag;

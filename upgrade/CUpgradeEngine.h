@@ -12,30 +12,29 @@
 #include "protocol/CDiagCaller.h"
 #include "protocol/CHdlcAdapter.h"
 #include "protocol/RouterDatagram.h"
+#include "upgrade/CRowReporter.h"
 #include "upgrade/Endpoints.h"
-#include "upgrade/WindowInterfaces.h"
+#include "upgrade/ModulePlan.h"
 
-// Carries out the Upgrade command and holds what the Check learned about the router.
+// The session with the router and the module procedures of an Upgrade, with their results.
 //
-// Owns the router link (a CHdlcAdapter on the TCP link port, which owns its port), the upgrade log
-// and the DIAG caller bound to both. The destructor closes the link first, while the log it may
-// report to still exists; the log flushes when it goes. The module list is not owned: the front end
-// keeps it alive while the engine can write to it.
+// Owns the router link (a CHdlcAdapter on the TCP link port, which owns its port), the upgrade log,
+// the DIAG caller bound to both, and the row reporter that shows the procedures' progress in the
+// module list. The router it talks to is an input (SetRouter: the Check's discovery answer); what it
+// sends is given per call (the plan's images). The destructor closes the link first, while the log
+// it may report to still exists; the log flushes when it goes. The module list is not owned: the
+// front end keeps it alive while the engine can write to it.
 //
 // Threads: used by one worker thread at a time (the Check worker or the Upgrade worker); the front
 // end starts at most one worker and joins it before it destroys the engine or the list. The list is
-// called from that worker thread. The busy marker is atomic: the UI thread reads it when the window
-// is about to close. The router link's receiver thread runs while the link is open.
+// called from that worker thread. The upgrading flag is atomic: the UI thread reads it when the
+// window is about to close. The router link's receiver thread runs while the link is open.
 //
 // Every time-out below is in milliseconds of the tool's clock (platform/Clock.h).
 class CUpgradeEngine {
  public:
   // Status id while no step failed ("Download successfully").
   static constexpr int kStatusSuccess = 103;
-  // Busy marker value while an upgrade runs.
-  static constexpr uint8_t kBusyUpgrading = 3;
-  // The current item of steps that belong to no row.
-  static constexpr int kNoItem = 9;
   // Block sizes: raw router data writes and wireless download-mode frames.
   static constexpr uint32_t kRouterBlockSize = 7300;
   static constexpr uint32_t kWirelessBlockSize = 4096;
@@ -49,43 +48,22 @@ class CUpgradeEngine {
   CUpgradeEngine& operator=(const CUpgradeEngine&) = delete;
 
   // --- set-up by the front end (before any worker starts) ---
-  void SetListControl(IModuleList* list) { m_pList = list; }
-  IModuleList* GetListControl() const { return m_pList; }
   void SetEndpoints(const Endpoints& endpoints) { m_Endpoints = endpoints; }
   const Endpoints& GetEndpoints() const { return m_Endpoints; }
+  // The router of the session: its IP for the link and the datagrams, its MAC in the datagrams.
+  void SetRouter(const RouterInfo& router) { m_Router = router; }
+  const RouterInfo& GetRouter() const { return m_Router; }
+  // Where the procedures show their progress (the list is set on it).
+  CRowReporter& Reporter() { return m_Report; }
 
   // --- router link ---
-  // Current item := none; opens the link to the router IP on the link port and starts its receiver.
+  // Current row := none; opens the link to the router IP on the link port and starts its receiver.
   // Records 119 on failure and logs why the connection could not be made.
   bool OpenRouterLink();
   // Close, and once more if the first Close reports failure; the last result.
   bool CloseRouterLink();
 
-  // --- module choice and list items ---
-  // The image in slot m is valid, the last Check decided "upgrade", and the module belongs to the
-  // family that the Check showed (a hidden router family is never upgraded).
-  bool IsModuleChosen(ModuleType m) const;
-  // The family the Check showed: the first when an image of module 0, 1 or 2 is valid.
-  static bool FirstFamilyShown();
-  // Index of the list item that shows module m after a Check (the shown rows only).
-  static int ItemOfModule(ModuleType m);
-
-  // --- display writers (all write to the current item; writes to no item only log) ---
-  void ShowStatusText(const std::string& text, uint32_t colour);
-  void ShowStatus(int stringId);
-  // The status id's text with " (%M:%S)" since step start, blue for 103 and red otherwise; then the
-  // log is flushed, so a finished step is in the file whatever happens next.
-  void ShowFinalStatus();
-  // Writes "%d%%" to column 3 unless percent equals the last value shown (process-wide).
-  void ShowPercent(int percent);
-  // The process-wide last percent shown (-1 before the first write).
-  static int LastPercentShown();
-  // Integer part of done x 100 / total in 64-bit arithmetic, clamped to 0..100; 100 for total 0.
-  static int PercentOf(uint64_t done, uint64_t total);
-  // " (%M:%S)" for a span of seconds; whole hours are not shown, a negative span shows 00:00.
-  static std::string FormatElapsed(int64_t seconds);
-
-  // --- router module transfer ---
+  // --- router module transfer (progress on the reporter's current row) ---
   // Begin packet, then the unit's data raw in 7300-byte writes (3000 ms each), then the result.
   // Records 120, 121, 122 or 123; 119 or 121 when the link's receiver cannot be stopped for the
   // stream (119 when the link lost its connection meanwhile).
@@ -100,9 +78,9 @@ class CUpgradeEngine {
   // Three UDP erase requests (4000 ms answer time, 1000 ms pause after each failure).
   bool RunNvramErase();                              // records nothing
 
-  // --- wireless module download ---
-  bool UpgradeWirelessFirmware();
-  bool UpgradeDashboard();
+  // --- wireless module download (progress on the reporter's current row) ---
+  bool UpgradeWirelessFirmware(const CBinFile& image);
+  bool UpgradeDashboard(const CBinFile& image);
   bool HandShakeWithRecovery();  // records 124
   bool PrepareDownload();        // records 120, 127 or 131
   bool DownloadImage(const CBinFile& image);  // records 128 or 129
@@ -124,25 +102,24 @@ class CUpgradeEngine {
   // hand-shakes: at least 10 s even for a router that answers at once.
   bool WaitModuleRestart();  // records 131
 
-  // --- state ---
+  // --- the session's parts ---
   CDownloadLog& GetLog() { return m_Log; }
   CDiagCaller& GetDiagCaller() { return m_Diag; }
   CHdlcAdapter& GetRouterLink() { return m_RouterLink; }
 
-  uint8_t GetBusyMarker() const { return m_BusyMarker.load(); }
-  void SetBusyMarker(uint8_t value) { m_BusyMarker.store(value); }
-  bool IsUpgrading() const { return GetBusyMarker() == kBusyUpgrading; }
+  // --- the run's state and the steps' results ---
+  // Whether an Upgrade run is in its module steps (until the end-of-run steps start).
+  bool IsUpgrading() const { return m_Upgrading.load(); }
+  void SetUpgrading(bool upgrading) { m_Upgrading.store(upgrading); }
 
   int GetStatusId() const { return m_StatusId; }
   void SetStatusId(int id) { m_StatusId = id; }
-  // The current item and the step start are read by the terminal front end's display thread while
-  // the worker runs (the Time column), hence atomic.
-  int GetCurrentItem() const { return m_CurrentItem.load(); }
-  void SetCurrentItem(int item) { m_CurrentItem.store(item); }
-  int64_t GetStepStart() const { return m_StepStart.load(); }
-  void SetStepStart(int64_t seconds) { m_StepStart.store(seconds); }
-  int GetForceLoadFlag() const { return m_ForceLoad; }
-  void SetForceLoadFlag(int flag) { m_ForceLoad = flag; }
+  // Whether the router was asked to hold the module in its downloader during this run.
+  bool GetForceLoadFlag() const { return m_ForceLoad; }
+  void SetForceLoadFlag(bool flag) { m_ForceLoad = flag; }
+  // The wireless module's flags of the last hand-shake (1 after a failed one).
+  int GetInDownloader() const { return m_InDownloader; }
+  int GetOffline() const { return m_Offline; }
 
   // What the last run did with each module: 0 not run, 103 succeeded, else the failure text's id
   // shown in its row. Reset at the start of every run.
@@ -155,19 +132,9 @@ class CUpgradeEngine {
   // Why the last run failed, in a few words for the front ends ("" after a success).
   const std::string& GetLastRunFailure() const { return m_LastRunFailure; }
   void SetLastRunFailure(const std::string& reason) { m_LastRunFailure = reason; }
-  // Writes text in black to the row of module m without logging it (a module the run did not get
-  // to, with the reason); the Status column widens for it as for any status.
-  void MarkModuleSkipped(ModuleType m, const std::string& text);
   // Whether the last run refused to start (an image changed since the Check): nothing was sent.
   bool GetLastRunRefused() const { return m_LastRunRefused; }
   void SetLastRunRefused(bool refused) { m_LastRunRefused = refused; }
-
-  // Router fields written by the Check's discovery; the wireless module's flags of the last
-  // hand-shake.
-  MacAddress m_RouterMac;
-  IpAddress m_RouterIp;
-  int m_InDownloader = 0;
-  int m_Offline = 0;
 
  private:
   // Records a failure id and returns false.
@@ -175,18 +142,22 @@ class CUpgradeEngine {
     m_StatusId = statusId;
     return false;
   }
+  // The procedures' writes to the list, through the reporter.
+  void ShowStatus(int stringId) { m_Report.ShowStatus(stringId); }
+  void ShowStatusText(const std::string& text, RowColour colour) { m_Report.ShowStatusText(text, colour); }
+  void ShowPercent(int percent) { m_Report.ShowPercent(percent); }
+  static int PercentOf(uint64_t done, uint64_t total) { return CRowReporter::PercentOf(done, total); }
 
-  void WriteStatusToRow(const std::string& text, uint32_t colour);
-
-  std::atomic<int> m_CurrentItem{kNoItem};
-  std::atomic<int64_t> m_StepStart{0};
-  IModuleList* m_pList = nullptr;
   CHdlcAdapter m_RouterLink;
+  RouterInfo m_Router;
   int m_StatusId = kStatusSuccess;
-  int m_ForceLoad = 0;
-  std::atomic<uint8_t> m_BusyMarker{0};
+  bool m_ForceLoad = false;
+  int m_InDownloader = 0;
+  int m_Offline = 0;
+  std::atomic<bool> m_Upgrading{false};
   CDownloadLog m_Log;
   CDiagCaller m_Diag;
+  CRowReporter m_Report{m_Log};
   Endpoints m_Endpoints;
   std::array<int, kModuleCount> m_ModuleOutcome{};
   bool m_LastRunSucceeded = false;

@@ -1,7 +1,5 @@
 #include "upgrade/CheckProcedure.h"
 
-#include <algorithm>
-
 #include "image/Catalogue.h"
 #include "platform/Clock.h"
 #include "platform/StopRequest.h"
@@ -14,23 +12,19 @@ namespace {
 constexpr int kDiscoveryTries = 3;
 constexpr uint32_t kDiscoveryPauseMs = 100;
 constexpr uint32_t kTelnetReplyWaitMs = 500;
-constexpr int32_t kAnyImageThird = 994;
-
-ModuleRow& Row(ModuleType m) { return g_ModuleRows[static_cast<size_t>(m)]; }
-bool HasImage(ModuleType m) { return Row(m).m_Image.IsValid(); }
 
 }  // namespace
 
-unsigned CheckThreadProc(CheckContext& context) {
-  const bool offer = RunCheck(context);
+CheckResult CheckThreadProc(const CheckContext& context) {
+  CheckResult result = RunCheck(context);
   context.engine.GetLog().Flush();
-  if (context.StopRequested()) {
+  if (result.stopped) {
     // the front end is going away (or the user interrupted): leave its window alone
     context.engine.GetLog().PrintText(kCheckStoppedLog);
-    return 0;
+    return result;
   }
   IDialogHost& host = context.host;
-  if (offer) {
+  if (result.offered) {
     host.EnableCheckButton(true);
     host.EnableUpgradeButton(true);
     host.PostNotify(NOTIFY_FOCUS_UPGRADE);
@@ -44,35 +38,28 @@ unsigned CheckThreadProc(CheckContext& context) {
     host.PostNotify(NOTIFY_FOCUS_CHECK);
   }
   host.BringToForeground();
-  return 0;
+  return result;
 }
 
-bool DiscoverRouter(CheckContext& context, std::string& routerText) {
-  CUpgradeEngine& engine = context.engine;
-  const Endpoints& endpoints = engine.GetEndpoints();
+RouterInfo DiscoverRouter(const CheckContext& context) {
+  const Endpoints& endpoints = context.engine.GetEndpoints();
   for (const std::string& address : endpoints.discoveryAddresses) {
     for (int attempt = 0; attempt < kDiscoveryTries; ++attempt) {
       if (context.StopRequested()) {
-        return false;
+        return RouterInfo{};
       }
-      MacAddress mac;
-      IpAddress ip;
-      std::string text;
-      bool found = false;
+      RouterInfo router;
       {
         CUdpHdlc udp(address, endpoints.udpPort);
-        found = udp.Discover(mac, ip, text) != 0;
+        router.found = udp.Discover(router.mac, router.ip, router.text) != 0;
       }
-      if (found) {
-        engine.m_RouterMac = mac;
-        engine.m_RouterIp = ip;
-        routerText = text;
-        return true;
+      if (router.found) {
+        return router;
       }
       SleepMs(kDiscoveryPauseMs);
     }
   }
-  return false;
+  return RouterInfo{};
 }
 
 namespace {
@@ -86,80 +73,83 @@ void DropTrailingCarriageReturns(std::string& text) {
 }
 }  // namespace
 
-void ReadRouterVersions(CheckContext& context, const std::string& fallback) {
-  for (ModuleType m = MODULE_BOOT; m <= MODULE_CONFIG_FILE; ++m) {
-    Row(m).m_CurrentVersion.clear();
+void ReadRouterVersions(const CheckContext& context, ModulePlan& plan, const std::string& fallback) {
+  for (ModuleType m : kAllModules) {
+    if (IsRouterModule(m)) plan[m].currentVersion.clear();
   }
+  auto hasImage = [&plan](ModuleType m) { return plan[m].HasImage(); };
+  auto version = [&plan](ModuleType m) -> std::string& { return plan[m].currentVersion; };
   CUpgradeEngine& engine = context.engine;
   CDownloadLog& log = engine.GetLog();
   CTelnetClient& telnet = context.telnet;
   telnet.SetPort(engine.GetEndpoints().telnetPort);
-  const std::string address = engine.m_RouterIp.ToString();
+  const std::string address = engine.GetRouter().ip.ToString();
 
-  if (HasImage(MODULE_BOOT) || HasImage(MODULE_APP) || HasImage(MODULE_CUSTOMIZATION)) {
+  if (hasImage(MODULE_BOOT) || hasImage(MODULE_APP) || hasImage(MODULE_CUSTOMIZATION)) {
     // first family: the router's shell
     if (LoginShell(telnet, address, log)) {
-      if (HasImage(MODULE_BOOT)) {
+      if (hasImage(MODULE_BOOT)) {
         if (telnet.Command("nvram get cfe_version\r\n", "#", kTelnetReplyWaitMs)) {
-          TakeLastVersionLine(telnet, Row(MODULE_BOOT).m_CurrentVersion);
-          DropTrailingCarriageReturns(Row(MODULE_BOOT).m_CurrentVersion);
+          TakeLastVersionLine(telnet, version(MODULE_BOOT));
+          DropTrailingCarriageReturns(version(MODULE_BOOT));
         } else if (!context.StopRequested()) {
           log.PrintText("获取cfe_version失败");
         }
       }
-      if (HasImage(MODULE_APP) || HasImage(MODULE_CUSTOMIZATION)) {
+      if (hasImage(MODULE_APP) || hasImage(MODULE_CUSTOMIZATION)) {
         if (telnet.Command("nvram get app_version\r\n", "#", kTelnetReplyWaitMs)) {
-          TakeLastVersionLine(telnet, Row(MODULE_APP).m_CurrentVersion);
-          DropTrailingCarriageReturns(Row(MODULE_APP).m_CurrentVersion);
+          TakeLastVersionLine(telnet, version(MODULE_APP));
+          DropTrailingCarriageReturns(version(MODULE_APP));
         } else if (!context.StopRequested()) {
           log.PrintText("获取app_version失败");
         }
       }
     }
     telnet.Close();
-    if (!IsVersionText(Row(MODULE_BOOT).m_CurrentVersion)) {
-      Row(MODULE_BOOT).m_CurrentVersion = fallback;
+    if (!IsVersionText(version(MODULE_BOOT))) {
+      version(MODULE_BOOT) = fallback;
     }
-    if (!IsVersionText(Row(MODULE_APP).m_CurrentVersion)) {
-      Row(MODULE_APP).m_CurrentVersion = fallback;
+    if (!IsVersionText(version(MODULE_APP))) {
+      version(MODULE_APP) = fallback;
     }
     // the customisation part carries the application's version
-    Row(MODULE_CUSTOMIZATION).m_CurrentVersion = Row(MODULE_APP).m_CurrentVersion;
+    version(MODULE_CUSTOMIZATION) = version(MODULE_APP);
     return;
   }
 
-  if (HasImage(MODULE_COMMON_HTML) || HasImage(MODULE_SPECIAL_HTML) || HasImage(MODULE_APP2) ||
-      HasImage(MODULE_CONFIG_FILE)) {
+  if (hasImage(MODULE_COMMON_HTML) || hasImage(MODULE_SPECIAL_HTML) || hasImage(MODULE_APP2) ||
+      hasImage(MODULE_CONFIG_FILE)) {
     // second family: the router's command interface
     if (LoginCli(telnet, address, log)) {
       if (telnet.Command("diag display version\r\n", "success", kTelnetReplyWaitMs)) {
-        TakeValueAfterLabel(telnet, "software version: ", Row(MODULE_APP2).m_CurrentVersion);
-        DropTrailingCarriageReturns(Row(MODULE_APP2).m_CurrentVersion);
+        TakeValueAfterLabel(telnet, "software version: ", version(MODULE_APP2));
+        DropTrailingCarriageReturns(version(MODULE_APP2));
       }
       if (telnet.Command("diag display resversion\r\n", "success", kTelnetReplyWaitMs)) {
-        TakeValueAfterLabel(telnet, "Res version:", Row(MODULE_COMMON_HTML).m_CurrentVersion);
-        DropTrailingCarriageReturns(Row(MODULE_COMMON_HTML).m_CurrentVersion);
+        TakeValueAfterLabel(telnet, "Res version:", version(MODULE_COMMON_HTML));
+        DropTrailingCarriageReturns(version(MODULE_COMMON_HTML));
       }
     }
     telnet.Close();
-    if (!IsVersionText(Row(MODULE_APP2).m_CurrentVersion)) {
-      Row(MODULE_APP2).m_CurrentVersion = fallback;
+    if (!IsVersionText(version(MODULE_APP2))) {
+      version(MODULE_APP2) = fallback;
     }
     // the resource version stands for all three resource parts
-    const std::string resource = IsVersionText(Row(MODULE_COMMON_HTML).m_CurrentVersion)
-                                     ? Row(MODULE_COMMON_HTML).m_CurrentVersion
-                                     : fallback;
-    Row(MODULE_COMMON_HTML).m_CurrentVersion = resource;
-    Row(MODULE_SPECIAL_HTML).m_CurrentVersion = resource;
-    Row(MODULE_CONFIG_FILE).m_CurrentVersion = resource;
+    const std::string resource =
+        IsVersionText(version(MODULE_COMMON_HTML)) ? version(MODULE_COMMON_HTML) : fallback;
+    version(MODULE_COMMON_HTML) = resource;
+    version(MODULE_SPECIAL_HTML) = resource;
+    version(MODULE_CONFIG_FILE) = resource;
   }
 }
 
-void ReadWirelessVersions(CheckContext& context, const std::string& forceLoadText) {
-  Row(MODULE_FIRMWARE).m_CurrentVersion.clear();
-  Row(MODULE_DASHBOARD).m_CurrentVersion.clear();
-  if (!HasImage(MODULE_FIRMWARE) && !HasImage(MODULE_DASHBOARD)) {
-    return;
+WirelessState ReadWirelessVersions(const CheckContext& context, ModulePlan& plan,
+                                   const std::string& forceLoadText) {
+  WirelessState state;
+  plan[MODULE_FIRMWARE].currentVersion.clear();
+  plan[MODULE_DASHBOARD].currentVersion.clear();
+  if (!plan[MODULE_FIRMWARE].HasImage() && !plan[MODULE_DASHBOARD].HasImage()) {
+    return state;
   }
   CUpgradeEngine& engine = context.engine;
   if (!engine.OpenRouterLink()) {
@@ -167,164 +157,97 @@ void ReadWirelessVersions(CheckContext& context, const std::string& forceLoadTex
     if (!context.StopRequested()) {
       ShowMessage(IDS_TCP_CONNECT_FAILED);
     }
-    return;
+    return state;
   }
   CDiagCaller& diag = engine.GetDiagCaller();
-  if (!diag.DIAG_HandShake(false, &engine.m_InDownloader, &engine.m_Offline)) {
+  state.answered = diag.DIAG_HandShake(false, &state.inDownloader, &state.offline) != 0;
+  if (!state.answered) {
     if (!context.StopRequested()) {
       engine.GetLog().PrintText("初次和无线模块握手失败");
     }
-  } else if (engine.m_InDownloader) {
+  } else if (state.inDownloader) {
     // the downloader answers no version queries
-    Row(MODULE_FIRMWARE).m_CurrentVersion = forceLoadText;
-    Row(MODULE_DASHBOARD).m_CurrentVersion = forceLoadText;
+    plan[MODULE_FIRMWARE].currentVersion = forceLoadText;
+    plan[MODULE_DASHBOARD].currentVersion = forceLoadText;
   } else {
-    if (HasImage(MODULE_FIRMWARE)) {
-      diag.DIAG_QueryBoardVersion(&Row(MODULE_FIRMWARE).m_CurrentVersion);
+    if (plan[MODULE_FIRMWARE].HasImage()) {
+      diag.DIAG_QueryBoardVersion(&plan[MODULE_FIRMWARE].currentVersion);
     }
-    if (HasImage(MODULE_DASHBOARD) && !context.StopRequested()) {
-      diag.DIAG_QueryISOVersion(&Row(MODULE_DASHBOARD).m_CurrentVersion);
+    if (plan[MODULE_DASHBOARD].HasImage() && !context.StopRequested()) {
+      diag.DIAG_QueryISOVersion(&plan[MODULE_DASHBOARD].currentVersion);
     }
   }
   engine.CloseRouterLink();
+  return state;
 }
 
-VersionTriple ParseVersion(const std::string& text) {
-  // numbers wrap at 32 bits like the device's own parser; a long digit run never overflows
-  uint32_t values[3] = {0, 0, 0};
-  uint32_t value = 0;
-  int separators = 0;
-  for (const char c : text) {
-    if (c >= '0' && c <= '9') {
-      value = value * 10u + static_cast<uint32_t>(c - '0');
-      continue;
-    }
-    values[separators] = value;
-    if (separators == 2) {
-      break;
-    }
-    ++separators;
-    value = 0;
-  }
-  return VersionTriple{static_cast<int32_t>(values[0]), static_cast<int32_t>(values[1]),
-                       static_cast<int32_t>(values[2])};
-}
+namespace {
 
-void DecideUpgrade(ModuleRow& row) {
-  const std::string& current = row.m_CurrentVersion;
-  const std::string image = row.m_Image.GetVersionText();
-  // an unreadable or unrecognisable current version never blocks the upgrade
-  if (!IsVersionText(current) || !IsVersionText(image) || current == image) {
-    row.m_Upgrade = 1;
-    return;
-  }
-  const VersionTriple c = ParseVersion(current);
-  const VersionTriple i = ParseVersion(image);
-  if (c.first != i.first || c.second != i.second) {
-    row.m_Upgrade = 0;
-  } else if (c.third == 0 || c.third == i.third || c.third == kAnyImageThird) {
-    row.m_Upgrade = 1;
-  } else {
-    row.m_Upgrade = 0;
-  }
-}
-
-void FitModuleColumns(IModuleList& list) {
-  static constexpr int kColumnChars[5] = {16, 15, 15, 4, 20};
-  list.SetRedraw(false);
-  for (int column = 0; column < 5; ++column) {
-    const int t = list.GetStringWidth(std::string(static_cast<size_t>(kColumnChars[column] + 2), '1'));
-    list.SetColumnWidth(column, -1);
-    const int w1 = list.GetColumnWidth(column);
-    list.SetColumnWidth(column, -2);
-    const int w2 = list.GetColumnWidth(column);
-    list.SetColumnWidth(column, std::max({t, w1, w2}));
-  }
-  list.SetRedraw(true);
-}
-
-bool RunCheck(CheckContext& context) {
-  // every wait of this thread ends within kStopPollMs of the front end's stop request
-  ScopedStopRequest stop(context.stopRequested);
-  IModuleList& list = context.list;
+// The Check's steps; each returns early where the Check ends.
+void RunCheckSteps(const CheckContext& context, CheckResult& result) {
   CUpgradeEngine& engine = context.engine;
   CDownloadLog& log = engine.GetLog();
 
-  list.DeleteAllItems();
+  engine.Reporter().ClearRows();
   context.host.UpdateWindow();
-  context.scan = ImageScanReport{};
 
   if (!context.hasEmbeddedImages) {
-    if (!ScanImageFiles(context.imageFolder, log, &context.scan)) {
-      return false;
+    if (!ScanImageFiles(context.images, context.imageFolder, log, &result.scan)) {
+      return;
     }
   }
   if (context.StopRequested()) {
-    return false;
+    return;
   }
 
-  std::string routerText;
-  if (!DiscoverRouter(context, routerText)) {
+  result.router = DiscoverRouter(context);
+  if (!result.router.found) {
     if (context.StopRequested()) {
-      return false;
+      return;
     }
     ShowMessage(IDS_NO_ROUTER);
     log.PrintText("没有检测到路由器");
-    return false;
+    return;
   }
-  context.routerText = routerText;
-  if (!IsVersionText(routerText)) {
-    routerText.clear();
-  }
-  ReadRouterVersions(context, routerText);
+  engine.SetRouter(result.router);
+  // a discovery text that is a version stands for a version the console could not tell
+  const std::string fallback = IsVersionText(result.router.text) ? result.router.text : std::string();
+
+  ModulePlan plan = ModulePlan::ForImages(context.images);
+  ReadRouterVersions(context, plan, fallback);
   if (context.StopRequested()) {
-    return false;
+    result.plan = plan;
+    return;
   }
-  ReadWirelessVersions(context, kForceLoadText);
+  result.wireless = ReadWirelessVersions(context, plan, kForceLoadText);
   if (context.StopRequested()) {
-    return false;
+    result.plan = plan;
+    return;
   }
 
-  const std::string notFound = LoadStringById(IDS_NOT_FOUND);
-  const std::string mismatch = LoadStringById(IDS_VERSION_MISMATCH);
-  const std::string waiting = LoadStringById(IDS_WAITING_UPGRADE);
-  bool conflict = false;
-
-  for (ModuleType m = 0; m < kModuleCount; ++m) {
-    ModuleRow& row = Row(m);
-    list.InsertItem(m, row.m_DisplayName);
-    if (row.m_Image.IsValid()) {
-      list.SetItemText(m, COL_CURRENT, row.m_CurrentVersion);
-      list.SetItemText(m, COL_UPGRADE, row.m_Image.GetVersionText());
-      if (m == MODULE_DASHBOARD) {
-        // the dashboard's version is never compared
-        row.m_Upgrade = 1;
-      } else {
-        DecideUpgrade(row);
-      }
-      if (row.m_Upgrade == 0) {
-        list.SetItemData(m, kColourRed);
-        conflict = true;
-      } else {
-        list.SetItemData(m, kColourBlue);
-      }
-      list.SetItemText(m, COL_STATUS, row.m_Upgrade == 0 ? mismatch : waiting);
-    } else {
-      list.SetItemData(m, list.GrayTextColour());
-      list.SetItemText(m, COL_STATUS, notFound);
+  for (ModuleType m : kAllModules) {
+    PlannedModule& entry = plan[m];
+    if (!entry.HasImage()) {
+      continue;
     }
+    // the dashboard's version is never compared
+    entry.decision = m == MODULE_DASHBOARD ? UpgradeDecision::Upgrade
+                                           : DecideUpgrade(entry.currentVersion, entry.imageVersion);
   }
-
-  // only one router family is shown: the first when it has an image
-  if (CUpgradeEngine::FirstFamilyShown()) {
-    for (int i = 0; i < 4; ++i) {
-      list.DeleteItem(MODULE_COMMON_HTML);
-    }
-  } else {
-    for (int i = 0; i < 3; ++i) {
-      list.DeleteItem(MODULE_BOOT);
-    }
-  }
+  result.plan = plan;
+  engine.Reporter().ShowPlan(result.plan);
   context.host.LayoutControls();
-  return !conflict;
+  result.listed = true;
+  result.offered = !result.plan.HasConflict();
+}
+
+}  // namespace
+
+CheckResult RunCheck(const CheckContext& context) {
+  // every wait of this thread ends within kStopPollMs of the front end's stop request
+  ScopedStopRequest stop(context.stopRequested);
+  CheckResult result;
+  RunCheckSteps(context, result);
+  result.stopped = context.StopRequested();
+  return result;
 }

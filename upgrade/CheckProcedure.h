@@ -5,14 +5,16 @@
 #include <string>
 
 #include "image/Catalogue.h"
-#include "image/ModuleTable.h"
+#include "image/ImageSet.h"
 #include "protocol/CTelnetClient.h"
 #include "upgrade/CUpgradeEngine.h"
+#include "upgrade/ModulePlan.h"
 #include "upgrade/WindowInterfaces.h"
 
 // The Check: finds the images, discovers the router, reads the current version of every module that
-// has an image, decides per module and fills the module list. The GUI and the CLI run this same code
-// on their Check worker thread; it reaches the window only through the context's interfaces.
+// has an image, decides per module and shows the rows. It returns what it found (CheckResult), which
+// the Upgrade run and the front ends take as input. The GUI and the CLI run this same code on their
+// Check worker thread; it reaches the window only through the host and the engine's reporter.
 //
 // Lifetime: everything the context refers to must outlive the worker. A front end that closes while
 // a Check runs (or a user who interrupts it) sets stopRequested (optional) and then joins the worker
@@ -23,56 +25,68 @@
 // Check therefore ends within about 1 s of clock time of the request, and a wait ended by the
 // request is reported as no failure (no warning, no failure line in the log).
 struct CheckContext {
-  IModuleList& list;
   IDialogHost& host;
   CTelnetClient& telnet;
+  // The session: its link reads the wireless versions, its reporter writes the rows, its log
+  // takes the Check's lines. The Check sets the router found as the session's router.
   CUpgradeEngine& engine;
+  // The image slots the scan fills (or the embedded images already loaded in them).
+  CImageSet& images;
   // True when the front end loaded the embedded images: no folder is scanned.
   bool hasEmbeddedImages = false;
   // Folder scanned for images ending in ".bin" (the executable's folder by default).
   std::string imageFolder;
   // Set by the front end to stop the worker early (not owned; may be null).
   const std::atomic<bool>* stopRequested = nullptr;
-  // Out: the text the router sent with its discovery answer ("" until a discovery succeeded).
-  std::string routerText;
-  // Out: what the image scan looked at (folder, files skipped and why); empty with embedded images.
-  ImageScanReport scan;
 
   bool StopRequested() const { return stopRequested != nullptr && stopRequested->load(); }
 };
 
+// The wireless module's answer to the Check's hand-shake.
+struct WirelessState {
+  bool answered = false;
+  // the flags of the answer; both 1 after a hand-shake that was not answered
+  int inDownloader = 0;
+  int offline = 0;
+};
+
+// What a Check found.
+struct CheckResult {
+  // What the image scan looked at (folder, files skipped and why); empty with embedded images.
+  ImageScanReport scan;
+  // The router that answered the discovery (found false when none did).
+  RouterInfo router;
+  // Every module's row, image, versions and decision; the images are the context's image set.
+  ModulePlan plan;
+  // The wireless module as the Check's hand-shake found it (when a wireless image was present).
+  WirelessState wireless;
+  // Whether the rows were shown (the Check got as far as its decisions).
+  bool listed = false;
+  // Whether the Upgrade may be offered: the rows were shown and no module's versions conflict.
+  bool offered = false;
+  // Whether the Check ended on the front end's stop request.
+  bool stopped = false;
+};
+
 // The Check worker's entry: RunCheck, a flush of the log (the Check's entries reach the file before
 // anything else can happen), then the buttons, the focus notification (5 after success, 4 after
-// failure), the loop-test timer after a success in loop-test mode, and the foreground. Returns 0.
-unsigned CheckThreadProc(CheckContext& context);
+// failure), the loop-test timer after a success in loop-test mode, and the foreground.
+CheckResult CheckThreadProc(const CheckContext& context);
 
-// The whole procedure; true when the Upgrade button may be offered (no row conflicts).
-bool RunCheck(CheckContext& context);
+// The whole procedure.
+CheckResult RunCheck(const CheckContext& context);
 
-// Discovery series: three tries per discovery address, 100 ms after each failed try. Fills the
-// engine's router MAC and IP and returns the router's text.
-bool DiscoverRouter(CheckContext& context, std::string& routerText);
+// Discovery series: three tries per discovery address, 100 ms after each failed try. The router
+// that answered first; found is false when none did.
+RouterInfo DiscoverRouter(const CheckContext& context);
 
-// Fills m_CurrentVersion of rows 0 to 6 (one router family only); fallback where nothing was read.
-void ReadRouterVersions(CheckContext& context, const std::string& fallback);
-// Fills m_CurrentVersion of rows 7 and 8 through the engine's router link.
-void ReadWirelessVersions(CheckContext& context, const std::string& forceLoadText);
-
-// The first three numbers of a version text; digits after the last separator are not stored.
-struct VersionTriple {
-  int32_t first = 0;
-  int32_t second = 0;
-  int32_t third = 0;
-  bool operator==(const VersionTriple&) const = default;
-};
-VersionTriple ParseVersion(const std::string& text);
-
-// The version rule: sets row.m_Upgrade to 1 (may upgrade) or 0 (versions conflict).
-void DecideUpgrade(ModuleRow& row);
-
-// Fits the five columns: each gets the largest of the width of (n + 2) "1" characters (n = 16, 15,
-// 15, 4, 20), its width after -1 and its width after -2; redraw is suspended meanwhile.
-void FitModuleColumns(IModuleList& list);
+// Reads the current versions of the shown router family into the plan (modules 0 to 6); fallback
+// where nothing was read. Versions of the other family stay empty.
+void ReadRouterVersions(const CheckContext& context, ModulePlan& plan, const std::string& fallback);
+// Reads the wireless versions into the plan (modules 7 and 8) through the engine's router link,
+// and returns the module's state from the hand-shake.
+WirelessState ReadWirelessVersions(const CheckContext& context, ModulePlan& plan,
+                                   const std::string& forceLoadText);
 
 // The log line of a Check that ended on the front end's stop request.
 inline constexpr const char* kCheckStoppedLog = "The Check was stopped on request";

@@ -14,33 +14,33 @@ constexpr uint32_t kProbePauseMs = 2000;
 }  // namespace
 
 bool CUpgradeEngine::EnterForceLoadMode() {
-  ShowStatusText("Enter Forcing Download Mode ...", kColourBlack);
+  ShowStatusText("Enter Forcing Download Mode ...", RowColour::Black);
   bool entered = false;
   {
-    CUdpHdlc udp(m_RouterIp, m_Endpoints.udpPort);
-    entered = udp.EnterForceLoad(m_RouterIp, m_RouterMac) != 0;
+    CUdpHdlc udp(m_Router.ip, m_Endpoints.udpPort);
+    entered = udp.EnterForceLoad(m_Router.ip, m_Router.mac) != 0;
   }
   if (!entered) {
     return false;
   }
   // the router needs the time to restart the module into its downloader
   SleepMs(2000);
-  m_ForceLoad = 1;
+  m_ForceLoad = true;
   return true;
 }
 
 bool CUpgradeEngine::LeaveForceLoadMode() {
   m_Log.PrintText("Leave Forcing Download Mode ...");
-  CUdpHdlc udp(m_RouterIp, m_Endpoints.udpPort);
-  return udp.LeaveForceLoad(m_RouterIp, m_RouterMac) != 0;
+  CUdpHdlc udp(m_Router.ip, m_Endpoints.udpPort);
+  return udp.LeaveForceLoad(m_Router.ip, m_Router.mac) != 0;
 }
 
 bool CUpgradeEngine::WaitRouterReachable(uint32_t limitMs) {
   const uint64_t start = TickMs();
-  CUdpHdlc udp(m_RouterIp, m_Endpoints.udpPort);
+  CUdpHdlc udp(m_Router.ip, m_Endpoints.udpPort);
   for (;;) {
     SleepMs(kProbePauseMs);
-    if (udp.CheckPresence(m_RouterIp, m_RouterMac)) {
+    if (udp.CheckPresence(m_Router.ip, m_Router.mac)) {
       return true;
     }
     // tested only after a failed probe, so the wait can overrun the limit by a pause and a probe

@@ -30,7 +30,6 @@ uint32_t ReadU32LE(const uint8_t* p) {
 
 bool CUpgradeEngine::TransferRouterModule(const CBinFile& image) {
   const ModuleType type = image.GetModuleType();
-  m_CurrentItem = ItemOfModule(type);
   ShowPercent(0);
   const uint64_t total = image.GetTotalDataLength();
   uint64_t sent = 0;
@@ -97,7 +96,7 @@ bool CUpgradeEngine::SendBeginPacket(int kind, uint32_t value) {
       // the router takes no answer-back; it needs the pause to get ready for what follows
       SleepMs(2500);
       if (kind == UCP_FWT_FORCE) {
-        m_ForceLoad = 1;
+        m_ForceLoad = true;
       }
       return true;
     }
@@ -164,12 +163,12 @@ bool CUpgradeEngine::WaitRouterResult(ModuleType type, std::optional<uint32_t> s
 }
 
 bool CUpgradeEngine::RunNvramErase() {
-  m_CurrentItem = kNoItem;
+  m_Report.SetCurrentRow(CRowReporter::kNoRow);
   ShowStatus(IDS_ERASING_NVRAM);
   for (int attempt = 0; attempt < 3; ++attempt) {
     {
-      CUdpHdlc udp(m_RouterIp, m_Endpoints.udpPort);
-      if (udp.EraseRouterNvram(m_RouterIp, m_RouterMac)) {
+      CUdpHdlc udp(m_Router.ip, m_Endpoints.udpPort);
+      if (udp.EraseRouterNvram(m_Router.ip, m_Router.mac)) {
         return true;
       }
     }

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "image/ModuleTable.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
 #include "platform/Warnings.h"
@@ -13,69 +12,37 @@ namespace {
 // Pause between modules, so the router settles before the next command.
 constexpr uint32_t kModulePauseMs = 1000;
 
-bool AnyChosen(const CUpgradeEngine& engine, ModuleType from, ModuleType to) {
-  for (ModuleType m = from; m <= to; ++m) {
-    if (engine.IsModuleChosen(m)) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// Images of the hidden family that the Check would have let through, had it read them.
-bool OtherFamilyLeftOut() {
-  if (!CUpgradeEngine::FirstFamilyShown()) {
-    return false;
-  }
-  for (ModuleType m = MODULE_COMMON_HTML; m <= MODULE_CONFIG_FILE; ++m) {
-    const ModuleRow& row = g_ModuleRows[static_cast<size_t>(m)];
-    if (row.m_Image.IsValid() && row.m_Upgrade == 1) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // The chosen images whose file is no longer the one the Check read, in module order.
-std::vector<std::string> ChangedImages(const CUpgradeEngine& engine) {
+std::vector<std::string> ChangedImages(const ModulePlan& plan) {
   std::vector<std::string> paths;
-  for (ModuleType m = 0; m < kModuleCount; ++m) {
-    const CBinFile& image = g_ModuleRows[static_cast<size_t>(m)].m_Image;
-    if (engine.IsModuleChosen(m) && image.ChangedOnDisk()) {
-      paths.push_back(image.GetFilePath());
+  for (ModuleType m : plan.Chosen()) {
+    if (plan[m].image->ChangedOnDisk()) {
+      paths.push_back(plan[m].image->GetFilePath());
     }
   }
   return paths;
 }
 
+// Each module starts on its own row with no failure recorded: a hand-shake that failed for an
+// earlier module (124, which does not end its procedure) must not turn a later module's success red.
+void BeginModule(CUpgradeEngine& engine, const ModulePlan& plan, ModuleType m) {
+  engine.Reporter().SetCurrentRow(plan.RowOf(m));
+  engine.SetStatusId(CUpgradeEngine::kStatusSuccess);
+}
+
 // The module procedure's outcome: the id its final status shows.
 void FinishModule(CUpgradeEngine& engine, ModuleType m) {
-  engine.ShowFinalStatus();
+  engine.Reporter().ShowFinalStatus(engine.GetStatusId());
   engine.SetModuleOutcome(m, engine.GetStatusId());
 }
 
-// Each module starts with no failure recorded: a hand-shake that failed for an earlier module (124,
-// which does not end its procedure) must not turn a later module's success red.
-void BeginModule(CUpgradeEngine& engine) { engine.SetStatusId(CUpgradeEngine::kStatusSuccess); }
-
-// The modules of the run in their order.
-std::vector<ModuleType> ChosenInRunOrder(const CUpgradeEngine& engine) {
-  std::vector<ModuleType> chosen;
-  for (ModuleType m = 0; m < kModuleCount; ++m) {
-    if (engine.IsModuleChosen(m)) {
-      chosen.push_back(m);
-    }
-  }
-  return chosen;
-}
-
 // The link could not be opened: 119 shows on the row the run would have started with.
-void ShowLinkFailure(CUpgradeEngine& engine) {
-  const std::vector<ModuleType> chosen = ChosenInRunOrder(engine);
+void ShowLinkFailure(CUpgradeEngine& engine, const ModulePlan& plan) {
+  const std::vector<ModuleType> chosen = plan.Chosen();
   if (chosen.empty()) {
     return;
   }
-  engine.SetCurrentItem(CUpgradeEngine::ItemOfModule(chosen.front()));
+  engine.Reporter().SetCurrentRow(plan.RowOf(chosen.front()));
   FinishModule(engine, chosen.front());
 }
 
@@ -85,19 +52,20 @@ struct EarlyEnd {
   std::string warning;  // shown once the end-of-run steps are done
 };
 
-// Steps 3 to 7: the modules in their order; false ends the run early.
-bool RunModules(CUpgradeEngine& engine, EarlyEnd& end) {
+// The modules in their order: the router's parts, the NVRAM erase after them, the wireless
+// firmware, then the dashboard. false ends the run early.
+bool RunModules(CUpgradeEngine& engine, const ModulePlan& plan, EarlyEnd& end) {
   if (!engine.OpenRouterLink()) {
-    ShowLinkFailure(engine);
+    ShowLinkFailure(engine, plan);
     end.reason = LoadStringById(IDS_TCP_CONNECT_FAILED);
     return false;
   }
-  for (ModuleType m = MODULE_BOOT; m <= MODULE_CONFIG_FILE; ++m) {
-    if (!engine.IsModuleChosen(m)) {
+  for (ModuleType m : plan.Chosen()) {
+    if (!IsRouterModule(m)) {
       continue;
     }
-    BeginModule(engine);
-    const bool result = engine.TransferRouterModule(g_ModuleRows[static_cast<size_t>(m)].m_Image);
+    BeginModule(engine, plan, m);
+    const bool result = engine.TransferRouterModule(*plan[m].image);
     FinishModule(engine, m);
     if (!result) {
       return false;
@@ -105,15 +73,15 @@ bool RunModules(CUpgradeEngine& engine, EarlyEnd& end) {
     SleepMs(kModulePauseMs);
   }
   // the boot loader alone leaves the NVRAM as it is
-  if (AnyChosen(engine, MODULE_APP, MODULE_CONFIG_FILE)) {
+  if (plan.AnyChosen(MODULE_APP, MODULE_CONFIG_FILE)) {
     if (!engine.RunNvramErase()) {
       engine.GetLog().PrintText(kNvramEraseFailedLog);
       end.reason = kNvramEraseFailedReason;
       end.warning = kNvramEraseFailedWarning;
       bool skipped = false;
       for (ModuleType m : {MODULE_FIRMWARE, MODULE_DASHBOARD}) {
-        if (engine.IsModuleChosen(m)) {
-          engine.MarkModuleSkipped(m, kSkippedAfterNvramText);
+        if (plan.IsChosen(m)) {
+          engine.Reporter().MarkSkipped(plan.RowOf(m), kSkippedAfterNvramText);
           skipped = true;
         }
       }
@@ -124,29 +92,29 @@ bool RunModules(CUpgradeEngine& engine, EarlyEnd& end) {
     }
     SleepMs(kModulePauseMs);
   }
-  if (engine.IsModuleChosen(MODULE_FIRMWARE)) {
-    BeginModule(engine);
-    const bool result = engine.UpgradeWirelessFirmware();
+  if (plan.IsChosen(MODULE_FIRMWARE)) {
+    BeginModule(engine, plan, MODULE_FIRMWARE);
+    const bool result = engine.UpgradeWirelessFirmware(*plan[MODULE_FIRMWARE].image);
     FinishModule(engine, MODULE_FIRMWARE);
     if (!result) {
       return false;
     }
     SleepMs(kModulePauseMs);
   }
-  if (engine.IsModuleChosen(MODULE_DASHBOARD)) {
-    BeginModule(engine);
-    engine.UpgradeDashboard();
+  if (plan.IsChosen(MODULE_DASHBOARD)) {
+    BeginModule(engine, plan, MODULE_DASHBOARD);
+    engine.UpgradeDashboard(*plan[MODULE_DASHBOARD].image);
     FinishModule(engine, MODULE_DASHBOARD);
   }
   return true;
 }
 
 // "<row name>: <status text>" of the first chosen module that did not succeed, "" when none.
-std::string FirstModuleFailure(const CUpgradeEngine& engine) {
-  for (ModuleType m : ChosenInRunOrder(engine)) {
+std::string FirstModuleFailure(const CUpgradeEngine& engine, const ModulePlan& plan) {
+  for (ModuleType m : plan.Chosen()) {
     const int outcome = engine.GetModuleOutcome(m);
     if (outcome != 0 && outcome != CUpgradeEngine::kStatusSuccess) {
-      return g_ModuleRows[static_cast<size_t>(m)].m_DisplayName + ": " + LoadStringById(outcome);
+      return ModuleDisplayName(m) + ": " + LoadStringById(outcome);
     }
   }
   return std::string();
@@ -154,10 +122,12 @@ std::string FirstModuleFailure(const CUpgradeEngine& engine) {
 
 }  // namespace
 
-unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
+void RunUpgrade(CUpgradeEngine& engine, const CheckResult& check, IDialogHost& host) {
+  const ModulePlan& plan = check.plan;
   CDownloadLog& log = engine.GetLog();
-  engine.SetStepStart(Clock().NowSeconds());
-  log.PrintText(engine.m_RouterMac.ToString());
+  engine.SetRouter(check.router);
+  engine.Reporter().StartStep();
+  log.PrintText(check.router.mac.ToString());
   engine.ResetModuleOutcomes();
   engine.SetLastRunSucceeded(false);
   engine.SetLastRunRefused(false);
@@ -165,7 +135,7 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
 
   // what the Check verified is what would be sent; a file that changed since means the user meant
   // another image than the one verified, so nothing is sent at all
-  const std::vector<std::string> changed = ChangedImages(engine);
+  const std::vector<std::string> changed = ChangedImages(plan);
   if (!changed.empty()) {
     std::string warning;
     for (const std::string& path : changed) {
@@ -178,27 +148,25 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
     log.Flush(true);
     ShowWarningText(warning);
     host.PostNotify(NOTIFY_UPGRADE_DONE);
-    return 0;
+    return;
   }
 
-  engine.SetBusyMarker(CUpgradeEngine::kBusyUpgrading);
+  engine.SetUpgrading(true);
   engine.SetStatusId(CUpgradeEngine::kStatusSuccess);
-  engine.SetCurrentItem(CUpgradeEngine::kNoItem);
-  engine.SetForceLoadFlag(0);
+  engine.Reporter().SetCurrentRow(CRowReporter::kNoRow);
+  engine.SetForceLoadFlag(false);
 
-  if (OtherFamilyLeftOut()) {
+  if (plan.OtherFamilyLeftOut()) {
     log.PrintText(kOtherFamilyLeftOutLog);
   }
   log.Flush();
 
   EarlyEnd early;
-  const bool completed = RunModules(engine, early);
+  const bool completed = RunModules(engine, plan, early);
 
   // end of run, reached in every case
-  engine.SetBusyMarker(0);
-  const bool wireless =
-      engine.IsModuleChosen(MODULE_FIRMWARE) || engine.IsModuleChosen(MODULE_DASHBOARD);
-  if (wireless) {
+  engine.SetUpgrading(false);
+  if (plan.IsChosen(MODULE_FIRMWARE) || plan.IsChosen(MODULE_DASHBOARD)) {
     // asked whether or not force-load mode was entered; the answer does not matter
     engine.LeaveForceLoadMode();
   }
@@ -207,14 +175,14 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
   log.Flush(true);
 
   bool succeeded = completed;
-  for (ModuleType m = 0; m < kModuleCount && succeeded; ++m) {
-    if (engine.IsModuleChosen(m) && engine.GetModuleOutcome(m) != CUpgradeEngine::kStatusSuccess) {
+  for (ModuleType m : plan.Chosen()) {
+    if (engine.GetModuleOutcome(m) != CUpgradeEngine::kStatusSuccess) {
       succeeded = false;
     }
   }
   engine.SetLastRunSucceeded(succeeded);
   if (!succeeded) {
-    std::string reason = early.reason.empty() ? FirstModuleFailure(engine) : early.reason;
+    std::string reason = early.reason.empty() ? FirstModuleFailure(engine, plan) : early.reason;
     engine.SetLastRunFailure(reason.empty() ? LoadStringById(engine.GetStatusId()) : reason);
   }
   // shown after the link is closed and the log is written, so the run is over while it waits
@@ -223,7 +191,6 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
   }
 
   host.PostNotify(NOTIFY_UPGRADE_DONE);
-  return 0;
 }
 
 bool UpgradeRunSucceeded(const CUpgradeEngine& engine) { return engine.GetLastRunSucceeded(); }

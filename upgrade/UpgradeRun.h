@@ -1,12 +1,14 @@
 #pragma once
 
 #include "upgrade/CUpgradeEngine.h"
+#include "upgrade/CheckProcedure.h"
 #include "upgrade/WindowInterfaces.h"
 
-// The Upgrade worker's entry: one pass over the modules that the last Check chose, from opening the
-// router link to closing it, flushing the log and posting NOTIFY_UPGRADE_DONE to the host. The busy
-// marker is 3 until the end-of-run steps start. Only the family of router images that the Check
-// showed is transferred; images of the other family are left out and the log says so. Returns 0.
+// The Upgrade worker's entry: one pass over the modules that the Check chose (check.plan), on the
+// router it found (check.router), from opening the router link to closing it, flushing the log and
+// posting NOTIFY_UPGRADE_DONE to the host. Each module's progress shows on its row of the plan. The
+// engine is upgrading until the end-of-run steps start. Only the family of router images that the
+// Check showed is transferred; images of the other family are left out and the log says so.
 //
 // The images sent are the copies the Check read and verified. Before anything is sent, the file of
 // every chosen image is compared with the one the Check read; if one changed, its path and
@@ -27,7 +29,7 @@
 //   recorded it (a failed hand-shake of the firmware does not colour the dashboard's row);
 // - a failed NVRAM erase is logged, marks the wireless rows it skips with kSkippedAfterNvramText
 //   and is shown as a warning (kNvramEraseFailedWarning) once the end-of-run steps are done.
-unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host);
+void RunUpgrade(CUpgradeEngine& engine, const CheckResult& check, IDialogHost& host);
 
 // True when the last run opened the link, every chosen module ended with status 103 and the NVRAM
 // erase (when one was due) succeeded.

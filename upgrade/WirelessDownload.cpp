@@ -4,7 +4,6 @@
 #include <string>
 
 #include "image/CAppFileReader.h"
-#include "image/ModuleTable.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
 #include "protocol/Hdlc.h"
@@ -29,8 +28,7 @@ void PutU32BE(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-bool CUpgradeEngine::UpgradeWirelessFirmware() {
-  m_CurrentItem = ItemOfModule(MODULE_FIRMWARE);
+bool CUpgradeEngine::UpgradeWirelessFirmware(const CBinFile& image) {
   ShowPercent(0);
 
   // a failed hand-shake leaves both flags at 1: the module is then treated as in download mode
@@ -48,7 +46,7 @@ bool CUpgradeEngine::UpgradeWirelessFirmware() {
   if (!PrepareDownload()) {
     return false;
   }
-  if (!DownloadImage(g_ModuleRows[MODULE_FIRMWARE].m_Image)) {
+  if (!DownloadImage(image)) {
     return false;
   }
   if (!RestartModule()) {
@@ -71,14 +69,13 @@ bool CUpgradeEngine::UpgradeWirelessFirmware() {
   return true;
 }
 
-bool CUpgradeEngine::UpgradeDashboard() {
-  m_CurrentItem = ItemOfModule(MODULE_DASHBOARD);
+bool CUpgradeEngine::UpgradeDashboard(const CBinFile& image) {
   HandShakeWithRecovery();
 
   if (!PrepareDownload()) {
     return false;
   }
-  if (!DownloadImage(g_ModuleRows[MODULE_DASHBOARD].m_Image)) {
+  if (!DownloadImage(image)) {
     return false;
   }
   if (!RestartModule()) {
@@ -169,7 +166,7 @@ bool CUpgradeEngine::DownloadImage(const CBinFile& image) {
     }
   }
 
-  if (m_ForceLoad == 1) {
+  if (m_ForceLoad) {
     LeaveForceLoadMode();
   }
   return true;

@@ -1,0 +1,192 @@
+#include "upgrade/CRowReporter.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "log/CDownloadLog.h"
+#include "platform/Clock.h"
+#include "platform/StringTable.h"
+#include "upgrade/ModulePlan.h"
+
+namespace {
+
+// The last percentage written to any row, shared by every row, every reporter and every run of the
+// process: a value equal to it is not written again, whichever row it is meant for.
+std::atomic<int> g_LastPercent{-1};
+
+constexpr int kStatusSuccess = IDS_DOWNLOAD_SUCCESSFULLY;
+
+}  // namespace
+
+uint32_t CRowReporter::ColourValue(RowColour colour, IModuleList& list) {
+  switch (colour) {
+    case RowColour::Blue:
+      return kColourBlue;
+    case RowColour::Red:
+      return kColourRed;
+    case RowColour::Grey:
+      return list.GrayTextColour();
+    case RowColour::Black:
+      break;
+  }
+  return kColourBlack;
+}
+
+const char* CRowReporter::ColourName(RowColour colour) {
+  switch (colour) {
+    case RowColour::Blue:
+      return "blue";
+    case RowColour::Red:
+      return "red";
+    case RowColour::Grey:
+      return "grey";
+    case RowColour::Black:
+      break;
+  }
+  return "black";
+}
+
+RowRecord* CRowReporter::RecordOf(int row) {
+  if (row < 0 || static_cast<size_t>(row) >= m_Records.size()) return nullptr;
+  return &m_Records[static_cast<size_t>(row)];
+}
+
+void CRowReporter::ClearRows() {
+  {
+    std::lock_guard<std::mutex> lock(m_RecordsLock);
+    m_Records.clear();
+  }
+  if (m_pList != nullptr) m_pList->DeleteAllItems();
+}
+
+void CRowReporter::ShowPlan(const ModulePlan& plan) {
+  const std::string notFound = LoadStringById(IDS_NOT_FOUND);
+  const std::string mismatch = LoadStringById(IDS_VERSION_MISMATCH);
+  const std::string waiting = LoadStringById(IDS_WAITING_UPGRADE);
+  std::vector<RowRecord> records;
+  for (ModuleType m : plan.Shown()) {
+    const PlannedModule& entry = plan[m];
+    RowRecord record;
+    record.module = m;
+    if (entry.HasImage()) {
+      const bool conflict = entry.decision == UpgradeDecision::VersionConflict;
+      record.colour = conflict ? RowColour::Red : RowColour::Blue;
+      record.status = conflict ? mismatch : waiting;
+    } else {
+      record.colour = RowColour::Grey;
+      record.status = notFound;
+    }
+    records.push_back(record);
+    if (m_pList == nullptr) continue;
+    const int row = entry.row;
+    m_pList->InsertItem(row, ModuleDisplayName(m));
+    if (entry.HasImage()) {
+      m_pList->SetItemText(row, COL_CURRENT, entry.currentVersion);
+      m_pList->SetItemText(row, COL_UPGRADE, entry.imageVersion);
+    }
+    m_pList->SetItemData(row, ColourValue(record.colour, *m_pList));
+    m_pList->SetItemText(row, COL_STATUS, record.status);
+  }
+  std::lock_guard<std::mutex> lock(m_RecordsLock);
+  m_Records = std::move(records);
+}
+
+void CRowReporter::WriteStatus(int row, const std::string& text, RowColour colour) {
+  {
+    std::lock_guard<std::mutex> lock(m_RecordsLock);
+    if (RowRecord* record = RecordOf(row)) {
+      record->status = text;
+      record->colour = colour;
+    }
+  }
+  if (m_pList == nullptr) return;
+  m_pList->SetItemData(row, ColourValue(colour, *m_pList));
+  m_pList->SetItemText(row, COL_STATUS, text);
+  // widen the Status column for a longer text, never narrow it
+  const int needed = m_pList->GetStringWidth(text + "...");
+  if (needed > m_pList->GetColumnWidth(COL_STATUS)) {
+    m_pList->SetColumnWidth(COL_STATUS, needed);
+  }
+}
+
+void CRowReporter::ShowStatusText(const std::string& text, RowColour colour) {
+  WriteStatus(m_CurrentRow.load(), text, colour);
+  m_Log.PrintText(text);
+}
+
+void CRowReporter::ShowStatus(int stringId) {
+  std::string text;
+  if (LoadStringById(stringId, text)) {
+    ShowStatusText(text, RowColour::Black);
+  }
+}
+
+void CRowReporter::ShowFinalStatus(int statusId) {
+  const int64_t now = Clock().NowSeconds();
+  const std::string text = LoadStringById(statusId) + FormatElapsed(now - m_StepStart.load());
+  ShowStatusText(text, statusId == kStatusSuccess ? RowColour::Blue : RowColour::Red);
+  m_StepStart.store(now);
+  m_Log.Flush();
+}
+
+void CRowReporter::ShowPercent(int percent) {
+  if (g_LastPercent.exchange(percent) == percent) {
+    return;
+  }
+  const int row = m_CurrentRow.load();
+  {
+    std::lock_guard<std::mutex> lock(m_RecordsLock);
+    if (RowRecord* record = RecordOf(row)) record->percent = percent;
+  }
+  if (m_pList != nullptr) {
+    m_pList->SetItemText(row, COL_PERCENT, std::to_string(percent) + "%");
+  }
+}
+
+void CRowReporter::MarkSkipped(int row, const std::string& text) {
+  m_CurrentRow.store(row);
+  WriteStatus(row, text, RowColour::Black);
+}
+
+void CRowReporter::StartStep() { m_StepStart.store(Clock().NowSeconds()); }
+
+std::vector<RowRecord> CRowReporter::Rows() const {
+  std::lock_guard<std::mutex> lock(m_RecordsLock);
+  return m_Records;
+}
+
+int CRowReporter::LastPercentShown() { return g_LastPercent.load(); }
+
+int CRowReporter::PercentOf(uint64_t done, uint64_t total) {
+  if (total == 0 || done >= total) {
+    return 100;
+  }
+  // done x 100 needs up to 71 bits
+  const unsigned __int128 scaled = static_cast<unsigned __int128>(done) * 100u;
+  return static_cast<int>(scaled / total);
+}
+
+std::string CRowReporter::FormatElapsed(int64_t seconds) {
+  if (seconds < 0) {
+    seconds = 0;
+  }
+  const int minutes = static_cast<int>((seconds / 60) % 60);
+  const int secs = static_cast<int>(seconds % 60);
+  char text[16];
+  std::snprintf(text, sizeof text, " (%02d:%02d)", minutes, secs);
+  return text;
+}
+
+void FitModuleColumns(IModuleList& list) {
+  static constexpr int kColumnChars[5] = {16, 15, 15, 4, 20};
+  list.SetRedraw(false);
+  for (int column = 0; column < 5; ++column) {
+    const int t = list.GetStringWidth(std::string(static_cast<size_t>(kColumnChars[column] + 2), '1'));
+    list.SetColumnWidth(column, -1);
+    const int w1 = list.GetColumnWidth(column);
+    list.SetColumnWidth(column, -2);
+    const int w2 = list.GetColumnWidth(column);
+    list.SetColumnWidth(column, std::max({t, w1, w2}));
+  }
+  list.SetRedraw(true);
+}
