@@ -183,38 +183,6 @@ bool ChildProcess::WaitForOutput(const std::string& text, int timeoutMs) const {
   }
 }
 
-uint16_t FreeLoopbackPort() {
-  // a port free for both TCP and UDP: bind TCP to 0, then check UDP on the same number
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    int tcp = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(tcp, reinterpret_cast<sockaddr*>(&address), &length);
-    int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    bool ok = bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    uint16_t port = ntohs(address.sin_port);
-    close(udp);
-    close(tcp);
-    if (ok && port != 0) return port;
-  }
-  return 0;
-}
-
-std::string MakeTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "qor-cli-test-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  return mkdtemp(buffer.data()) ? std::string(buffer.data()) : std::string();
-}
-
-void RemoveTree(const std::string& path) {
-  std::error_code ec;
-  if (!path.empty()) std::filesystem::remove_all(path, ec);
-}
-
 std::string ReadTextFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;

@@ -8,6 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "support/FreePort.h"
+#include "support/TempDir.h"
+
 // Runs a program as a child process with its stdout and stderr captured (and stdin fed from a
 // text), for the end-to-end tests of the real binaries. Everything the child needs is prepared
 // before fork(), and the child calls only dup2, close, execve and _exit, so it is safe to start
@@ -69,9 +72,5 @@ class ChildProcess {
   std::string m_Err;
 };
 
-// A TCP and UDP port number that is free on 127.0.0.1 at the moment of the call.
-uint16_t FreeLoopbackPort();
-// A fresh private directory (mkdtemp) and its removal.
-std::string MakeTempDir();
-void RemoveTree(const std::string& path);
+// Free ports and private folders: tests/support.
 std::string ReadTextFile(const std::string& path);

@@ -295,7 +295,7 @@ TEST(CliCommandLine, UsageErrorsAndHelp) {
 }
 
 TEST(CliDemo, RunsTheWholeJobAndCleansUp) {
-  std::string temp = MakeTempDir();
+  std::string temp = MakeTempDir("qor-cli-test-");
   ChildProcess child;
   // the demo's folder goes below TMPDIR, so the test can see that it is removed again
   ASSERT_TRUE(child.Start(QOR_CLI_PATH, {"demo", "--speed", "5", "--json", "--log", temp + "/log.txt"},

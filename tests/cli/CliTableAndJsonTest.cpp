@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "cli/CTerminalTable.h"
 #include "cli/CliResult.h"
 #include "platform/Clock.h"
@@ -250,6 +252,61 @@ TEST(CliJson, WholeObject) {
       CliResultToJson(failed).find("\"reason\":\"The router's NVRAM could not be erased \\\"now\\\"\","),
       std::string::npos)
       << CliResultToJson(failed);
+}
+
+// The modules of the JSON object come from the Check's plan and from what the reporter shows of each
+// row, never from the drawn table: a version read for a module without image is not reported, the
+// percentage is the number written (absent until one was), and a Check that never laid its rows out
+// reports none.
+TEST(CliJson, ModulesComeFromThePlanAndTheRows) {
+  CheckResult check;  // no image yet: the second family's rows
+  const CBinFile image;
+  PlannedModule& app = check.plan[MODULE_APP2];
+  app.image = &image;
+  app.currentVersion = "2.1.10.6";
+  app.imageVersion = "2.1.10.9";
+  app.decision = UpgradeDecision::Upgrade;
+  check.plan[MODULE_CONFIG_FILE].currentVersion = "3.0.4.1";  // read, but no image
+  std::vector<RowRecord> rows;
+  for (ModuleType m : check.plan.Shown()) {
+    RowRecord row;
+    row.module = m;
+    row.status = "Not found";
+    row.colour = RowColour::Grey;
+    rows.push_back(row);
+  }
+  rows[2].percent = 0;  // the application of the second family: row 2
+  rows[2].status = "Handshake failed (00:07)";
+  rows[2].colour = RowColour::Red;
+
+  EXPECT_TRUE(ModuleResultsOf(check, rows).empty()) << "the Check never showed its rows";
+  check.listed = true;
+  const std::vector<CliModuleResult> modules = ModuleResultsOf(check, rows);
+  ASSERT_EQ(modules.size(), 6u);
+  const int types[] = {3, 4, 5, 6, 7, 8};
+  for (size_t i = 0; i < modules.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(modules[i].type, types[i]);
+    EXPECT_EQ(modules[i].name, ModuleDisplayName(ModuleFromNumber(types[i])));
+  }
+  EXPECT_EQ(modules[2].currentVersion, "2.1.10.6");
+  EXPECT_EQ(modules[2].upgradeVersion, "2.1.10.9");
+  EXPECT_EQ(modules[2].percent, std::optional<int>(0));
+  EXPECT_EQ(modules[2].status, "Handshake failed (00:07)");
+  EXPECT_EQ(modules[2].colour, "red");
+  EXPECT_EQ(modules[3].currentVersion, "") << "no image: no version shown";
+  EXPECT_FALSE(modules[3].percent.has_value());
+  EXPECT_EQ(modules[3].colour, "grey");
+  const std::string json = [&] {
+    CliResult r;
+    r.modules = modules;
+    return CliResultToJson(r);
+  }();
+  EXPECT_NE(json.find("\"type\":5,\"name\":\"" + ModuleDisplayName(MODULE_APP2) +
+                      "\",\"currentVersion\":\"2.1.10.6\",\"upgradeVersion\":\"2.1.10.9\",\"percent\":0,"
+                      "\"status\":\"Handshake failed (00:07)\",\"colour\":\"red\""),
+            std::string::npos)
+      << json;
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <sstream>
 
 CliRun::CliRun(DemoConfig config, int speed) : m_Speed(speed), m_Clock(speed), m_UseClock(m_Clock) {
-  m_Temp = MakeTempDir();
+  m_Temp = MakeTempDir("qor-cli-test-");
   m_LogPath = m_Temp + "/QorUpgradeLog.txt";
   config.parentFolder = m_Temp;
   m_Stage = std::make_unique<DemoSetup>(std::move(config));

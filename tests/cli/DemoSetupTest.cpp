@@ -5,7 +5,7 @@
 
 #include "image/CBinFile.h"
 #include "platform/Clock.h"
-#include "tools/DemoSetup.h"
+#include "demo/DemoSetup.h"
 
 namespace {
 

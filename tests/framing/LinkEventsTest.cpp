@@ -136,7 +136,7 @@ class LinkEvents : public ::testing::Test {
   ScaledClock m_Clock{20};
   ScopedClock m_Use{m_Clock};
   nettest::TcpListener m_Listener;
-  nettest::Fd m_Peer;
+  Fd m_Peer;
   CDownloadLog m_Log{""};
   CHdlcAdapter m_Link;
 };

@@ -236,7 +236,7 @@ class TestDialog : public QObject {
         self->OnUpgradeNotify(NOTIFY_START_UPGRADE);
         self->StartLoopTimer(1);
         QCoreApplication::processEvents();
-        if (upgradeStartsMeanwhile) self->Engine().SetBusyMarker(CUpgradeEngine::kBusyUpgrading);
+        if (upgradeStartsMeanwhile) self->Engine().SetUpgrading(true);
       }
       return record(box);
     };
@@ -257,7 +257,7 @@ class TestDialog : public QObject {
     QCOMPARE(dlg.isVisible(), !closes);
     if (upgradeStartsMeanwhile) {
       QCOMPARE(boxes.LastText(), QString("The upgrade is in process. Please wait!"));
-      dlg.Engine().SetBusyMarker(0);
+      dlg.Engine().SetUpgrading(false);
     }
     // the loop goes on where it was, unless the window went
     QCOMPARE(dlg.IsLoopTimerPending(), !closes);
@@ -308,7 +308,7 @@ class TestDialog : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
 
     // an upgrade runs: refused with 140, nothing asked
-    dlg.Engine().SetBusyMarker(CUpgradeEngine::kBusyUpgrading);
+    dlg.Engine().SetUpgrading(true);
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QVERIFY(dlg.isVisible());
     QCOMPARE(boxes.Count(), 1);
@@ -319,7 +319,7 @@ class TestDialog : public QObject {
     dlg.close();
     QVERIFY(dlg.isVisible());
     QCOMPARE(boxes.Count(), 2);
-    dlg.Engine().SetBusyMarker(0);
+    dlg.Engine().SetUpgrading(false);
 
     // "Are you sure?" answered No: the window stays
     boxes.Clear();

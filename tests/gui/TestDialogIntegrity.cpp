@@ -13,7 +13,7 @@
 #include "controls/CMyListCtrl.h"
 #include "controls/CXPStyleButtonST.h"
 #include "platform/Clock.h"
-#include "tools/DemoSetup.h"
+#include "demo/DemoSetup.h"
 #include "tools/ImageBuilder.h"
 #include "upgrade/UpgradeRun.h"
 

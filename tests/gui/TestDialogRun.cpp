@@ -11,7 +11,7 @@
 #include "controls/CMyListCtrl.h"
 #include "controls/CXPStyleButtonST.h"
 #include "platform/Clock.h"
-#include "tools/DemoSetup.h"
+#include "demo/DemoSetup.h"
 
 namespace {
 

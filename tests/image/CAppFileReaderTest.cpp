@@ -5,7 +5,7 @@
 
 #include "image/CAppFileReader.h"
 #include "image/CBinFile.h"
-#include "image/TempDir.h"
+#include "support/TempDir.h"
 #include "platform/Resources.h"
 #include "tools/ImageBuilder.h"
 

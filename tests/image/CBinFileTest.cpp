@@ -10,15 +10,15 @@
 
 #include "image/CBinFile.h"
 #include "image/ImageFormat.h"
-#include "image/TempDir.h"
+#include "support/TempDir.h"
 #include "platform/Resources.h"
 #include "tools/ImageBuilder.h"
 
 namespace {
 
-std::vector<uint8_t> Router(ModuleType t, const std::string& version, size_t payload = 5000) {
+std::vector<uint8_t> Router(int t, const std::string& version, size_t payload = 5000) {
   RouterImageSpec s;
-  s.module = t;
+  s.module = ModuleFromNumber(t);
   s.version = version;
   s.payload = GeneratePayload(payload, static_cast<uint32_t>(t));
   return BuildRouterImage(s);
@@ -29,7 +29,7 @@ TEST(CBinFileOpen, ClassifiesVersionsAndUnitsOfBuiltFiles) {
   struct Case {
     std::string name;
     std::vector<uint8_t> bytes;
-    ModuleType type;
+    int type;
     std::string version;
     uint32_t units;
   };
@@ -155,11 +155,11 @@ TEST(CBinFileOpen, ExpectedTypeSelectsTheGroupOfAnswers) {
   TempDir dir;
   const std::string path = dir.File("html.bin");
   ASSERT_TRUE(WriteImageFile(path, Router(MODULE_COMMON_HTML, "h")));
-  for (const auto& [expected, result] : std::vector<std::pair<ModuleType, ModuleType>>{
+  for (const auto& [expected, result] : std::vector<std::pair<int, int>>{
            {9, 3}, {3, 3}, {6, 3}, {0, 9}, {2, 9}, {7, 9}}) {
     CBinFile f;
     f.SetFilePath(path);
-    EXPECT_EQ(f.OpenFile(expected), result != 9) << expected;
+    EXPECT_EQ(f.OpenFile(ModuleFromNumber(expected)), result != 9) << expected;
     EXPECT_EQ(f.GetModuleType(), result) << expected;
   }
 }
@@ -198,7 +198,7 @@ TEST_F(CBinFileResource, TypeComesFromTheIdAndCrcsAreNotChecked) {
   struct Case {
     int id;
     bool valid;
-    ModuleType type;
+    int type;
   };
   for (const Case c : {Case{144, true, 1}, Case{163, true, 6}, Case{145, false, 9}, Case{146, false, 9},
                        Case{147, false, 9}, Case{150, false, 9}}) {

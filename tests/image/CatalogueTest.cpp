@@ -8,28 +8,20 @@
 #include <vector>
 
 #include "image/Catalogue.h"
-#include "image/ModuleTable.h"
-#include "image/TempDir.h"
+#include "image/ImageSet.h"
+#include "support/TempDir.h"
 #include "log/CDownloadLog.h"
 #include "platform/Resources.h"
 #include "platform/StringTable.h"
 #include "platform/Warnings.h"
+#include "support/RecordingSink.h"
 #include "tools/ImageBuilder.h"
 
 namespace {
 
-class RecordingSink : public IWarningSink {
- public:
-  int ShowWarning(const std::string& text) override {
-    texts.push_back(text);
-    return 1;
-  }
-  std::vector<std::string> texts;
-};
-
-std::vector<uint8_t> Router(ModuleType t, const std::string& version) {
+std::vector<uint8_t> Router(int t, const std::string& version) {
   RouterImageSpec s;
-  s.module = t;
+  s.module = ModuleFromNumber(t);
   s.version = version;
   s.payload = GeneratePayload(700, static_cast<uint32_t>(t));
   return BuildRouterImage(s);
@@ -50,19 +42,18 @@ class Catalogue : public ::testing::Test {
     Clear();
     SetResourceTableOverride(nullptr);
   }
-  static void Clear() {
-    for (ModuleRow& row : g_ModuleRows) row.m_Image.SetFilePath("");
-  }
+  void Clear() { m_Images.Clear(); }
   void Put(const std::string& name, const std::vector<uint8_t>& bytes) {
     ASSERT_TRUE(WriteImageFile(m_Dir.File(name), bytes)) << name;
   }
-  std::vector<ModuleType> ValidSlots() const {
-    std::vector<ModuleType> v;
-    for (int t = 0; t < kModuleCount; ++t)
-      if (g_ModuleRows[t].m_Image.IsValid()) v.push_back(t);
+  std::vector<int> ValidSlots() const {
+    std::vector<int> v;
+    for (ModuleType t : kAllModules)
+      if (m_Images[t].IsValid()) v.push_back(t);
     return v;
   }
 
+  CImageSet m_Images;
   TempDir m_Dir;
   RecordingSink m_Sink;
   ScopedWarningSink m_UseSink{m_Sink};
@@ -87,9 +78,9 @@ TEST_F(Catalogue, ScanFillsOneSlotPerTypeAndIgnoresWhatIsNotAnImage) {
   ASSERT_EQ(mkdir(m_Dir.File("folder.bin").c_str(), 0700), 0);
 
   ImageScanReport report;
-  EXPECT_TRUE(ScanImageFiles(m_Dir.Path(), m_Log, &report));
-  EXPECT_TRUE(m_Sink.texts.empty());
-  EXPECT_EQ(ValidSlots(), (std::vector<ModuleType>{0, 1, 3, 6, 7, 8}));
+  EXPECT_TRUE(ScanImageFiles(m_Images, m_Dir.Path(), m_Log, &report));
+  EXPECT_TRUE(m_Sink.Texts().empty());
+  EXPECT_EQ(ValidSlots(), (std::vector<int>{0, 1, 3, 6, 7, 8}));
   // what was passed over is named with its reason, in the report and in the log
   EXPECT_EQ(report.folder, m_Dir.Path());
   EXPECT_EQ(report.folderError, "");
@@ -102,44 +93,44 @@ TEST_F(Catalogue, ScanFillsOneSlotPerTypeAndIgnoresWhatIsNotAnImage) {
                          {m_Dir.File("short.bin"), "too short"}}));
   for (const auto& [path, reason] : skipped)
     EXPECT_NE(m_Log.GetPending().find("Skipped " + path + ": " + reason + "\r\n"), std::string::npos) << path;
-  EXPECT_EQ(g_ModuleRows[1].m_Image.GetVersionText(), "A1");
-  EXPECT_EQ(g_ModuleRows[6].m_Image.GetFilePath(), m_Dir.File("CFG.BIN"));
-  EXPECT_EQ(g_ModuleRows[7].m_Image.GetUnitCount(), 3u);
+  EXPECT_EQ(m_Images[ModuleFromNumber(1)].GetVersionText(), "A1");
+  EXPECT_EQ(m_Images[ModuleFromNumber(6)].GetFilePath(), m_Dir.File("CFG.BIN"));
+  EXPECT_EQ(m_Images[ModuleFromNumber(7)].GetUnitCount(), 3u);
 }
 
 TEST_F(Catalogue, TwoFilesOfOneTypeStopTheScanWithWarning134) {
   Put("a.bin", Router(1, "first"));
   Put("b.bin", Router(1, "second"));
-  EXPECT_FALSE(ScanImageFiles(m_Dir.Path(), m_Log));
-  ASSERT_EQ(m_Sink.texts.size(), 1u);
-  EXPECT_EQ(m_Sink.texts[0], "Two or more .bin files with the same type exist");
+  EXPECT_FALSE(ScanImageFiles(m_Images, m_Dir.Path(), m_Log));
+  ASSERT_EQ(m_Sink.Texts().size(), 1u);
+  EXPECT_EQ(m_Sink.Texts()[0], "Two or more .bin files with the same type exist");
   // whichever came first stays in its slot
-  EXPECT_EQ(ValidSlots(), std::vector<ModuleType>{1});
-  const std::string v = g_ModuleRows[1].m_Image.GetVersionText();
+  EXPECT_EQ(ValidSlots(), std::vector<int>{1});
+  const std::string v = m_Images[ModuleFromNumber(1)].GetVersionText();
   EXPECT_TRUE(v == "first" || v == "second") << v;
 }
 
 TEST_F(Catalogue, NoValidFileGivesWarning135AndTheLogLine) {
   Put("junk.bin", std::vector<uint8_t>(300, 0xAB));
   Put("image.dat", Router(1, "wrong suffix"));
-  EXPECT_FALSE(ScanImageFiles(m_Dir.Path(), m_Log));
-  EXPECT_EQ(m_Sink.texts, std::vector<std::string>{"No valid .bin file is found in the current directory"});
+  EXPECT_FALSE(ScanImageFiles(m_Images, m_Dir.Path(), m_Log));
+  EXPECT_EQ(m_Sink.Texts(), std::vector<std::string>{"No valid .bin file is found in the current directory"});
   const std::string pending = m_Log.GetPending();
   EXPECT_NE(pending.find("没有找到至少一个有效的BIN文件\r\n"), std::string::npos) << pending;
 
-  m_Sink.texts.clear();
-  EXPECT_FALSE(ScanImageFiles(m_Dir.File("no-such-folder"), m_Log));
-  EXPECT_EQ(m_Sink.texts.size(), 1u);
+  m_Sink.Clear();
+  EXPECT_FALSE(ScanImageFiles(m_Images, m_Dir.File("no-such-folder"), m_Log));
+  EXPECT_EQ(m_Sink.Texts().size(), 1u);
 }
 
 TEST_F(Catalogue, EachScanStartsFromEmptySlots) {
   Put("boot.bin", Router(0, "B"));
-  ASSERT_TRUE(ScanImageFiles(m_Dir.Path(), m_Log));
-  EXPECT_EQ(ValidSlots(), std::vector<ModuleType>{0});
+  ASSERT_TRUE(ScanImageFiles(m_Images, m_Dir.Path(), m_Log));
+  EXPECT_EQ(ValidSlots(), std::vector<int>{0});
   TempDir other;
   ASSERT_TRUE(WriteImageFile(other.File("fw.bin"), Wireless(0, 3)));
-  ASSERT_TRUE(ScanImageFiles(other.Path(), m_Log));
-  EXPECT_EQ(ValidSlots(), std::vector<ModuleType>{7});
+  ASSERT_TRUE(ScanImageFiles(m_Images, other.Path(), m_Log));
+  EXPECT_EQ(ValidSlots(), std::vector<int>{7});
 }
 
 TEST_F(Catalogue, AnEmptyFolderMeansTheExecutablesFolder) {
@@ -149,11 +140,11 @@ TEST_F(Catalogue, AnEmptyFolderMeansTheExecutablesFolder) {
   if (access(exeDir.c_str(), W_OK) != 0) GTEST_SKIP() << "the test's own folder is read-only here";
   const std::string path = exeDir + "/qor-catalogue-test-dashboard.bin";
   ASSERT_TRUE(WriteImageFile(path, Wireless(3, 1)));
-  const bool ok = ScanImageFiles("", m_Log);
+  const bool ok = ScanImageFiles(m_Images, "", m_Log);
   std::filesystem::remove(path);
   EXPECT_TRUE(ok);
-  EXPECT_TRUE(g_ModuleRows[8].m_Image.IsValid());
-  EXPECT_EQ(g_ModuleRows[8].m_Image.GetFilePath(), path);
+  EXPECT_TRUE(m_Images[ModuleFromNumber(8)].IsValid());
+  EXPECT_EQ(m_Images[ModuleFromNumber(8)].GetFilePath(), path);
 }
 
 TEST_F(Catalogue, EmbeddedImagesFillTheirSlotsAndTinyOnesStandForNone) {
@@ -167,25 +158,25 @@ TEST_F(Catalogue, EmbeddedImagesFillTheirSlotsAndTinyOnesStandForNone) {
   }
   table.push_back({nullptr, 0, nullptr, nullptr, nullptr});
   SetResourceTableOverride(table.data());
-  EXPECT_TRUE(LoadEmbeddedImages());
-  EXPECT_EQ(ValidSlots(), (std::vector<ModuleType>{0, 8}));
-  EXPECT_EQ(g_ModuleRows[0].m_Image.GetVersionText(), "EB");
-  EXPECT_EQ(g_ModuleRows[8].m_Image.GetResourceId(), 145);
+  EXPECT_TRUE(LoadEmbeddedImages(m_Images));
+  EXPECT_EQ(ValidSlots(), (std::vector<int>{0, 8}));
+  EXPECT_EQ(m_Images[ModuleFromNumber(0)].GetVersionText(), "EB");
+  EXPECT_EQ(m_Images[ModuleFromNumber(8)].GetResourceId(), 145);
 
   // all nine of one byte: none loaded, so the Check scans files
   for (EmbeddedResourceEntry& e : table)
     if (e.type != nullptr) e = {"BINARY", e.id, "", tiny.data(), tiny.data() + 1};
-  EXPECT_FALSE(LoadEmbeddedImages());
+  EXPECT_FALSE(LoadEmbeddedImages(m_Images));
   EXPECT_TRUE(ValidSlots().empty());
 }
 
 TEST(ModuleTable, DisplayNamesComeFromTheStringTable) {
-  LoadModuleDisplayNames();
-  EXPECT_EQ(g_ModuleRows[0].m_DisplayName, "BOOT of router module");
-  EXPECT_EQ(g_ModuleRows[1].m_DisplayName, g_ModuleRows[5].m_DisplayName);
-  EXPECT_EQ(g_ModuleRows[3].m_DisplayName, "Common Html Resource of router module");
-  EXPECT_EQ(g_ModuleRows[6].m_DisplayName, "Configuration File of router module");
-  EXPECT_EQ(g_ModuleRows[8].m_DisplayName, "Dashboard of wireless module");
+  EXPECT_EQ(ModuleDisplayName(MODULE_BOOT), "BOOT of router module");
+  EXPECT_EQ(ModuleDisplayName(MODULE_APP), ModuleDisplayName(MODULE_APP2));
+  EXPECT_EQ(ModuleDisplayName(MODULE_COMMON_HTML), "Common Html Resource of router module");
+  EXPECT_EQ(ModuleDisplayName(MODULE_CONFIG_FILE), "Configuration File of router module");
+  EXPECT_EQ(ModuleDisplayName(MODULE_DASHBOARD), "Dashboard of wireless module");
+  EXPECT_EQ(ModuleDisplayName(MODULE_NONE), "");
 }
 
 }  // namespace

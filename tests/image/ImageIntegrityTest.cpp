@@ -17,11 +17,12 @@
 
 #include "image/CBinFile.h"
 #include "image/Catalogue.h"
-#include "image/ModuleTable.h"
-#include "image/TempDir.h"
+#include "image/ImageSet.h"
+#include "support/TempDir.h"
 #include "image/UnitWalk.h"
 #include "log/CDownloadLog.h"
 #include "platform/Warnings.h"
+#include "support/RecordingSink.h"
 #include "tools/ImageBuilder.h"
 
 namespace {
@@ -261,15 +262,6 @@ TEST(UnitWalk, MemoryThatCannotBeHadIsARefusalNotAnEnd) {
   EXPECT_EQ(opened, 0) << "1: opened anyway, 2: another reason, 100+: ended by a signal";
 }
 
-class RecordingSink : public IWarningSink {
- public:
-  int ShowWarning(const std::string& text) override {
-    texts.push_back(text);
-    return 1;
-  }
-  std::vector<std::string> texts;
-};
-
 // Changes the working directory for the scope.
 class ScopedCwd {
  public:
@@ -292,9 +284,8 @@ class ScanFolder : public ::testing::Test {
  protected:
   void SetUp() override { Clear(); }
   void TearDown() override { Clear(); }
-  static void Clear() {
-    for (ModuleRow& row : g_ModuleRows) row.m_Image.Release();
-  }
+  void Clear() { m_Images.Clear(); }
+  CImageSet m_Images;
   RecordingSink m_Sink;
   ScopedWarningSink m_UseSink{m_Sink};
   CDownloadLog m_Log{""};
@@ -325,16 +316,16 @@ TEST_F(ScanFolder, ARelativeFolderIsMadeAbsoluteBeforeTheTypeRule) {
     ScopedCwd cwd(c.cwd);
     ASSERT_TRUE(cwd.Ok());
     ImageScanReport report;
-    ASSERT_TRUE(ScanImageFiles(c.folder, m_Log, &report));
+    ASSERT_TRUE(ScanImageFiles(m_Images, c.folder, m_Log, &report));
     EXPECT_EQ(report.folder, real);
     EXPECT_TRUE(report.skipped.empty());
-    EXPECT_FALSE(g_ModuleRows[MODULE_FIRMWARE].m_Image.IsValid()) << "the dashboard must not become firmware";
-    ASSERT_TRUE(g_ModuleRows[MODULE_DASHBOARD].m_Image.IsValid());
-    EXPECT_EQ(g_ModuleRows[MODULE_DASHBOARD].m_Image.GetFilePath(), std::string(real) + "/dash.bin");
-    ASSERT_TRUE(g_ModuleRows[MODULE_APP].m_Image.IsValid()) << "a short relative name is not refused";
-    EXPECT_EQ(g_ModuleRows[MODULE_APP].m_Image.GetFilePath(), std::string(real) + "/a.bin");
+    EXPECT_FALSE(m_Images[MODULE_FIRMWARE].IsValid()) << "the dashboard must not become firmware";
+    ASSERT_TRUE(m_Images[MODULE_DASHBOARD].IsValid());
+    EXPECT_EQ(m_Images[MODULE_DASHBOARD].GetFilePath(), std::string(real) + "/dash.bin");
+    ASSERT_TRUE(m_Images[MODULE_APP].IsValid()) << "a short relative name is not refused";
+    EXPECT_EQ(m_Images[MODULE_APP].GetFilePath(), std::string(real) + "/a.bin");
   }
-  EXPECT_TRUE(m_Sink.texts.empty());
+  EXPECT_TRUE(m_Sink.Texts().empty());
 }
 
 TEST_F(ScanFolder, AFolderThatCannotBeReadIsNamedWithItsReason) {
@@ -356,12 +347,12 @@ TEST_F(ScanFolder, AFolderThatCannotBeReadIsNamedWithItsReason) {
     EXPECT_FALSE(ResolveImageFolder(c.folder, resolved, error));
     EXPECT_EQ(error, c.reason);
     CDownloadLog log("");
-    m_Sink.texts.clear();
+    m_Sink.Clear();
     ImageScanReport report;
-    EXPECT_FALSE(ScanImageFiles(c.folder, log, &report));
+    EXPECT_FALSE(ScanImageFiles(m_Images, c.folder, log, &report));
     EXPECT_EQ(report.folder, c.folder);
     EXPECT_EQ(report.folderError, c.reason);
-    EXPECT_EQ(m_Sink.texts, std::vector<std::string>{"No valid .bin file is found in the current directory"});
+    EXPECT_EQ(m_Sink.Texts(), std::vector<std::string>{"No valid .bin file is found in the current directory"});
     EXPECT_NE(log.GetPending().find("没有找到至少一个有效的BIN文件\r\n"), std::string::npos);
     EXPECT_NE(log.GetPending().find("Folder scanned: " + c.folder + " (" + c.reason + ")\r\n"),
               std::string::npos)
@@ -370,7 +361,7 @@ TEST_F(ScanFolder, AFolderThatCannotBeReadIsNamedWithItsReason) {
   // a folder that is there but holds nothing valid is named without a reason
   TempDir empty;
   CDownloadLog log("");
-  EXPECT_FALSE(ScanImageFiles(empty.Path(), log));
+  EXPECT_FALSE(ScanImageFiles(m_Images, empty.Path(), log));
   EXPECT_NE(log.GetPending().find("Folder scanned: " + empty.Path() + "\r\n"), std::string::npos)
       << log.GetPending();
 }
@@ -405,18 +396,18 @@ TEST_F(ScanFolder, EachAcceptedImageIsHeldOnceUntilTheNextScan) {
   const size_t size = bytes.size();
   std::vector<uint8_t>().swap(bytes);
   ASSERT_EQ(MappingsOfSize(size), 0);
-  ASSERT_TRUE(ScanImageFiles(dir.Path(), m_Log));
+  ASSERT_TRUE(ScanImageFiles(m_Images, dir.Path(), m_Log));
   EXPECT_EQ(MappingsOfSize(size), 1) << "read once: the scan keeps the copy it verified";
-  ASSERT_TRUE(ScanImageFiles(dir.Path(), m_Log));
+  ASSERT_TRUE(ScanImageFiles(m_Images, dir.Path(), m_Log));
   EXPECT_EQ(MappingsOfSize(size), 1) << "the copy of the earlier Check is freed";
 
   // a second file of the type stops the scan; its copy does not stay
   ASSERT_EQ(rename(dir.File("app2.tmp").c_str(), dir.File("app2.bin").c_str()), 0);
-  EXPECT_FALSE(ScanImageFiles(dir.Path(), m_Log));
+  EXPECT_FALSE(ScanImageFiles(m_Images, dir.Path(), m_Log));
   EXPECT_EQ(MappingsOfSize(size), 1);
 
   TempDir empty;
-  EXPECT_FALSE(ScanImageFiles(empty.Path(), m_Log));
+  EXPECT_FALSE(ScanImageFiles(m_Images, empty.Path(), m_Log));
   EXPECT_EQ(MappingsOfSize(size), 0) << "the catalogue's reset frees every copy";
 }
 

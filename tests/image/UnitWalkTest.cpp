@@ -250,8 +250,8 @@ TEST(UnitWalk, SizeLimitsAndZeroLengthUnits) {
 
 struct TypeCase {
   uint32_t a, b;
-  ModuleType expected;
-  ModuleType result;
+  int expected;
+  int result;
 };
 
 TEST(TypeRule, RouterFlagWordSelectsWithinTheExpectedGroup) {
@@ -276,13 +276,14 @@ TEST(TypeRule, RouterFlagWordSelectsWithinTheExpectedGroup) {
     const std::vector<uint8_t> image = BuildImage(spec);
     const Walked w = Walk(image, true);
     ASSERT_TRUE(w.ok);
-    EXPECT_EQ(ClassifyImage(image, w.units, w.extents, c.expected, "/images/x.bin"), c.result)
+    EXPECT_EQ(ClassifyImage(image, w.units, w.extents, ModuleFromNumber(c.expected), "/images/x.bin"), c.result)
         << "A=" << c.a << " B=" << c.b << " expected " << c.expected;
   }
 }
 
 TEST(TypeRule, BuilderModuleTypesClassifyBackAndShortRouterDataIsNone) {
-  for (ModuleType t = 0; t <= 6; ++t) {
+  for (ModuleType t : kAllModules) {
+    if (!IsRouterModule(t)) continue;
     RouterImageSpec r;
     r.module = t;
     r.payload = GeneratePayload(100, 1);
@@ -308,8 +309,8 @@ TEST(TypeRule, WirelessFileTypeUnitCountAndPath) {
     uint32_t fileType;
     size_t units;
     const char* path;
-    ModuleType expected;
-    ModuleType result;
+    int expected;
+    int result;
   };
   const Case cases[] = {
       {1, 1, "/x/fw.bin", 9, 7},          {3, 1, "/x/db.bin", 9, 8},
@@ -326,7 +327,7 @@ TEST(TypeRule, WirelessFileTypeUnitCountAndPath) {
     const std::vector<uint8_t> image = BuildWirelessImage(s);
     const Walked w = Walk(image, true);
     ASSERT_TRUE(w.ok);
-    EXPECT_EQ(ClassifyImage(image, w.units, w.extents, c.expected, c.path), c.result)
+    EXPECT_EQ(ClassifyImage(image, w.units, w.extents, ModuleFromNumber(c.expected), c.path), c.result)
         << "file type " << c.fileType << " units " << c.units << " " << c.path;
   }
   // an unknown magic is no module at all

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "image/TempDir.h"
+#include "support/TempDir.h"
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
 

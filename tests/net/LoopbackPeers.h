@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/Fd.h"
+
 namespace nettest {
 
 inline constexpr int kPeerWaitMs = 5000;  // real milliseconds any peer waits at most
@@ -29,35 +31,6 @@ inline bool Readable(int fd, int ms) {
   pollfd p{fd, POLLIN, 0};
   return ::poll(&p, 1, ms) == 1;
 }
-
-// A socket descriptor closed at the end of its scope.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : m_Fd(fd) {}
-  Fd(Fd&& other) noexcept : m_Fd(other.Release()) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { Reset(); }
-  int Get() const { return m_Fd; }
-  bool Valid() const { return m_Fd >= 0; }
-  int Release() {
-    int fd = m_Fd;
-    m_Fd = -1;
-    return fd;
-  }
-  void Reset(int fd = -1) {
-    if (m_Fd >= 0) ::close(m_Fd);
-    m_Fd = fd;
-  }
-
- private:
-  int m_Fd = -1;
-};
 
 // Listens on 127.0.0.1 at a free port.
 class TcpListener {

@@ -15,7 +15,6 @@
 
 namespace {
 
-using nettest::Fd;
 
 TEST(NetErrors, ErrnoValuesMapToThePortCodes) {
   struct Case {

@@ -19,7 +19,6 @@
 
 namespace {
 
-using nettest::Fd;
 using nettest::TcpListener;
 
 template <class F>

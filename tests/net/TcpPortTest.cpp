@@ -19,7 +19,6 @@
 
 namespace {
 
-using nettest::Fd;
 using nettest::TcpListener;
 
 constexpr uint32_t kLong = 20000;     // a time-out that a passing test never reaches

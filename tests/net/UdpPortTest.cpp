@@ -15,7 +15,6 @@
 
 namespace {
 
-using nettest::Fd;
 
 constexpr uint32_t kLong = 20000;
 

@@ -9,6 +9,7 @@
 #include "platform/StringTable.h"
 #include "platform/TextCodec.h"
 #include "platform/Warnings.h"
+#include "support/RecordingSink.h"
 
 namespace {
 
@@ -64,15 +65,6 @@ TEST(LoadRawResource, ServesTheTitleAndTreatsTinyBlobsAsMissing) {
   EXPECT_NE(LoadRawResource(150, "STRING"), nullptr);
 }
 
-class RecordingSink : public IWarningSink {
- public:
-  int ShowWarning(const std::string& text) override {
-    texts.push_back(text);
-    return 1;
-  }
-  std::vector<std::string> texts;
-};
-
 TEST(Warnings, GoToTheInstalledSinkAndShowMessageLoadsTheText) {
   RecordingSink sink;
   {
@@ -81,9 +73,9 @@ TEST(Warnings, GoToTheInstalledSinkAndShowMessageLoadsTheText) {
     ShowWarningText("m_UdpPort.Open() failed");
   }
   ShowWarningText("after the sink is gone");  // goes to stderr, not to the sink
-  ASSERT_EQ(sink.texts.size(), 2u);
-  EXPECT_EQ(sink.texts[0], "No router is detected");
-  EXPECT_EQ(sink.texts[1], "m_UdpPort.Open() failed");
+  ASSERT_EQ(sink.Texts().size(), 2u);
+  EXPECT_EQ(sink.Texts()[0], "No router is detected");
+  EXPECT_EQ(sink.Texts()[1], "m_UdpPort.Open() failed");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "image/TempDir.h"
+#include "support/TempDir.h"
 #include "platform/UserDirs.h"
 
 namespace {

@@ -20,6 +20,8 @@
 #include <string>
 #include <thread>
 
+#include "support/FreePort.h"
+#include "support/TempDir.h"
 #include "log/CDownloadLog.h"
 #include "protocol/CTelnetClient.h"
 
@@ -67,18 +69,6 @@ bool HasTelnetd(const std::string& busybox) {
   return std::system((busybox + " --list 2>/dev/null | grep -qx telnetd").c_str()) == 0;
 }
 
-uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
 bool Accepting(uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
@@ -95,7 +85,7 @@ class Telnetd {
  public:
   Telnetd(const std::string& busybox, const std::string& script) {
     for (int attempt = 0; attempt < 5 && m_Pid <= 0; ++attempt) {
-      m_Port = FreePort();
+      m_Port = FreeLoopbackPort();
       const std::string port = std::to_string(m_Port);
       const char* argv[] = {busybox.c_str(), "telnetd", "-F",        "-p", port.c_str(),   "-b",
                             "127.0.0.1",     "-f",      "/dev/null", "-l", script.c_str(), nullptr};
@@ -146,9 +136,9 @@ TEST(BusyboxTelnetd, ShellLoginAndBothVersionCommands) {
   if (busybox.empty() || !HasTelnetd(busybox)) {
     GTEST_SKIP() << "busybox telnetd is not available (install Debian's busybox-static package)";
   }
-  char dir[] = "/tmp/qor-telnetd-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
-  const std::string script = std::string(dir) + "/console.sh";
+  TempDir dir;
+  ASSERT_FALSE(dir.Path().empty());
+  const std::string script = dir.File("console.sh");
   {
     std::ofstream out(script);
     out << kConsoleScript;
@@ -187,6 +177,4 @@ TEST(BusyboxTelnetd, ShellLoginAndBothVersionCommands) {
     EXPECT_GE(second.FindLine(":"), 0) << Dump(second);
     second.Close();
   }
-  std::remove(script.c_str());
-  ::rmdir(dir);
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FreePort.h"
 #include "ScriptedPeers.h"
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
@@ -23,19 +24,6 @@ using Lines = std::vector<std::string>;
 
 Lines Cut(const std::string& text) {
   return CutTelnetLines(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-}
-
-// a loopback port on which nothing listens
-uint16_t DeadPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
 }
 
 const std::string kOptions = "\xFF\xFB\x01\xFF\xFC\x21\xFF\xFD\x01\xFF\xFD\x03";
@@ -259,7 +247,7 @@ TEST_F(TelnetClientTest, OneReadTakesAtMost2045Bytes) {
 
 TEST_F(TelnetClientTest, ConnectFailsWithoutAListenerOrAValidAddress) {
   CTelnetClient client;
-  client.SetPort(DeadPort());
+  client.SetPort(FreeLoopbackPort());
   EXPECT_FALSE(client.Connect("127.0.0.1"));
   EXPECT_FALSE(client.Connect("no.such.address"));
   client.Close();
@@ -374,7 +362,7 @@ TEST_F(TelnetClientTest, LoginStepsAndTheirFailureLines) {
     client.Close();
   }
   CTelnetClient client;
-  client.SetPort(DeadPort());
+  client.SetPort(FreeLoopbackPort());
   CDownloadLog log{std::string()};
   EXPECT_FALSE(LoginShell(client, "127.0.0.1", log));
   EXPECT_EQ(LogMessages(log.GetPending()), Lines{"创建TCP连接失败"});

@@ -11,19 +11,11 @@
 #include "ScriptedPeers.h"
 #include "platform/Clock.h"
 #include "platform/Warnings.h"
+#include "support/RecordingSink.h"
 #include "protocol/CUdpHdlc.h"
 #include "protocol/Hdlc.h"
 
 namespace {
-
-class RecordingSink : public IWarningSink {
- public:
-  int ShowWarning(const std::string& text) override {
-    texts.push_back(text);
-    return 1;
-  }
-  std::vector<std::string> texts;
-};
 
 const IpAddress kRouterIp{{192, 168, 1, 1}};
 const MacAddress kRouterMac{{0x00, 0x1E, 0x10, 0x5A, 0x3C, 0x01}};
@@ -214,7 +206,7 @@ TEST(UdpHdlcSetup, BadAddressShowsTheConfigWarningAndSendsNothing) {
   ScopedWarningSink install(sink);
   CUdpHdlc udp(std::string("router.local"), 1280);
   EXPECT_FALSE(udp.IsOpen());
-  EXPECT_EQ(sink.texts, std::vector<std::string>{"m_UdpPort.SetConfig() failed"});
+  EXPECT_EQ(sink.Texts(), std::vector<std::string>{"m_UdpPort.SetConfig() failed"});
   const uint8_t payload[4] = {1, 2, 3, 4};
   EXPECT_EQ(udp.SendFrame(payload, sizeof payload, 100), 0);
   MacAddress mac;
@@ -233,7 +225,7 @@ void OpenWithoutDescriptors() {
   rlimit none{0, 0};
   setrlimit(RLIMIT_NOFILE, &none);
   CUdpHdlc udp(IpAddress{{127, 0, 0, 1}}, 9);
-  const bool ok = !udp.IsOpen() && sink.texts == std::vector<std::string>{"m_UdpPort.Open() failed"};
+  const bool ok = !udp.IsOpen() && sink.Texts() == std::vector<std::string>{"m_UdpPort.Open() failed"};
   _exit(ok ? 0 : 1);
 }
 

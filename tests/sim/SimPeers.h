@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "protocol/Hdlc.h"
+#include "support/Fd.h"
 
 // Raw loopback peers for talking to the emulator in tests: nothing of the tool's own ports or
 // request builders, only sockets and the framing primitives.
@@ -45,30 +46,26 @@ inline sockaddr_in Loopback(const char* ip, uint16_t port) {
 // A UDP socket on 127.0.0.1, any port, allowed to broadcast.
 class UdpPeer {
  public:
-  UdpPeer() {
-    m_Fd = socket(AF_INET, SOCK_DGRAM, 0);
+  UdpPeer() : m_Fd(socket(AF_INET, SOCK_DGRAM, 0)) {
     int one = 1;
-    setsockopt(m_Fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    setsockopt(m_Fd.Get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
     sockaddr_in me = Loopback("127.0.0.1", 0);
-    bind(m_Fd, reinterpret_cast<sockaddr*>(&me), sizeof me);
+    bind(m_Fd.Get(), reinterpret_cast<sockaddr*>(&me), sizeof me);
   }
-  ~UdpPeer() { close(m_Fd); }
-  UdpPeer(const UdpPeer&) = delete;
-  UdpPeer& operator=(const UdpPeer&) = delete;
 
   void SendRaw(const char* ip, uint16_t port, const Bytes& datagram) {
     sockaddr_in to = Loopback(ip, port);
-    sendto(m_Fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    sendto(m_Fd.Get(), datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   }
   void Send(const char* ip, uint16_t port, const Bytes& payload) { SendRaw(ip, port, Encode(payload)); }
   // one datagram as it arrived (still framed); nullopt after realMs without one
   std::optional<Bytes> ReceiveRaw(int realMs, sockaddr_in* from = nullptr) {
-    pollfd p{m_Fd, POLLIN, 0};
+    pollfd p{m_Fd.Get(), POLLIN, 0};
     if (poll(&p, 1, realMs) <= 0) return std::nullopt;
     Bytes b(2048);
     sockaddr_in src{};
     socklen_t len = sizeof src;
-    ssize_t n = recvfrom(m_Fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&src), &len);
+    ssize_t n = recvfrom(m_Fd.Get(), b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&src), &len);
     if (n < 0) return std::nullopt;
     b.resize(static_cast<size_t>(n));
     if (from) *from = src;
@@ -81,25 +78,21 @@ class UdpPeer {
   }
 
  private:
-  int m_Fd = -1;
+  Fd m_Fd;
 };
 
 // A TCP client with a frame reader that follows the assembler rules.
 class LinkPeer {
  public:
-  explicit LinkPeer(uint16_t port) {
-    m_Fd = socket(AF_INET, SOCK_STREAM, 0);
+  explicit LinkPeer(uint16_t port) : m_Fd(socket(AF_INET, SOCK_STREAM, 0)) {
     int one = 1;
-    setsockopt(m_Fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(m_Fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     sockaddr_in to = Loopback("127.0.0.1", port);
-    m_Connected = connect(m_Fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    m_Connected = connect(m_Fd.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
   }
-  ~LinkPeer() { close(m_Fd); }
-  LinkPeer(const LinkPeer&) = delete;
-  LinkPeer& operator=(const LinkPeer&) = delete;
 
   bool Connected() const { return m_Connected; }
-  bool SendRaw(const Bytes& b) { return ::send(m_Fd, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size()); }
+  bool SendRaw(const Bytes& b) { return ::send(m_Fd.Get(), b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size()); }
   bool SendFrame(const Bytes& payload, bool leadingFlag = true) { return SendRaw(Encode(payload, leadingFlag)); }
 
   // the next decoded frame; nullopt after realMs, or when the connection ended (see Ended)
@@ -116,10 +109,10 @@ class LinkPeer {
       }
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0 || m_Ended) return std::nullopt;
-      pollfd p{m_Fd, POLLIN, 0};
+      pollfd p{m_Fd.Get(), POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
       uint8_t buf[4096];
-      ssize_t n = recv(m_Fd, buf, sizeof buf, 0);
+      ssize_t n = recv(m_Fd.Get(), buf, sizeof buf, 0);
       if (n <= 0) {
         m_Ended = true;
         m_Reset = n < 0 && errno == ECONNRESET;
@@ -132,7 +125,7 @@ class LinkPeer {
   bool WasReset() const { return m_Reset; }
 
  private:
-  int m_Fd = -1;
+  Fd m_Fd;
   bool m_Connected = false;
   bool m_Ended = false;
   bool m_Reset = false;

@@ -14,7 +14,7 @@
 
 #include "image/CBinFile.h"
 #include "image/Crc16.h"
-#include "image/TempDir.h"
+#include "support/TempDir.h"
 #include "tools/ImageBuilder.h"
 #include "tools/ImageInspector.h"
 #include "tools/MkImageCli.h"
@@ -92,7 +92,7 @@ TEST(ImageBuilder, MatchesAnImageAssembledByHand) {
 }
 
 TEST(ImageBuilder, VersionTagRoundTripsAndRefusesOtherBytes) {
-  for (ModuleType t : {0, 5, 7, 8}) {
+  for (ModuleType t : {MODULE_BOOT, MODULE_APP2, MODULE_FIRMWARE, MODULE_DASHBOARD}) {
     const auto tag = MakeVersionTag(t, "Ver " + std::to_string(t));
     ModuleType got = MODULE_NONE;
     std::string version;
@@ -100,7 +100,7 @@ TEST(ImageBuilder, VersionTagRoundTripsAndRefusesOtherBytes) {
     EXPECT_EQ(got, t);
     EXPECT_EQ(version, "Ver " + std::to_string(t));
   }
-  auto tag = MakeVersionTag(1, std::string(100, 'x'));
+  auto tag = MakeVersionTag(MODULE_APP, std::string(100, 'x'));
   ModuleType got;
   std::string version;
   ASSERT_TRUE(ParseVersionTag(tag, got, version));
@@ -149,7 +149,7 @@ TEST(MkImageCli, BuildsEveryModuleTypeAndInfoClassifiesIt) {
   TempDir dir;
   struct Case {
     std::vector<std::string> args;
-    ModuleType type;
+    int type;
     size_t units;
   };
   std::vector<Case> cases;

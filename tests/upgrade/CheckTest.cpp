@@ -34,12 +34,13 @@ TEST_F(CheckRun, FirstFamilyAndWirelessFillFiveBlueRows) {
 
   // the router found is kept for the upgrade
   const qorsim::SimConfig config = m_Sim->Config();
-  EXPECT_EQ(m_Engine->m_RouterIp.ToString(), "127.0.0.1");
+  EXPECT_EQ(m_Check.router.ip.ToString(), "127.0.0.1");
   for (size_t i = 0; i < 6; ++i) {
-    EXPECT_EQ(m_Engine->m_RouterMac.b[i], config.mac[i]);
+    EXPECT_EQ(m_Check.router.mac.b[i], config.mac[i]);
   }
-  EXPECT_EQ(m_Engine->m_InDownloader, 0);
-  EXPECT_EQ(m_Engine->m_Offline, 0);
+  EXPECT_EQ(m_Engine->GetRouter().ip.ToString(), "127.0.0.1");
+  EXPECT_EQ(m_Check.wireless.inDownloader, 0);
+  EXPECT_EQ(m_Check.wireless.offline, 0);
   EXPECT_TRUE(Logged("Firmware Version: 11.1.20.6"));
   EXPECT_TRUE(Logged("Dashboard Version: 4.2.0.1"));
   // neither connection stays open
@@ -68,8 +69,8 @@ TEST_F(CheckRun, SecondFamilyOverTheCommandInterfaceShowsSixRows) {
   EXPECT_EQ(rows[1].text[COL_CURRENT], "");
   EXPECT_EQ(rows[5].colour, FakeModuleList::kGray);
   // the resource version stands for the other resource rows too, shown or not
-  EXPECT_EQ(g_ModuleRows[MODULE_SPECIAL_HTML].m_CurrentVersion, "3.0.4.1");
-  EXPECT_EQ(g_ModuleRows[MODULE_CONFIG_FILE].m_CurrentVersion, "3.0.4.1");
+  EXPECT_EQ(m_Check.plan[MODULE_SPECIAL_HTML].currentVersion, "3.0.4.1");
+  EXPECT_EQ(m_Check.plan[MODULE_CONFIG_FILE].currentVersion, "3.0.4.1");
 }
 
 // A console behind a terminal ends its lines CR CR LF: cut at CR LF, the value line keeps one CR.
@@ -82,9 +83,9 @@ TEST_F(CheckRun, ShellVersionsEndingInACarriageReturnAreShownWithout) {
   config.appVersion = "2.1.10.6\r";
   StartSim(config);
   EXPECT_TRUE(Check());
-  EXPECT_EQ(g_ModuleRows[MODULE_BOOT].m_CurrentVersion, "1.0.2.3");
-  EXPECT_EQ(g_ModuleRows[MODULE_APP].m_CurrentVersion, "2.1.10.6");
-  EXPECT_EQ(g_ModuleRows[MODULE_CUSTOMIZATION].m_CurrentVersion, "2.1.10.6");
+  EXPECT_EQ(m_Check.plan[MODULE_BOOT].currentVersion, "1.0.2.3");
+  EXPECT_EQ(m_Check.plan[MODULE_APP].currentVersion, "2.1.10.6");
+  EXPECT_EQ(m_Check.plan[MODULE_CUSTOMIZATION].currentVersion, "2.1.10.6");
   EXPECT_EQ(m_List.Row(1).text[COL_CURRENT], "2.1.10.6");
 }
 
@@ -97,9 +98,9 @@ TEST_F(CheckRun, CommandInterfaceVersionsEndingInACarriageReturnAreShownWithout)
   config.resVersion = "3.0.4.1\r";
   StartSim(config);
   EXPECT_TRUE(Check());
-  EXPECT_EQ(g_ModuleRows[MODULE_APP2].m_CurrentVersion, "2.1.10.6");
-  EXPECT_EQ(g_ModuleRows[MODULE_COMMON_HTML].m_CurrentVersion, "3.0.4.1");
-  EXPECT_EQ(g_ModuleRows[MODULE_CONFIG_FILE].m_CurrentVersion, "3.0.4.1");
+  EXPECT_EQ(m_Check.plan[MODULE_APP2].currentVersion, "2.1.10.6");
+  EXPECT_EQ(m_Check.plan[MODULE_COMMON_HTML].currentVersion, "3.0.4.1");
+  EXPECT_EQ(m_Check.plan[MODULE_CONFIG_FILE].currentVersion, "3.0.4.1");
 }
 
 TEST_F(CheckRun, WirelessImagesOnlyMakeNoTelnetConnection) {
@@ -123,12 +124,12 @@ TEST_F(CheckRun, BothFamiliesShowOnlyTheFirstAndReadOnlyItsVersions) {
 
   EXPECT_TRUE(Check());
   EXPECT_EQ(NameColumn(), (Strings{Name(0), Name(1), Name(2), Name(7), Name(8)}));
-  EXPECT_EQ(g_ModuleRows[MODULE_COMMON_HTML].m_CurrentVersion, "");
-  EXPECT_EQ(g_ModuleRows[MODULE_APP2].m_CurrentVersion, "");
-  EXPECT_EQ(g_ModuleRows[MODULE_APP2].m_Upgrade, 1);
+  EXPECT_EQ(m_Check.plan[MODULE_COMMON_HTML].currentVersion, "");
+  EXPECT_EQ(m_Check.plan[MODULE_APP2].currentVersion, "");
+  EXPECT_EQ(m_Check.plan[MODULE_APP2].decision, UpgradeDecision::Upgrade);
   // but the upgrade leaves the hidden family alone
-  EXPECT_FALSE(m_Engine->IsModuleChosen(MODULE_APP2));
-  EXPECT_TRUE(m_Engine->IsModuleChosen(MODULE_APP));
+  EXPECT_FALSE(m_Check.plan.IsChosen(MODULE_APP2));
+  EXPECT_TRUE(m_Check.plan.IsChosen(MODULE_APP));
   const std::vector<qorsim::SimEvent> logins = Sim().EventsOfKind("telnet.connect");
   EXPECT_EQ(logins.size(), 1u);
 }
@@ -184,7 +185,7 @@ TEST_F(CheckRun, DiscoveryMovesOnToTheNextAddressAfterThreeTries) {
 
   EXPECT_TRUE(Check());
   EXPECT_EQ(Sim().CountEvents("udp.discover"), 1u);
-  EXPECT_EQ(m_Engine->m_RouterIp.ToString(), "127.0.0.1");
+  EXPECT_EQ(m_Check.router.ip.ToString(), "127.0.0.1");
 }
 
 TEST_F(CheckRun, NoImagesStopTheCheckBeforeDiscovery) {
@@ -198,7 +199,7 @@ TEST_F(CheckRun, NoImagesStopTheCheckBeforeDiscovery) {
 TEST_F(CheckRun, EmbeddedImagesAreUsedWithoutScanningTheFolder) {
   AddRouterImage(MODULE_APP, kAppImage);
   CDownloadLog scanLog(m_State.File("scan.txt"));
-  ASSERT_TRUE(ScanImageFiles(m_Images.Path(), scanLog));  // stands for the images carried inside
+  ASSERT_TRUE(ScanImageFiles(m_ImageSet, m_Images.Path(), scanLog));  // stands for the images carried inside
   TempDir other;
   ASSERT_FALSE(WriteRouterImage(other.Path(), MODULE_BOOT, kBootImage, 100, 1).empty());
   StartSim();
@@ -206,7 +207,7 @@ TEST_F(CheckRun, EmbeddedImagesAreUsedWithoutScanningTheFolder) {
   CheckContext context = Context();
   context.hasEmbeddedImages = true;
   context.imageFolder = other.Path();
-  EXPECT_TRUE(RunCheck(context));
+  EXPECT_TRUE(RunCheck(context).offered);
   EXPECT_EQ(StatusColumn(), (Strings{"Not found", "Waiting for the upgrade", "Not found", "Not found", "Not found"}));
 }
 
@@ -223,11 +224,10 @@ TEST_F(CheckRun, AFailedLoginFallsBackToTheDiscoveryTextOnlyWhenItIsAVersion) {
     config.discoveryText = c.discoveryText;
     config.faults.telnetBadPassword = true;
     StartSim(config);
-    CheckContext context = Context();
-    EXPECT_TRUE(RunCheck(context));
-    EXPECT_EQ(context.routerText, c.discoveryText);  // reported as received, version or not
+    EXPECT_TRUE(Check());
+    EXPECT_EQ(m_Check.router.text, c.discoveryText);  // reported as received, version or not
     for (ModuleType m : {MODULE_BOOT, MODULE_APP, MODULE_CUSTOMIZATION}) {
-      EXPECT_EQ(g_ModuleRows[static_cast<size_t>(m)].m_CurrentVersion, c.expected) << m;
+      EXPECT_EQ(m_Check.plan[m].currentVersion, c.expected) << m;
     }
     EXPECT_EQ(m_List.Row(1).text[COL_CURRENT], c.expected);
     EXPECT_EQ(m_List.Row(0).text[COL_CURRENT], "");  // no image: nothing shown
@@ -258,7 +258,7 @@ TEST_F(CheckRun, AModuleInItsDownloaderReadsAsForceLoadAndMayBeUpgraded) {
   EXPECT_EQ(m_List.Row(4).text[COL_CURRENT], "Can't read in force-load mode");
   EXPECT_EQ(m_List.Row(5).text[COL_CURRENT], "Can't read in force-load mode");
   EXPECT_EQ(m_List.Row(4).colour, kColourBlue);
-  EXPECT_EQ(m_Engine->m_InDownloader, 1);
+  EXPECT_EQ(m_Check.wireless.inDownloader, 1);
 }
 
 TEST_F(CheckRun, AnUnansweredHandshakeIsLoggedAndLeavesTheWirelessVersionsEmpty) {
@@ -272,8 +272,8 @@ TEST_F(CheckRun, AnUnansweredHandshakeIsLoggedAndLeavesTheWirelessVersionsEmpty)
   EXPECT_EQ(m_List.Row(4).text[COL_CURRENT], "");
   EXPECT_EQ(m_List.Row(4).text[COL_STATUS], "Waiting for the upgrade");
   // a failed hand-shake leaves both flags set
-  EXPECT_EQ(m_Engine->m_InDownloader, 1);
-  EXPECT_EQ(m_Engine->m_Offline, 1);
+  EXPECT_EQ(m_Check.wireless.inDownloader, 1);
+  EXPECT_EQ(m_Check.wireless.offline, 1);
 }
 
 TEST_F(CheckRun, ALinkThatCannotBeOpenedWarnsAndTheCheckGoesOn) {

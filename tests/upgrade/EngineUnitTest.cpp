@@ -1,5 +1,5 @@
-// The engine's pieces that need no peer: percentages, elapsed times, the display writers, the
-// module choice and list items, the download-mode write frame and the column fitting.
+// The pieces that need no peer: the reporter's percentages, elapsed times and display writers, the
+// plan's module choice and rows, the download-mode write frame and the column fitting.
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "UpgradeFixtures.h"
 #include "image/Catalogue.h"
 #include "image/Crc16.h"
-#include "image/ModuleTable.h"
+#include "image/ImageSet.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
 #include "protocol/Hdlc.h"
@@ -44,7 +44,7 @@ TEST(EngineUnit, PercentOfNeverOverflowsAndStaysWithinRange) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.done) + "/" + std::to_string(c.total));
-    EXPECT_EQ(CUpgradeEngine::PercentOf(c.done, c.total), c.expected);
+    EXPECT_EQ(CRowReporter::PercentOf(c.done, c.total), c.expected);
   }
 }
 
@@ -55,7 +55,7 @@ TEST(EngineUnit, ElapsedTimeShowsMinutesAndSecondsWithoutHours) {
       {7322, " (02:02)"}, {-5, " (00:00)"},
   };
   for (const auto& [seconds, text] : cases) {
-    EXPECT_EQ(CUpgradeEngine::FormatElapsed(seconds), text) << seconds;
+    EXPECT_EQ(CRowReporter::FormatElapsed(seconds), text) << seconds;
   }
 }
 
@@ -64,12 +64,13 @@ class EngineDisplay : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(m_Dir.Path().empty());
     m_Engine = std::make_unique<CUpgradeEngine>(m_Dir.File("log.txt"));
-    m_Engine->SetListControl(&m_List);
+    m_Engine->Reporter().SetList(&m_List);
     m_List.InsertItem(0, "first");
     m_List.InsertItem(1, "second");
   }
 
   std::vector<std::string> Logged() { return LogMessages(m_Engine->GetLog().GetPending()); }
+  CRowReporter& Report() { return m_Engine->Reporter(); }
 
   TempDir m_Dir;
   FakeModuleList m_List;
@@ -78,21 +79,21 @@ class EngineDisplay : public ::testing::Test {
 
 TEST_F(EngineDisplay, StatusTextGoesToTheCurrentRowAndTheLogAndOnlyWidensTheColumn) {
   m_List.SetWidth(COL_STATUS, 100);
-  m_Engine->SetCurrentItem(1);
+  Report().SetCurrentRow(1);
 
-  m_Engine->ShowStatusText("short", kColourBlack);  // 8 characters with "..." = 56 px
+  Report().ShowStatusText("short", RowColour::Black);  // 8 characters with "..." = 56 px
   EXPECT_EQ(m_List.Row(1).text[COL_STATUS], "short");
   EXPECT_EQ(m_List.Row(1).colour, kColourBlack);
   EXPECT_EQ(m_List.GetColumnWidth(COL_STATUS), 100);
 
   const std::string wide = "a status text far wider than the column";
-  m_Engine->ShowStatusText(wide, kColourRed);
+  Report().ShowStatusText(wide, RowColour::Red);
   EXPECT_EQ(m_List.Row(1).colour, kColourRed);
   EXPECT_EQ(m_List.GetColumnWidth(COL_STATUS),
             static_cast<int>(wide.size() + 3) * FakeModuleList::kCharWidth);
 
   const int widened = m_List.GetColumnWidth(COL_STATUS);
-  m_Engine->ShowStatusText("tiny", kColourBlue);
+  Report().ShowStatusText("tiny", RowColour::Blue);
   EXPECT_EQ(m_List.GetColumnWidth(COL_STATUS), widened);
   EXPECT_EQ(m_List.Row(0).text[COL_STATUS], "");  // the other row is untouched
 
@@ -101,19 +102,19 @@ TEST_F(EngineDisplay, StatusTextGoesToTheCurrentRowAndTheLogAndOnlyWidensTheColu
 }
 
 TEST_F(EngineDisplay, AStatusTextWithAPercentSignIsLoggedAsItStands) {
-  m_Engine->SetCurrentItem(0);
-  m_Engine->ShowStatusText("100% %s %d done", kColourBlack);
+  Report().SetCurrentRow(0);
+  Report().ShowStatusText("100% %s %d done", RowColour::Black);
   EXPECT_EQ(Logged().back(), "100% %s %d done");
 }
 
 TEST_F(EngineDisplay, StatusByIdIsBlackAndAnUnknownIdWritesNothing) {
-  m_Engine->SetCurrentItem(0);
-  m_Engine->ShowStatus(116);
+  Report().SetCurrentRow(0);
+  Report().ShowStatus(116);
   EXPECT_EQ(m_List.Row(0).text[COL_STATUS], "Transmitting the upgrade data of the router module");
   EXPECT_EQ(m_List.Row(0).colour, kColourBlack);
 
   const size_t before = m_List.StatusWrites().size();
-  m_Engine->ShowStatus(99999);
+  Report().ShowStatus(99999);
   EXPECT_EQ(m_List.StatusWrites().size(), before);
   EXPECT_EQ(Logged().size(), 1u);
 }
@@ -130,51 +131,50 @@ TEST_F(EngineDisplay, FinalStatusShowsTheRecordedTextWithElapsedTimeInBlueOrRed)
       {122, 75, "Upgrading result of the router module is fail (01:15)", kColourRed},
       {124, 3660, "Handshake failed (01:00)", kColourRed},  // whole hours are not shown
   };
-  m_Engine->SetCurrentItem(0);
+  Report().SetCurrentRow(0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    m_Engine->SetStatusId(c.statusId);
     const int64_t now = Clock().NowSeconds();
-    m_Engine->SetStepStart(now - c.elapsed);
-    m_Engine->ShowFinalStatus();
+    Report().SetStepStart(now - c.elapsed);
+    Report().ShowFinalStatus(c.statusId);
     const FakeRow row = m_List.Row(0);
     // the calendar second may tick between setting the start and showing the status
     const std::string text = LoadStringById(c.statusId);
-    EXPECT_TRUE(row.text[COL_STATUS] == text + CUpgradeEngine::FormatElapsed(c.elapsed) ||
-                row.text[COL_STATUS] == text + CUpgradeEngine::FormatElapsed(c.elapsed + 1))
+    EXPECT_TRUE(row.text[COL_STATUS] == text + CRowReporter::FormatElapsed(c.elapsed) ||
+                row.text[COL_STATUS] == text + CRowReporter::FormatElapsed(c.elapsed + 1))
         << row.text[COL_STATUS];
     EXPECT_EQ(row.text[COL_STATUS].substr(0, c.text.size() - 2), c.text.substr(0, c.text.size() - 2));
     EXPECT_EQ(row.colour, c.colour);
     // the next module's time counts from here
-    EXPECT_GE(m_Engine->GetStepStart(), now);
+    EXPECT_GE(Report().GetStepStart(), now);
   }
 }
 
 TEST_F(EngineDisplay, PercentIsWrittenOnlyWhenItDiffersFromTheLastValueOfTheProcess) {
-  m_Engine->SetCurrentItem(1);
-  const int first = CUpgradeEngine::LastPercentShown() == 42 ? 43 : 42;
+  Report().SetCurrentRow(1);
+  const int first = CRowReporter::LastPercentShown() == 42 ? 43 : 42;
   const int second = first + 1;
 
-  m_Engine->ShowPercent(first);
-  m_Engine->ShowPercent(first);
+  Report().ShowPercent(first);
+  Report().ShowPercent(first);
   EXPECT_EQ(m_List.Row(1).text[COL_PERCENT], std::to_string(first) + "%");
   EXPECT_EQ(m_List.PercentWrites().size(), 1u);
 
   // a second engine and another item share the last value
   CUpgradeEngine other(m_Dir.File("other.txt"));
-  other.SetListControl(&m_List);
-  other.SetCurrentItem(0);
-  other.ShowPercent(first);
+  other.Reporter().SetList(&m_List);
+  other.Reporter().SetCurrentRow(0);
+  other.Reporter().ShowPercent(first);
   EXPECT_EQ(m_List.Row(0).text[COL_PERCENT], "");
-  other.ShowPercent(second);
+  other.Reporter().ShowPercent(second);
   EXPECT_EQ(m_List.Row(0).text[COL_PERCENT], std::to_string(second) + "%");
-  EXPECT_EQ(CUpgradeEngine::LastPercentShown(), second);
+  EXPECT_EQ(CRowReporter::LastPercentShown(), second);
   EXPECT_EQ(m_List.PercentWrites().size(), 2u);
 }
 
 TEST_F(EngineDisplay, WritesToNoItemChangeNoRowButStillLog) {
-  m_Engine->SetCurrentItem(CUpgradeEngine::kNoItem);
-  m_Engine->ShowStatus(111);
+  Report().SetCurrentRow(CRowReporter::kNoRow);
+  Report().ShowStatus(111);
   EXPECT_EQ(m_List.Row(0).text[COL_STATUS], "");
   EXPECT_EQ(m_List.Row(1).text[COL_STATUS], "");
   EXPECT_EQ(Logged().back(), "Erasing the NVRAM of the router module");
@@ -189,11 +189,14 @@ TEST_F(EngineDisplay, ALinkThatCannotConnectRecords119) {
   endpoints.linkPort = UnusedTcpPort();
   ASSERT_NE(endpoints.linkPort, 0);
   m_Engine->SetEndpoints(endpoints);
-  m_Engine->m_RouterIp = IpAddress{{127, 0, 0, 1}};
-  m_Engine->SetCurrentItem(0);
+  RouterInfo router;
+  router.found = true;
+  router.ip = IpAddress{{127, 0, 0, 1}};
+  m_Engine->SetRouter(router);
+  Report().SetCurrentRow(0);
   EXPECT_FALSE(m_Engine->OpenRouterLink());
   EXPECT_EQ(m_Engine->GetStatusId(), 119);
-  EXPECT_EQ(m_Engine->GetCurrentItem(), CUpgradeEngine::kNoItem);
+  EXPECT_EQ(Report().GetCurrentRow(), CRowReporter::kNoRow);
   EXPECT_FALSE(m_Engine->GetRouterLink().IsOpen());
 }
 
@@ -289,29 +292,15 @@ TEST(EngineUnit, ColumnsTakeTheWidestOfCharacterRuleContentsAndHeading) {
   EXPECT_EQ(calls[4], "SetColumnWidth(0," + std::to_string(30 * w + 12) + ")");
 }
 
-// Module choice and list items for each set of images the catalogue can hold.
+// Module choice and list rows for each set of images the catalogue can hold.
 class EngineChoice : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetModuleTable();
-    ASSERT_FALSE(m_Dir.Path().empty());
-  }
-  void TearDown() override { ResetModuleTable(); }
+  void SetUp() override { ASSERT_FALSE(m_Dir.Path().empty()); }
 
-  // Scans a folder holding images of the modules, as a Check would, and chooses them all.
-  static void Load(const TempDir& dir, const std::vector<ModuleType>& modules) {
-    for (ModuleType m : modules) {
-      if (IsRouterModule(m)) {
-        ASSERT_FALSE(WriteRouterImage(dir.Path(), m, "1.0.0.0", 100, 1).empty());
-      } else {
-        ASSERT_FALSE(WriteWirelessImage(dir.Path(), m, "1.0.0.0", {{0x1000, 100}}, 1).empty());
-      }
-    }
-    CDownloadLog log(dir.File("scan.txt"));
-    RecordingWarnings warnings;
-    ScopedWarningSink sink(warnings);
-    ASSERT_TRUE(ScanImageFiles(dir.Path(), log));
-    ChooseEveryValidImage();
+  // Scans a folder holding images of the modules into images, as a Check would. The plan of a set
+  // of images (no version read) chooses every one of them, as a successful Check does.
+  static void Load(const TempDir& dir, CImageSet& images, const std::vector<ModuleType>& modules) {
+    ASSERT_TRUE(FillImageSet(dir.Path(), images, modules));
   }
 
   TempDir m_Dir;
@@ -324,36 +313,39 @@ TEST_F(EngineChoice, ItemsNameExactlyTheRowsTheCheckShows) {
     std::vector<int> chosenItems;  // per module 0..8: its item, or -1 when not chosen
   };
   const Case cases[] = {
-      {"first family and wireless", {0, 1, 2, 7, 8}, {0, 1, 2, -1, -1, -1, -1, 3, 4}},
-      {"second family and wireless", {3, 4, 5, 6, 7, 8}, {-1, -1, -1, 0, 1, 2, 3, 4, 5}},
-      {"both families: the second is left out", {0, 1, 3, 5, 6, 7, 8}, {0, 1, -1, -1, -1, -1, -1, 3, 4}},
-      {"wireless only", {7, 8}, {-1, -1, -1, -1, -1, -1, -1, 4, 5}},
-      {"application alone", {1}, {-1, 1, -1, -1, -1, -1, -1, -1, -1}},
+      {"first family and wireless", Modules({0, 1, 2, 7, 8}), {0, 1, 2, -1, -1, -1, -1, 3, 4}},
+      {"second family and wireless", Modules({3, 4, 5, 6, 7, 8}), {-1, -1, -1, 0, 1, 2, 3, 4, 5}},
+      {"both families: the second is left out", Modules({0, 1, 3, 5, 6, 7, 8}),
+       {0, 1, -1, -1, -1, -1, -1, 3, 4}},
+      {"wireless only", Modules({7, 8}), {-1, -1, -1, -1, -1, -1, -1, 4, 5}},
+      {"application alone", Modules({1}), {-1, 1, -1, -1, -1, -1, -1, -1, -1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir folder;
-    Load(folder, c.images);
-    CUpgradeEngine engine(folder.File("log.txt"));
-    for (ModuleType m = 0; m < kModuleCount; ++m) {
+    CImageSet images;
+    Load(folder, images, c.images);
+    const ModulePlan plan = ModulePlan::ForImages(images);
+    for (ModuleType m : kAllModules) {
       SCOPED_TRACE(m);
-      const int expected = c.chosenItems[static_cast<size_t>(m)];
-      EXPECT_EQ(engine.IsModuleChosen(m), expected >= 0);
+      const int expected = c.chosenItems[ModuleIndex(m)];
+      EXPECT_EQ(plan.IsChosen(m), expected >= 0);
       if (expected >= 0) {
-        EXPECT_EQ(CUpgradeEngine::ItemOfModule(m), expected);
+        EXPECT_EQ(plan.RowOf(m), expected);
       }
     }
   }
 }
 
 TEST_F(EngineChoice, AModuleTheCheckDidNotAcceptIsNotChosen) {
-  Load(m_Dir, {1, 7});
-  g_ModuleRows[1].m_Upgrade = 0;
-  CUpgradeEngine engine(m_Dir.File("log.txt"));
-  EXPECT_FALSE(engine.IsModuleChosen(1));
-  EXPECT_TRUE(engine.IsModuleChosen(7));
-  EXPECT_FALSE(engine.IsModuleChosen(9));
-  EXPECT_FALSE(engine.IsModuleChosen(-1));
+  CImageSet images;
+  Load(m_Dir, images, Modules({1, 7}));
+  ModulePlan plan = ModulePlan::ForImages(images);
+  plan[MODULE_APP].decision = UpgradeDecision::VersionConflict;
+  EXPECT_FALSE(plan.IsChosen(MODULE_APP));
+  EXPECT_TRUE(plan.IsChosen(MODULE_FIRMWARE));
+  EXPECT_FALSE(plan.IsChosen(MODULE_NONE));
+  EXPECT_FALSE(plan.IsChosen(static_cast<ModuleType>(-1)));
 }
 
 }  // namespace

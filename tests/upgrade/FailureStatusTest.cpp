@@ -88,8 +88,8 @@ TEST_P(FailureStatus, ShowsItsTextInRedAndEndsTheRun) {
   // The last percentage shown is shared by every item and every run of the process, so a test that
   // ran before this one may have left 0 there, and this run's first 0 would not be written. Move it
   // off 0 on no item, as an earlier run ending elsewhere would.
-  m_Engine->SetCurrentItem(CUpgradeEngine::kNoItem);
-  m_Engine->ShowPercent(-1);
+  m_Engine->Reporter().SetCurrentRow(CRowReporter::kNoRow);
+  m_Engine->Reporter().ShowPercent(-1);
 
   std::thread trigger;
   if (c.trigger.empty()) {
@@ -98,7 +98,7 @@ TEST_P(FailureStatus, ShowsItsTextInRedAndEndsTheRun) {
     uint64_t after = Sim().LastSeq();
     trigger = std::thread([this, &c, after] { ApplyAfter(c.trigger, c.fault, after); });
   }
-  RunUpgrade(*m_Engine, m_Host);
+  Upgrade();
   if (trigger.joinable()) {
     trigger.join();
   }

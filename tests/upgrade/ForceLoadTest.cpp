@@ -14,14 +14,17 @@ class ForceLoad : public ProcedureTest {
   // The engine as a Check leaves it: the router found, the current item a wireless row.
   void Prime(qorsim::SimConfig config = {}) {
     StartSim(std::move(config));
-    m_Engine->m_RouterIp = IpAddress{{127, 0, 0, 1}};
+    RouterInfo router;
+    router.found = true;
+    router.ip = IpAddress{{127, 0, 0, 1}};
     for (size_t i = 0; i < 6; ++i) {
-      m_Engine->m_RouterMac.b[i] = m_Sim->Config().mac[i];
+      router.mac.b[i] = m_Sim->Config().mac[i];
     }
+    m_Engine->SetRouter(router);
     for (int i = 0; i < 5; ++i) {
       m_List.InsertItem(i, "row");
     }
-    m_Engine->SetCurrentItem(3);
+    m_Engine->Reporter().SetCurrentRow(3);
   }
   Strings PercentsOfItem(int item) {
     Strings out;
@@ -37,9 +40,9 @@ class ForceLoad : public ProcedureTest {
 TEST_F(ForceLoad, ARestartWaitTakesAtLeastTenSecondsEvenWhenTheRouterAnswersAtOnce) {
   Prime();
   ASSERT_TRUE(m_Engine->OpenRouterLink());
-  m_Engine->SetCurrentItem(3);
-  if (CUpgradeEngine::LastPercentShown() == 0) {
-    m_Engine->ShowPercent(1);  // so that the wait's 0 is written
+  m_Engine->Reporter().SetCurrentRow(3);
+  if (CRowReporter::LastPercentShown() == 0) {
+    m_Engine->Reporter().ShowPercent(1);  // so that the wait's 0 is written
   }
   const size_t before = m_List.PercentWrites().size();
   const uint64_t start = TickMs();
@@ -59,12 +62,12 @@ TEST_F(ForceLoad, ARestartWaitTakesAtLeastTenSecondsEvenWhenTheRouterAnswersAtOn
 TEST_F(ForceLoad, TheModuleAnsweringOnlyTheThirdHandshakeStillEndsTheWait) {
   Prime();
   ASSERT_TRUE(m_Engine->OpenRouterLink());
-  m_Engine->SetCurrentItem(3);
+  m_Engine->Reporter().SetCurrentRow(3);
   ApplyFault("handshake-fail=10");  // two hand-shakes of five tries each
   EXPECT_TRUE(m_Engine->WaitModuleRestart());
   EXPECT_EQ(m_List.Row(3).text[COL_PERCENT], "100%");
   EXPECT_EQ(m_Engine->GetStatusId(), 103);
-  EXPECT_EQ(m_Engine->m_InDownloader, 0);
+  EXPECT_EQ(m_Engine->GetInDownloader(), 0);
 }
 
 TEST_F(ForceLoad, AnUnansweredRouterIsGivenUpAfterThreeProbes) {

@@ -39,11 +39,11 @@ TEST_P(ImageChangedSinceTheCheck, NothingIsSentAndTheUserIsToldToCheckAgain) {
   StartSim();
   ASSERT_TRUE(Check());
   const std::vector<std::string> rowsAfterCheck = StatusColumn();
-  const std::string path = g_ModuleRows[static_cast<size_t>(change.module)].m_Image.GetFilePath();
+  const std::string path = m_ImageSet[change.module].GetFilePath();
   ASSERT_FALSE(path.empty());
   change.apply(path);
 
-  RunUpgrade(*m_Engine, m_Host);
+  Upgrade();
 
   EXPECT_EQ(m_Warnings.Texts(), std::vector<std::string>{path + kImageChangedText});
   EXPECT_TRUE(m_Engine->GetLastRunRefused());
@@ -57,8 +57,8 @@ TEST_P(ImageChangedSinceTheCheck, NothingIsSentAndTheUserIsToldToCheckAgain) {
   // the rows stay as the Check left them; the window gets its "done" and only Check comes back
   EXPECT_EQ(StatusColumn(), rowsAfterCheck);
   EXPECT_EQ(m_Host.Events().back(), "Notify0");
-  EXPECT_EQ(m_Engine->GetBusyMarker(), 0);
-  for (ModuleType m = 0; m < kModuleCount; ++m) EXPECT_EQ(m_Engine->GetModuleOutcome(m), 0) << m;
+  EXPECT_FALSE(m_Engine->IsUpgrading());
+  for (ModuleType m : kAllModules) EXPECT_EQ(m_Engine->GetModuleOutcome(m), 0) << m;
   // the log file (not only the memory) ends with the reason and the separator
   EXPECT_TRUE(m_Engine->GetLog().GetPending().empty());
   const std::vector<std::string> log = LogMessages(ReadText(LogPath()));
@@ -93,8 +93,8 @@ TEST_F(VerifiedBytes, AreWhatTheDevicesGetEvenWhenTheFilesChangeDuringTheRun) {
   StartSim();
   ASSERT_TRUE(Check());
   std::vector<std::string> paths;
-  for (ModuleType m : {0, 1, 2, 7, 8})
-    paths.push_back(g_ModuleRows[static_cast<size_t>(m)].m_Image.GetFilePath());
+  for (ModuleType m : Modules({0, 1, 2, 7, 8}))
+    paths.push_back(m_ImageSet[m].GetFilePath());
 
   std::thread vandal([this, &paths] {
     if (!Sim().WaitForEvent("link.rut-begin", 600000)) return;
@@ -102,12 +102,12 @@ TEST_F(VerifiedBytes, AreWhatTheDevicesGetEvenWhenTheFilesChangeDuringTheRun) {
       if (truncate(path.c_str(), 0) != 0) ADD_FAILURE() << path;
     }
   });
-  RunUpgrade(*m_Engine, m_Host);
+  Upgrade();
   vandal.join();
 
   EXPECT_FALSE(m_Engine->GetLastRunRefused());
   EXPECT_TRUE(UpgradeRunSucceeded(*m_Engine));
-  for (ModuleType m : {0, 1, 2}) {
+  for (ModuleType m : Modules({0, 1, 2})) {
     EXPECT_TRUE(Sim().RouterImage(m) == m_Sent.router[m]) << m;
   }
   for (ModuleType m : {MODULE_FIRMWARE, MODULE_DASHBOARD}) {

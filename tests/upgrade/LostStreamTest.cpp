@@ -38,7 +38,7 @@ TEST_F(LostStream, TheRunEndsAtOnceWith121AndTheLogSaysWhy) {
     const size_t logBefore = Log().size();
 
     const uint64_t start = TickMs();
-    RunUpgrade(*m_Engine, m_Host);
+    Upgrade();
     const uint64_t took = TickMs() - start;
     std::printf("[clock] run with %s: %llu ms\n", c.fault, static_cast<unsigned long long>(took));
 

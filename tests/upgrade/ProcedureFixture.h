@@ -13,7 +13,7 @@
 
 #include "UpgradeFixtures.h"
 #include "image/Catalogue.h"
-#include "image/ModuleTable.h"
+#include "image/ImageSet.h"
 #include "platform/Clock.h"
 #include "protocol/CTelnetClient.h"
 #include "upgrade/CUpgradeEngine.h"
@@ -52,7 +52,7 @@ class ProcedureTest : public ::testing::Test {
     ASSERT_FALSE(m_Images.Path().empty());
     ASSERT_FALSE(m_State.Path().empty());
     m_Engine = std::make_unique<CUpgradeEngine>(LogPath());
-    m_Engine->SetListControl(&m_List);
+    m_Engine->Reporter().SetList(&m_List);
   }
 
   void TearDown() override {
@@ -108,24 +108,28 @@ class ProcedureTest : public ::testing::Test {
     AddWirelessImage(MODULE_DASHBOARD, kDashboardImage, {{0x00800000, 6000}});
   }
 
+  // Empties the image slots, as a front end starts.
+  void ResetModuleTable() { m_ImageSet.Clear(); }
+
   CheckContext Context() {
-    return CheckContext{m_List, m_Host, m_Telnet, *m_Engine, false, m_Images.Path(), &m_Stop, {}, {}};
+    return CheckContext{m_Host, m_Telnet, *m_Engine, m_ImageSet, false, m_Images.Path(), &m_Stop};
   }
+  // A Check; true when it offers the Upgrade. What it found is kept in m_Check.
   bool Check() {
-    CheckContext context = Context();
-    return RunCheck(context);
+    m_Check = RunCheck(Context());
+    return m_Check.offered;
   }
-  void CheckThread() {
-    CheckContext context = Context();
-    CheckThreadProc(context);
-  }
+  void CheckThread() { m_Check = CheckThreadProc(Context()); }
+  // The Upgrade of what the last Check found.
+  void Upgrade() { RunUpgrade(*m_Engine, m_Check, m_Host); }
 
   // A Check that must offer the Upgrade, then one Upgrade run.
   void CheckAndUpgrade() {
     ASSERT_TRUE(Check());
-    RunUpgrade(*m_Engine, m_Host);
+    Upgrade();
   }
-  FakeRow RowOf(ModuleType m) { return m_List.Row(CUpgradeEngine::ItemOfModule(m)); }
+  // The row of module m as the last Check laid the rows out.
+  FakeRow RowOf(ModuleType m) { return m_List.Row(m_Check.plan.RowOf(m)); }
   // A final status: the text, then the elapsed time " (MM:SS)", in the colour.
   void ExpectFinal(ModuleType m, const std::string& text, uint32_t colour) {
     SCOPED_TRACE("module " + std::to_string(m));
@@ -164,12 +168,12 @@ class ProcedureTest : public ::testing::Test {
     }
     return texts;
   }
-  static std::string Name(ModuleType m) { return g_ModuleRows[static_cast<size_t>(m)].m_DisplayName; }
+  static std::string Name(int m) { return ModuleDisplayName(ModuleFromNumber(m)); }
 
   // Installed first, removed last: the emulator and the engine run on it.
   ScaledClock m_Clock;
   ScopedClock m_UseClock{m_Clock};
-  RecordingWarnings m_Warnings;
+  RecordingSink m_Warnings;
   ScopedWarningSink m_Sink{m_Warnings};
   TempDir m_Images;
   TempDir m_State;
@@ -177,8 +181,10 @@ class ProcedureTest : public ::testing::Test {
   FakeDialogHost m_Host;
   CTelnetClient m_Telnet;
   std::atomic<bool> m_Stop{false};
+  CImageSet m_ImageSet;
   std::unique_ptr<CUpgradeEngine> m_Engine;
   std::unique_ptr<SimHarness> m_Sim;
+  CheckResult m_Check;
   SentImages m_Sent;
 };
 

@@ -13,7 +13,7 @@
 
 #include "UpgradeFixtures.h"
 #include "image/CBinFile.h"
-#include "image/ModuleTable.h"
+#include "image/CBinFile.h"
 #include "net/INetPort.h"
 #include "platform/Clock.h"
 #include "protocol/Hdlc.h"
@@ -182,10 +182,7 @@ class RouterTransfer : public ::testing::Test {
     ASSERT_FALSE(m_Dir.Path().empty());
     Prepare();
   }
-  void TearDown() override {
-    m_Engine.reset();
-    ResetModuleTable();
-  }
+  void TearDown() override { m_Engine.reset(); }
 
   // A fresh engine, list and port, the port attached as the router link with its receiver running.
   void Prepare() {
@@ -195,23 +192,25 @@ class RouterTransfer : public ::testing::Test {
       m_List->InsertItem(i, "row");
     }
     m_Engine = std::make_unique<CUpgradeEngine>(m_Dir.File("log.txt"));
-    m_Engine->SetListControl(m_List.get());
+    m_Engine->Reporter().SetList(m_List.get());
+    // the application's row, as the run selects it (first family: row 1)
+    m_Engine->Reporter().SetCurrentRow(1);
     auto port = std::make_unique<ScriptedLinkPort>();
     m_Port = port.get();
     ASSERT_TRUE(m_Engine->GetRouterLink().Attach(std::move(port)));
     ASSERT_TRUE(m_Engine->GetRouterLink().StartReceiver());
   }
 
-  // An application image whose unit holds exactly dataLength bytes, in the module table's slot.
+  // An application image whose unit holds exactly dataLength bytes.
   bool MakeImage(size_t dataLength) {
-    ResetModuleTable();
+    m_Image.SetFilePath("");
     // the unit's data is the 16-byte header, the 64-byte version tag and the payload
     m_Data = WriteRouterImage(m_Dir.Path(), MODULE_APP, "2.1.10.7", dataLength - 80, 3);
     CBinFile& image = Image();
     image.SetFilePath(m_Dir.File("router-1.bin"));
     return m_Data.size() == dataLength && image.OpenFile(MODULE_NONE);
   }
-  static CBinFile& Image() { return g_ModuleRows[MODULE_APP].m_Image; }
+  CBinFile& Image() { return m_Image; }
 
   // Answers the stream with these frames 3000 clock ms after all data arrived.
   void AnswerWhenComplete(std::vector<std::vector<uint8_t>> answers) {
@@ -232,6 +231,7 @@ class RouterTransfer : public ::testing::Test {
   std::unique_ptr<CUpgradeEngine> m_Engine;
   ScriptedLinkPort* m_Port = nullptr;
   std::vector<uint8_t> m_Data;
+  CBinFile m_Image;
 };
 
 TEST_F(RouterTransfer, DataGoesOutInWritesOf7300BytesAfterTheBeginPacket) {

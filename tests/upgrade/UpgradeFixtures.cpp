@@ -1,9 +1,5 @@
 #include "UpgradeFixtures.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,7 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "image/ModuleTable.h"
+#include "image/Catalogue.h"
+#include "log/CDownloadLog.h"
 #include "tools/ImageBuilder.h"
 
 namespace upgrade_test {
@@ -159,33 +156,6 @@ void FakeDialogHost::Record(const std::string& what) {
   m_Events.push_back(what);
 }
 
-int RecordingWarnings::ShowWarning(const std::string& text) {
-  std::lock_guard<std::mutex> lock(m_Lock);
-  m_Texts.push_back(text);
-  return 1;
-}
-
-std::vector<std::string> RecordingWarnings::Texts() const {
-  std::lock_guard<std::mutex> lock(m_Lock);
-  return m_Texts;
-}
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "qor-upgrade-test-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) != nullptr) {
-    m_Path = buffer.data();
-  }
-}
-
-TempDir::~TempDir() {
-  if (!m_Path.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_Path, ignored);
-  }
-}
-
 std::array<uint8_t, 8> SimUnlockCode() { return qorsim::SimConfig{}.unlockCode; }
 
 std::vector<uint8_t> WriteRouterImage(const std::string& folder, ModuleType module,
@@ -234,21 +204,26 @@ std::vector<WirelessUnitData> WriteWirelessImage(const std::string& folder, Modu
   return result;
 }
 
-void ResetModuleTable() {
-  LoadModuleDisplayNames();
-  for (ModuleRow& row : g_ModuleRows) {
-    row.m_Image.SetFilePath("");
-    row.m_CurrentVersion.clear();
-    row.m_Upgrade = 0;
-  }
-}
-
-void ChooseEveryValidImage() {
-  for (ModuleRow& row : g_ModuleRows) {
-    if (row.m_Image.IsValid()) {
-      row.m_Upgrade = 1;
+bool FillImageSet(const std::string& folder, CImageSet& images, const std::vector<ModuleType>& modules) {
+  for (ModuleType m : modules) {
+    const bool written = IsRouterModule(m) ? !WriteRouterImage(folder, m, "1.0.0.0", 100, 1).empty()
+                                           : !WriteWirelessImage(folder, m, "1.0.0.0", {{0x1000, 100}}, 1).empty();
+    if (!written) {
+      return false;
     }
   }
+  CDownloadLog log(folder + "/scan.txt");
+  RecordingSink warnings;
+  ScopedWarningSink sink(warnings);
+  return ScanImageFiles(images, folder, log);
+}
+
+std::vector<ModuleType> Modules(std::initializer_list<int> numbers) {
+  std::vector<ModuleType> modules;
+  for (int n : numbers) {
+    modules.push_back(ModuleFromNumber(n));
+  }
+  return modules;
 }
 
 SimHarness::SimHarness(qorsim::SimConfig config) : m_Config(std::move(config)) {
@@ -267,25 +242,6 @@ Endpoints SimHarness::GetEndpoints() const {
   e.linkPort = m_Sim->LinkPort();
   e.telnetPort = m_Sim->TelnetPort();
   return e;
-}
-
-uint16_t UnusedTcpPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) {
-    return 0;
-  }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
 }
 
 std::string ReadText(const std::string& path) {

@@ -4,14 +4,19 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "image/ImageSet.h"
 #include "image/ModuleType.h"
 #include "platform/Warnings.h"
 #include "sim/RouterSim.h"
+#include "support/FreePort.h"
+#include "support/RecordingSink.h"
+#include "support/TempDir.h"
 #include "upgrade/Endpoints.h"
 #include "upgrade/WindowInterfaces.h"
 
@@ -85,29 +90,7 @@ class FakeDialogHost : public IDialogHost {
   std::vector<std::string> m_Events;
 };
 
-class RecordingWarnings : public IWarningSink {
- public:
-  int ShowWarning(const std::string& text) override;
-  std::vector<std::string> Texts() const;
-
- private:
-  mutable std::mutex m_Lock;
-  std::vector<std::string> m_Texts;
-};
-
-// A private folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return m_Path; }
-  std::string File(const std::string& name) const { return m_Path + "/" + name; }
-
- private:
-  std::string m_Path;
-};
+// The warning sink, private folders and free ports are the shared ones of tests/support.
 
 // The unlock code the emulator expects by default.
 std::array<uint8_t, 8> SimUnlockCode();
@@ -125,10 +108,12 @@ std::vector<WirelessUnitData> WriteWirelessImage(const std::string& folder, Modu
                                                  const std::vector<std::pair<uint32_t, size_t>>& units,
                                                  uint32_t seed);
 
-// Empties every image slot of the module table and loads the display names.
-void ResetModuleTable();
-// Marks every row with a valid image "upgrade", as a successful Check leaves the table.
-void ChooseEveryValidImage();
+// The modules numbered in a list, for the tests' tables.
+std::vector<ModuleType> Modules(std::initializer_list<int> numbers);
+
+// Writes an image of each module (version "1.0.0.0") into the folder and scans it into images, as
+// a Check would. false when an image could not be built or the scan refused the folder.
+bool FillImageSet(const std::string& folder, CImageSet& images, const std::vector<ModuleType>& modules);
 
 // The emulator on 127.0.0.1 at free ports. Install the clock before constructing it.
 class SimHarness {
@@ -147,8 +132,8 @@ class SimHarness {
   std::string m_Error;
 };
 
-// A loopback TCP port on which nothing listens (bound once, then closed).
-uint16_t UnusedTcpPort();
+// A loopback TCP port on which nothing listens.
+inline uint16_t UnusedTcpPort() { return FreeLoopbackPort(); }
 
 // Text of a file ("" when it cannot be read).
 std::string ReadText(const std::string& path);

@@ -45,18 +45,18 @@ TEST_F(UpgradeRun, FirstFamilyAndWirelessAllEndDownloadedWithTheImagesOnTheDevic
   StartSim();
   CheckAndUpgrade();
 
-  for (ModuleType m : {0, 1, 2, 7, 8}) {
+  for (ModuleType m : Modules({0, 1, 2, 7, 8})) {
     ExpectFinal(m, "Download successfully", kColourBlue);
     EXPECT_EQ(RowOf(m).text[COL_PERCENT], "100%") << m;
     EXPECT_EQ(m_Engine->GetModuleOutcome(m), 103) << m;
   }
   EXPECT_TRUE(UpgradeRunSucceeded(*m_Engine));
-  EXPECT_EQ(m_Engine->GetBusyMarker(), 0);
+  EXPECT_FALSE(m_Engine->IsUpgrading());
   EXPECT_FALSE(m_Engine->GetRouterLink().IsOpen());
   EXPECT_EQ(m_Host.Events().back(), "Notify0");
 
   // the router got each image's unit data, byte for byte, and the module's flash the units
-  for (ModuleType m : {0, 1, 2}) {
+  for (ModuleType m : Modules({0, 1, 2})) {
     EXPECT_TRUE(Sim().RouterImage(m) == m_Sent.router[m]) << m;
   }
   ExpectFlashHolds(MODULE_FIRMWARE);
@@ -72,7 +72,7 @@ TEST_F(UpgradeRun, FirstFamilyAndWirelessAllEndDownloadedWithTheImagesOnTheDevic
   // the log: the MAC first, each step, the separator last, all flushed to the file
   const Strings log = LogMessages(ReadText(LogPath()));
   EXPECT_TRUE(m_Engine->GetLog().GetPending().empty());
-  const int mac = FindMessage(log, m_Engine->m_RouterMac.ToString());
+  const int mac = FindMessage(log, m_Check.router.mac.ToString());
   ASSERT_GE(mac, 0);
   EXPECT_EQ(MessagesStartingWith(log, "Sending RUT Begin Pkt").size(), 3u);
   EXPECT_EQ(MessagesStartingWith(log, "TCP_GetRouterResult's ElapsedTime = ").size(), 3u);
@@ -111,11 +111,11 @@ TEST_F(UpgradeRun, SecondFamilyAndWirelessOverTheCommandInterface) {
   CheckAndUpgrade();
 
   EXPECT_EQ(NameColumn(), (Strings{Name(3), Name(4), Name(5), Name(6), Name(7), Name(8)}));
-  for (ModuleType m : {3, 4, 5, 6, 7, 8}) {
+  for (ModuleType m : Modules({3, 4, 5, 6, 7, 8})) {
     ExpectFinal(m, "Download successfully", kColourBlue);
     EXPECT_EQ(RowOf(m).text[COL_PERCENT], "100%") << m;
   }
-  for (ModuleType m : {3, 4, 5, 6}) {
+  for (ModuleType m : Modules({3, 4, 5, 6})) {
     EXPECT_TRUE(Sim().RouterImage(m) == m_Sent.router[m]) << m;
   }
   ExpectFlashHolds(MODULE_FIRMWARE);
@@ -147,11 +147,11 @@ TEST_F(UpgradeRun, AFailingRouterModuleEndsTheRunAndLaterRowsKeepTheirCheckText)
   StartSim();
   ASSERT_TRUE(Check());
   ApplyFault("router-result=3");
-  RunUpgrade(*m_Engine, m_Host);
+  Upgrade();
 
   ExpectFinal(MODULE_BOOT, "Upgrading result of the router module is fail", kColourRed);
   EXPECT_EQ(RowOf(MODULE_BOOT).text[COL_PERCENT], "100%");
-  for (ModuleType m : {1, 2, 7, 8}) {
+  for (ModuleType m : Modules({1, 2, 7, 8})) {
     EXPECT_EQ(RowOf(m).text[COL_STATUS], "Waiting for the upgrade") << m;
     EXPECT_EQ(RowOf(m).text[COL_PERCENT], "") << m;
     EXPECT_EQ(RowOf(m).colour, kColourBlue) << m;
@@ -194,7 +194,7 @@ TEST_F(UpgradeRun, AFailedNvramEraseIsLoggedWarnedAndMarksTheSkippedRows) {
   sink.logPath = LogPath();
   ScopedWarningSink install(sink);
   const uint64_t start = TickMs();
-  RunUpgrade(*m_Engine, m_Host);
+  Upgrade();
   const uint64_t took = TickMs() - start;
 
   // asked once, after both router modules, three times
@@ -269,7 +269,7 @@ TEST_F(UpgradeRun, AHandshakeRecoveredThroughForceLoadModeEndsDownloaded) {
   StartSim();
   ASSERT_TRUE(Check());
   ApplyFault("handshake-fail=5");  // one hand-shake of five tries
-  RunUpgrade(*m_Engine, m_Host);
+  Upgrade();
 
   ExpectFinal(MODULE_FIRMWARE, "Download successfully", kColourBlue);
   EXPECT_TRUE(Logged("Enter Forcing Download Mode ..."));
@@ -282,7 +282,7 @@ TEST_F(UpgradeRun, AHandshakeThatNeverRecoversRecords124YetTheDownloadGoesOn) {
   StartSim();
   ASSERT_TRUE(Check());
   ApplyFault("handshake-fail=10");  // both hand-shakes of five tries
-  RunUpgrade(*m_Engine, m_Host);
+  Upgrade();
 
   // the module was written and restarted, but the recorded failure stays the row's text
   ExpectFinal(MODULE_FIRMWARE, "Handshake failed", kColourRed);
@@ -302,7 +302,7 @@ TEST_F(UpgradeRun, AFailedHandshakeColoursOnlyItsOwnModule) {
   StartSim();
   ASSERT_TRUE(Check());
   ApplyFault("handshake-fail=15");  // the firmware's first contact, before and in force-load mode
-  RunUpgrade(*m_Engine, m_Host);
+  Upgrade();
 
   ExpectFinal(MODULE_FIRMWARE, "Handshake failed", kColourRed);
   EXPECT_EQ(m_Engine->GetModuleOutcome(MODULE_FIRMWARE), 124);
@@ -320,7 +320,7 @@ TEST_F(UpgradeRun, TheNvRestoreCheckQueriesTwiceThenRestoresTwice) {
   StartSim();
   ASSERT_TRUE(Check());
   ApplyFault("nv-restore-fail");
-  RunUpgrade(*m_Engine, m_Host);
+  Upgrade();
 
   ExpectFinal(MODULE_FIRMWARE, "Failed to check the status of automatically restoring the NV", kColourRed);
   EXPECT_EQ(EventKinds({"diag.restore-status", "diag.nv-restore"}),
@@ -338,9 +338,9 @@ TEST_F(UpgradeRun, TwoRunsInOneProcessResetTheRunStateAndShareTheLastPercent) {
   // the first run fails, the second must not inherit its failure
   ASSERT_TRUE(Check());
   ApplyFault("router-result=3");
-  RunUpgrade(*m_Engine, m_Host);
+  Upgrade();
   ExpectFinal(MODULE_APP, "Upgrading result of the router module is fail", kColourRed);
-  EXPECT_EQ(CUpgradeEngine::LastPercentShown(), 100);
+  EXPECT_EQ(CRowReporter::LastPercentShown(), 100);
 
   Sim().SetFaults(qorsim::Faults{});
   const size_t before = m_List.PercentWrites().size();
@@ -390,7 +390,7 @@ TEST_F(UpgradeRun, ALinkThatCannotBeOpenedShows119OnTheFirstRowAndLogsWhy) {
     const std::vector<FakeRow> rowsBefore = m_List.Rows();
 
     const uint64_t start = TickMs();
-    RunUpgrade(*m_Engine, m_Host);
+    Upgrade();
     const uint64_t took = TickMs() - start;
     std::printf("[clock] run with %s: %llu ms\n", c.fault, static_cast<unsigned long long>(took));
 
@@ -400,7 +400,7 @@ TEST_F(UpgradeRun, ALinkThatCannotBeOpenedShows119OnTheFirstRowAndLogsWhy) {
     const std::vector<FakeRow> rowsAfter = m_List.Rows();
     ASSERT_EQ(rowsAfter.size(), rowsBefore.size());
     for (size_t i = 0; i < rowsAfter.size(); ++i) {
-      if (static_cast<int>(i) == CUpgradeEngine::ItemOfModule(MODULE_APP)) continue;
+      if (static_cast<int>(i) == m_Check.plan.RowOf(MODULE_APP)) continue;
       EXPECT_EQ(rowsAfter[i].text, rowsBefore[i].text) << i;
       EXPECT_EQ(rowsAfter[i].colour, rowsBefore[i].colour) << i;
     }
@@ -414,7 +414,7 @@ TEST_F(UpgradeRun, ALinkThatCannotBeOpenedShows119OnTheFirstRowAndLogsWhy) {
     EXPECT_EQ(log.back(), std::string(50, '+'));
     EXPECT_EQ(m_Host.Events().back(), "Notify0");
     EXPECT_FALSE(UpgradeRunSucceeded(*m_Engine));
-    EXPECT_EQ(m_Engine->GetBusyMarker(), 0);
+    EXPECT_FALSE(m_Engine->IsUpgrading());
     EXPECT_GE(took, c.atLeast);
     EXPECT_LT(took, c.below);
     EXPECT_EQ(Sim().CountEvents("link.rut-begin"), 0u);
@@ -426,7 +426,7 @@ TEST_F(UpgradeRun, TheBusyMarkerIsSetWhileTheRunWorks) {
   StartSim();
   ASSERT_TRUE(Check());
   std::atomic<bool> seenBusy{false};
-  std::thread worker([&] { RunUpgrade(*m_Engine, m_Host); });
+  std::thread worker([&] { Upgrade(); });
   // the router takes 3000 clock ms to write the image: the marker must show meanwhile
   ASSERT_TRUE(Sim().WaitForEvent("link.rut-begin", 60000));
   seenBusy = m_Engine->IsUpgrading();

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "UpgradeFixtures.h"
-#include "image/ModuleTable.h"
+#include "image/CBinFile.h"
 #include "upgrade/CheckProcedure.h"
 
 namespace upgrade_test {
@@ -50,14 +50,14 @@ class VersionRuleDecision : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_FALSE(m_Dir.Path().empty()); }
 
-  // A row whose image carries the version text, as the catalogue would hold it.
-  bool MakeRow(ModuleRow& row, const std::string& imageVersion) {
+  // An image that carries the version text, as the catalogue would hold it.
+  bool MakeImage(CBinFile& image, const std::string& imageVersion) {
     const std::string folder = m_Dir.Path();
     if (WriteRouterImage(folder, MODULE_APP, imageVersion, 64, 7).empty()) {
       return false;
     }
-    row.m_Image.SetFilePath(folder + "/router-1.bin");
-    return row.m_Image.OpenFile(MODULE_NONE) && row.m_Image.GetVersionText() == imageVersion;
+    image.SetFilePath(folder + "/router-1.bin");
+    return image.OpenFile(MODULE_NONE) && image.GetVersionText() == imageVersion;
   }
 
   TempDir m_Dir;
@@ -86,12 +86,10 @@ TEST_F(VersionRuleDecision, DecidesPerTheFirstTwoNumbersAndTheAcceptingThirdNumb
   };
   for (const DecisionCase& c : cases) {
     SCOPED_TRACE(std::string(c.current) + " against " + c.image);
-    ModuleRow row;
-    ASSERT_TRUE(MakeRow(row, c.image));
-    row.m_CurrentVersion = c.current;
-    row.m_Upgrade = 1 - c.expected;  // the rule must overwrite whatever was there
-    DecideUpgrade(row);
-    EXPECT_EQ(row.m_Upgrade, c.expected);
+    CBinFile image;
+    ASSERT_TRUE(MakeImage(image, c.image));
+    const UpgradeDecision decision = DecideUpgrade(c.current, image.GetVersionText());
+    EXPECT_EQ(decision == UpgradeDecision::Upgrade ? 1 : 0, c.expected);
   }
 }
 

@@ -60,7 +60,7 @@ void ChildMain(int fd) {
 
   ScaledClock clock(kSpeed);
   ScopedClock use(clock);
-  std::string temp = MakeTempDir();
+  std::string temp = MakeTempDir("qor-cli-test-");
   std::string error;
   DemoConfig demo;
   if (temp.empty() || !DemoSetup::WriteSampleImages(temp, demo, &error)) {
