@@ -10,9 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/UserDirs.h"
 
-#ifdef QOR_HAVE_DEMO
-#include "tools/DemoSetup.h"
-#endif
+#include "demo/DemoSetup.h"
 
 bool ParseAppOptions(const QStringList& arguments, AppOptions& options, QString& error) {
   bool speedGiven = false;
@@ -87,11 +85,8 @@ int CQorOneClickApp::Run(const AppOptions& options) {
   DialogOptions dialogOptions;
   std::optional<ScaledClock> clock;
   std::optional<ScopedClock> useClock;
-#ifdef QOR_HAVE_DEMO
   std::unique_ptr<DemoSetup> demo;
-#endif
   if (options.demo) {
-#ifdef QOR_HAVE_DEMO
     // the emulator's threads read the clock: install it first
     if (options.speed != 1.0) {
       clock.emplace(options.speed);
@@ -106,10 +101,6 @@ int CQorOneClickApp::Run(const AppOptions& options) {
     dialogOptions.endpoints = demo->GetEndpoints();
     dialogOptions.imageFolder = demo->ImageFolder();
     dialogOptions.loadEmbeddedImages = false;
-#else
-    ShowWarningBox(QStringLiteral("This build has no demo."));
-    return 5;
-#endif
   }
 
   CQorOneClickDlg dialog(dialogOptions);

@@ -26,12 +26,8 @@ macro(_qor_embed type id name path)
   math(EXPR _n "${_n} + 1")
 endmacro()
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/resources/title.txt)
-  _qor_embed(STRING 150 "" ${CMAKE_SOURCE_DIR}/resources/title.txt)
-endif()
-if(EXISTS ${CMAKE_SOURCE_DIR}/resources/help/QorUpgradeHelp.html)
-  _qor_embed(HELP 152 "" ${CMAKE_SOURCE_DIR}/resources/help/QorUpgradeHelp.html)
-endif()
+_qor_embed(STRING 150 "" ${CMAKE_SOURCE_DIR}/resources/title.txt)
+_qor_embed(HELP 152 "" ${CMAKE_SOURCE_DIR}/resources/help/QorUpgradeHelp.html)
 
 if(QOR_EMBED_IMAGES_DIR)
   file(GLOB _imgs ${QOR_EMBED_IMAGES_DIR}/*)
@@ -61,5 +57,7 @@ file(WRITE ${_gen}.in
 "namespace {\nconst EmbeddedResourceEntry kTable[] = {\n${_entries}  {nullptr, 0, nullptr, nullptr, nullptr},\n};\n}\n\n"
 "const EmbeddedResourceEntry* EmbeddedResourceTable() { return kTable; }\n")
 configure_file(${_gen}.in ${_gen} COPYONLY)
-set_source_files_properties(${_gen} PROPERTIES OBJECT_DEPENDS "${_deps}")
+# The source to compile and the files it pulls in (resources/CMakeLists.txt makes the object depend
+# on them, so a changed image or help file is embedded again).
 set(QOR_EMBEDDED_RESOURCE_SOURCES ${_gen})
+set(QOR_EMBEDDED_RESOURCE_DEPENDS ${_deps})

@@ -1,4 +1,4 @@
-#include "tools/DemoSetup.h"
+#include "demo/DemoSetup.h"
 
 #include <stdlib.h>
 
