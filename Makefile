@@ -1,7 +1,10 @@
 # Single entry point.
-#   make test   installs what is missing, builds the normal and the sanitizer configuration and runs
-#               every test inside a private network namespace that has only loopback.
+#   make test   installs what is missing, checks the formatting, builds the normal, the sanitizer and
+#               the core-only (no Qt) configuration with warnings as errors, and runs every test of
+#               the first two and the unit tests of the third inside a private network namespace
+#               that has only loopback.
 #   make demo   builds the tool and runs the whole job against the built-in router emulator.
+#   make format applies .clang-format to every C++ file of the tree.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
@@ -9,11 +12,23 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 # A compiler cache makes rebuilds of the several configurations cheap; used when installed.
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache")
 
+# The formatter's major version is pinned: another version formats the same file differently.
+CLANG_FORMAT_MAJOR := 14
+CLANG_FORMAT ?= $(shell command -v clang-format-$(CLANG_FORMAT_MAJOR) 2>/dev/null || command -v clang-format 2>/dev/null)
+
 DEB_PACKAGES := cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                 qt6-base-dev qt6-base-dev-tools libgl-dev iproute2 util-linux busybox-static ccache \
-                nlohmann-json3-dev
+                nlohmann-json3-dev clang-format-$(CLANG_FORMAT_MAJOR) git
 
-.PHONY: all deps build build-release build-asan test test-release test-asan demo clean format
+# Every configuration that make test builds treats warnings as errors.
+CONFIG_RELEASE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_WERROR=ON
+CONFIG_ASAN := -DCMAKE_BUILD_TYPE=Debug -DQOR_SANITIZE=ON -DQOR_BUILD_BENCH=OFF -DQOR_WERROR=ON
+# The core, the emulator, the tools and the terminal tool without Qt: what a machine without a
+# desktop builds.
+CONFIG_CORE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_BUILD_GUI=OFF -DQOR_BUILD_BENCH=OFF -DQOR_WERROR=ON
+
+.PHONY: all deps build build-release build-asan build-core test test-release test-asan test-core demo clean \
+        format format-check
 
 all: build-release
 
@@ -34,27 +49,31 @@ deps:
 	  fi; \
 	fi
 
-build/release/CMakeCache.txt:
-	cmake -S . -B build/release $(GENERATOR) $(LAUNCHER) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
-
-build/asan/CMakeCache.txt:
-	cmake -S . -B build/asan $(GENERATOR) $(LAUNCHER) -DCMAKE_BUILD_TYPE=Debug -DQOR_SANITIZE=ON -DQOR_BUILD_BENCH=OFF
-
-build-release: deps build/release/CMakeCache.txt
+# Configured on every build (quick when nothing changed), so a build folder made before an option
+# was added gets it too.
+build-release: deps
+	cmake -S . -B build/release $(GENERATOR) $(LAUNCHER) $(CONFIG_RELEASE)
 	cmake --build build/release -j $(JOBS)
 
-build-asan: deps build/asan/CMakeCache.txt
+build-asan: deps
+	cmake -S . -B build/asan $(GENERATOR) $(LAUNCHER) $(CONFIG_ASAN)
 	cmake --build build/asan -j $(JOBS)
 
-build: build-release build-asan
+build-core: deps
+	cmake -S . -B build/core $(GENERATOR) $(LAUNCHER) $(CONFIG_CORE)
+	cmake --build build/core -j $(JOBS)
+
+build: build-release build-asan build-core
 
 # Runs ctest for the given build folders inside a private network namespace (only loopback up), so
-# no test can reach a real network. Where no namespace can be made it says so and runs the tests
-# directly; they only ever use loopback, and the namespace tests skip themselves.
+# no test can reach a real network: every test of the folders in $(1), the unit tests of those in
+# $(2). Where no namespace can be made it says so and runs the tests directly; they only ever use
+# loopback, and the namespace tests skip themselves.
 CTEST_ARGS ?= --output-on-failure -j $(JOBS) --timeout 600
 define run_ctest
-	@dirs="$(1)"; \
-	cmd=""; for d in $$dirs; do cmd="$$cmd ctest --test-dir $$d $(CTEST_ARGS) || rc=1;"; done; \
+	@cmd=""; \
+	for d in $(1); do cmd="$$cmd ctest --test-dir $$d $(CTEST_ARGS) || rc=1;"; done; \
+	for d in $(2); do cmd="$$cmd ctest --test-dir $$d $(CTEST_ARGS) -L unit || rc=1;"; done; \
 	script="rc=0; ip link set lo up && $$cmd exit \$$rc"; \
 	if unshare --net true 2>/dev/null; then \
 	  echo "Running the tests in a private network namespace (loopback only)"; \
@@ -65,8 +84,8 @@ define run_ctest
 	fi
 endef
 
-test: build
-	$(call run_ctest,build/asan build/release)
+test: format-check build
+	$(call run_ctest,build/asan build/release,build/core)
 
 test-release: build-release
 	$(call run_ctest,build/release)
@@ -74,11 +93,35 @@ test-release: build-release
 test-asan: build-asan
 	$(call run_ctest,build/asan)
 
+test-core: build-core
+	$(call run_ctest,,build/core)
+
+# The C++ files of the tree: those git knows or would take (tracked, or new and not ignored), or in a
+# tree without git every one outside build/.
+SOURCES = $(wildcard $(shell git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h' 2>/dev/null || \
+                             find . -path ./build -prune -o \( -name '*.cpp' -o -name '*.h' \) -print))
+
+# The formatter, refused unless it is the pinned major version.
+define check_clang_format
+	@if [ -z "$(CLANG_FORMAT)" ]; then \
+	  echo "clang-format $(CLANG_FORMAT_MAJOR) is missing (Debian: clang-format-$(CLANG_FORMAT_MAJOR))"; exit 1; \
+	fi; \
+	if ! "$(CLANG_FORMAT)" --version | grep -q "version $(CLANG_FORMAT_MAJOR)\."; then \
+	  echo "$(CLANG_FORMAT) is not clang-format $(CLANG_FORMAT_MAJOR): $$("$(CLANG_FORMAT)" --version)"; exit 1; \
+	fi
+endef
+
+# Fails on any difference between a file and its formatted form.
+format-check: deps
+	$(call check_clang_format)
+	"$(CLANG_FORMAT)" --dry-run -Werror $(SOURCES)
+
 demo: build-release
 	./build/release/cli/qor-oneclick-cli demo
 
 format:
-	cmake --build build/release --target format
+	$(call check_clang_format)
+	"$(CLANG_FORMAT)" -i $(SOURCES)
 
 clean:
 	rm -rf build
