@@ -97,23 +97,23 @@ void CUpgradeEngine::SetModuleOutcome(ModuleType m, int statusId) {
   }
 }
 
-void CUpgradeEngine::ShowStatusText(const std::string& text, uint32_t colour) {
+void CUpgradeEngine::ShowStatusText(const std::string& shown, const std::string& logged, uint32_t colour) {
   if (m_pList != nullptr) {
     m_pList->SetItemData(m_CurrentItem, colour);
-    m_pList->SetItemText(m_CurrentItem, COL_STATUS, text);
+    m_pList->SetItemText(m_CurrentItem, COL_STATUS, shown);
     // widen the Status column for a longer text, never narrow it
-    const int needed = m_pList->GetStringWidth(text + "...");
+    const int needed = m_pList->GetStringWidth(shown + "...");
     if (needed > m_pList->GetColumnWidth(COL_STATUS)) {
       m_pList->SetColumnWidth(COL_STATUS, needed);
     }
   }
-  m_Log.PrintText(text);
+  m_Log.PrintText(logged);
 }
 
 void CUpgradeEngine::ShowStatus(int stringId) {
   std::string text;
   if (LoadStringById(stringId, text)) {
-    ShowStatusText(text, kColourBlack);
+    ShowStatusText(text, LoadEnglishStringById(stringId), kColourBlack);
   }
 }
 
@@ -130,8 +130,9 @@ std::string CUpgradeEngine::FormatElapsed(int64_t seconds) {
 
 void CUpgradeEngine::ShowFinalStatus() {
   const int64_t now = Clock().NowSeconds();
-  const std::string text = LoadStringById(m_StatusId) + FormatElapsed(now - m_StepStart);
-  ShowStatusText(text, m_StatusId == kStatusSuccess ? kColourBlue : kColourRed);
+  const std::string elapsed = FormatElapsed(now - m_StepStart);
+  ShowStatusText(LoadStringById(m_StatusId) + elapsed, LoadEnglishStringById(m_StatusId) + elapsed,
+                 m_StatusId == kStatusSuccess ? kColourBlue : kColourRed);
   m_StepStart = now;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "image/ModuleTable.h"
+#include "platform/Translation.h"
 #include "protocol/CTelnetClient.h"
 #include "upgrade/CUpgradeEngine.h"
 #include "upgrade/WindowInterfaces.h"
@@ -69,4 +70,4 @@ void DecideUpgrade(ModuleRow& row);
 void FitModuleColumns(IModuleList& list);
 
 // The force-load text shown for the wireless rows when the module waits in download mode.
-inline constexpr const char* kForceLoadText = "Can't read in force-load mode";
+inline constexpr const char* kForceLoadText = N_("Can't read in force-load mode");
