@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "platform/Version.h"
 #include "sim/RouterSim.h"
 
 namespace {
@@ -40,7 +41,9 @@ void Usage(FILE* out) {
                "  --start-in-downloader  the module waits in its downloader\n"
                "  --start-offline        the module starts in offline mode\n"
                "  --fault F[=V][,...]    switch faults on (repeatable); --list-faults names them\n"
-               "  --quiet                do not print events\n");
+               "  --quiet                do not print events\n"
+               "  --help                 this text\n"
+               "  --version              print the program's name and version\n");
 }
 
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long& out) {
@@ -110,6 +113,9 @@ int main(int argc, char** argv) {
     unsigned long n = 0;
     if (opt == "--help" || opt == "-h") {
       Usage(stdout);
+      return 0;
+    } else if (opt == "--version") {
+      std::fputs(VersionLine("qor-router-sim").c_str(), stdout);
       return 0;
     } else if (opt == "--list-faults") {
       for (const auto& name : qorsim::FaultNames()) std::printf("%s\n", name.c_str());

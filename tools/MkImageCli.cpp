@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "platform/Version.h"
 #include "tools/ImageBuilder.h"
 #include "tools/ImageInspector.h"
 
@@ -300,7 +301,10 @@ std::string MkImageUsage() {
       "Block size defaults to 4096. Numbers may be decimal or 0x hexadecimal. --no-tag leaves out the\n"
       "version tag that the router emulator reads.\n"
       "Damage options (for tests): --corrupt-header-crc UNIT, --corrupt-block-crc UNIT[:BLOCK],\n"
-      "          --omit-last-fill.\n";
+      "          --omit-last-fill.\n"
+      "\n"
+      "  qor-mkimage --help      this text\n"
+      "  qor-mkimage --version   the program's name and version\n";
 }
 
 int RunMkImage(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -311,6 +315,10 @@ int RunMkImage(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::string& command = args[0];
   if (command == "--help" || command == "-h" || command == "help") {
     out << MkImageUsage();
+    return kOk;
+  }
+  if (command == "--version") {
+    out << VersionLine("qor-mkimage");
     return kOk;
   }
   for (const std::string& a : args)
