@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/Translation.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ void CLiveDisplay::Note(const std::string& text, bool important) {
 int CLiveDisplay::ShowWarning(const std::string& text) {
   std::lock_guard lock(m_Mutex);
   ClearLiveLocked(true);
-  std::fprintf(m_Err, "Warning: %s\n", text.c_str());
+  std::fprintf(m_Err, "%s\n", FormatText(Tr("Warning: %1"), {text}).c_str());
   std::fflush(m_Err);
   return 1;
 }

@@ -55,8 +55,9 @@ class CTerminalTable final : public IModuleList {
   // The table as text lines: a heading line and one line per row with a progress bar of the "%"
   // column and the elapsed time. With colour, the status texts carry ANSI colours of their rows.
   static std::vector<std::string> RenderLines(const std::vector<Row>& rows, bool colour, uint64_t nowTick);
-  // Characters of a UTF-8 text (what a terminal cell count approximates).
+  // Terminal cells of a UTF-8 text: two for an East Asian wide character, one for any other.
   static int TextWidth(const std::string& text);
+  static bool IsWideCharacter(char32_t code);
   // "42%" -> 42; anything else -> -1.
   static int ParsePercent(const std::string& text);
   // black, blue, red, grey, else "#RRGGBB".

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,9 +18,11 @@
 #include "cli/CTerminalTable.h"
 #include "cli/CliResult.h"
 #include "image/Catalogue.h"
+#include "image/ImageSearch.h"
 #include "image/ModuleTable.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
+#include "platform/Translation.h"
 #include "platform/Warnings.h"
 #include "protocol/CTelnetClient.h"
 #include "tools/DemoSetup.h"
@@ -76,7 +79,7 @@ enum class Answer { Yes, No, Interrupted };
 
 // Asks on err and reads one line from inputFd; an interrupt ends the wait at once.
 Answer AskConfirmation(FILE* err, int inputFd, CSignalWatch& signals, int& signo) {
-  std::fprintf(err, "Upgrade the modules shown above? [y/N] ");
+  std::fprintf(err, "%s", Tr("Upgrade the modules shown above? [y/N] ").c_str());
   std::fflush(err);
   std::string line;
   for (;;) {
@@ -160,24 +163,30 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   Endpoints endpoints = options.endpoints;
   std::string imageFolder;
   bool embedded = false;
+  std::optional<ImageSource> imageSource;
   if (options.command == CliCommand::Demo) {
     demo = std::make_unique<DemoSetup>();
     std::string error;
     if (!demo->Start(&error)) {
-      display.Note("Error: " + error, true);
+      display.Note(FormatText(Tr("Error: %1"), {error}), true);
       return finish(kExitSetupFailed, "setup-failed");
     }
     endpoints = demo->GetEndpoints();
     imageFolder = demo->ImageFolder();
-    display.Note("Router emulator on " + demo->Sim()->Address() + " (UDP " + std::to_string(endpoints.udpPort) +
-                 ", link " + std::to_string(endpoints.linkPort) + ", Telnet " +
-                 std::to_string(endpoints.telnetPort) + "); sample images in " + imageFolder);
-  } else if (options.imagesDir) {
-    imageFolder = *options.imagesDir;
-  } else if (LoadEmbeddedImages()) {
-    embedded = true;
+    imageSource = ImageSource{ImageSourceKind::Demo, imageFolder, {imageFolder}};
+    display.Note(
+        FormatText(Tr("Router emulator on %1 (UDP %2, link %3, Telnet %4); sample images in %5"),
+                   {demo->Sim()->Address(), std::to_string(endpoints.udpPort),
+                    std::to_string(endpoints.linkPort), std::to_string(endpoints.telnetPort), imageFolder}));
   } else {
-    imageFolder = GetExecutableFolder();
+    ImageSearchInput search;
+    search.chosenFolder = options.imagesDir;
+    search.loadEmbedded = [] { return LoadEmbeddedImages(); };
+    search.executableFolder = GetExecutableFolder();
+    search.getenv = [](const char* name) -> const char* { return std::getenv(name); };
+    imageSource = FindImageSource(search);
+    embedded = imageSource->kind == ImageSourceKind::Embedded;
+    imageFolder = imageSource->folder;
   }
 
   LoadModuleDisplayNames();
@@ -194,7 +203,8 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   result.logPath = engine->GetLog().IsPathValid() ? engine->GetLog().GetFilePath() : std::string();
   auto logNote = [&] {
     const CDownloadLog& log = engine->GetLog();
-    display.Note(log.IsPathValid() ? "Log: " + log.GetFilePath() : std::string("Log: not written (no usable log file)"),
+    display.Note(log.IsPathValid() ? FormatText(Tr("Log: %1"), {log.GetFilePath()})
+                                   : Tr("Log: not written (no usable log file)"),
                  true);
   };
   auto routerFields = [&] {
@@ -206,8 +216,14 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     }
   };
 
+  // the folder the images come from: one line for the technician, one for the log
+  if (imageSource) {
+    display.Note(DescribeImageSource(*imageSource, true));
+    engine->GetLog().PrintText(DescribeImageSource(*imageSource, false));
+  }
+
   // the Check
-  display.Note("Checking ...");
+  display.Note(Tr("Checking ..."));
   display.BeginLive(false);
   WorkerOutcome check =
       RunWorker([&] { CheckThreadProc(context); }, false, signals, host, display, stopRequested);
@@ -216,19 +232,20 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   routerFields();
   FillRows(result, table);
   if (check.interruptedBy) {
-    display.Note("Interrupted.", true);
+    display.Note(Tr("Interrupted."), true);
     logNote();
     return finish(kExitSignalBase + check.interruptedBy, "interrupted");
   }
   bool offered = host.UpgradeEnabled();
   if (!offered) {
     bool stopped = table.GetItemCount() == 0;
-    display.Note(stopped ? "The check stopped." : "A module's version does not match its image: no upgrade.");
+    display.Note(stopped ? Tr("The check stopped.")
+                         : Tr("A module's version does not match its image: no upgrade."));
     logNote();
     return finish(stopped ? kExitCheckStopped : kExitFailed, stopped ? "check-stopped" : "version-conflict");
   }
   if (options.command == CliCommand::Check) {
-    display.Note("The upgrade may be offered.");
+    display.Note(Tr("The upgrade may be offered."));
     logNote();
     return finish(kExitOk, "upgrade-offered");
   }
@@ -242,14 +259,14 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
       return finish(kExitSignalBase + signo, "interrupted");
     }
     if (answer == Answer::No) {
-      display.Note("Not confirmed: nothing was changed.", true);
+      display.Note(Tr("Not confirmed: nothing was changed."), true);
       logNote();
       return finish(kExitDeclined, "declined");
     }
   }
 
   // the Upgrade run: interrupts are refused until it has ended
-  display.Note("Upgrading ...");
+  display.Note(Tr("Upgrading ..."));
   display.BeginLive(true);
   RunWorker([&] { RunUpgrade(*engine, host); }, true, signals, host, display, stopRequested);
   display.EndLive();
@@ -257,7 +274,7 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   result.modules.clear();
   FillRows(result, table);
   bool succeeded = UpgradeRunSucceeded(*engine);
-  display.Note(succeeded ? "Every module was upgraded." : "The upgrade failed.");
+  display.Note(succeeded ? Tr("Every module was upgraded.") : Tr("The upgrade failed."));
   logNote();
   return finish(succeeded ? kExitOk : kExitFailed, succeeded ? "upgraded" : "upgrade-failed");
 }

@@ -24,13 +24,14 @@ enum CliExit : int {
 
 struct CliOptions {
   CliCommand command = CliCommand::None;
-  std::optional<std::string> imagesDir;  // unset: embedded images, else the executable's folder
+  std::optional<std::string> imagesDir;  // unset: searched (image/ImageSearch.h)
   std::optional<std::string> logPath;    // unset: QorUpgradeLog.txt in the user's state directory
   Endpoints endpoints;
   bool json = false;
   bool quiet = false;
   bool yes = false;
   bool help = false;
+  bool version = false;
   // Clock scale: 1 is real time; 20 makes every wait of the procedures 20 times shorter. Documented
   // for demo; accepted by every command so end-to-end runs can be fast.
   double speed = 1.0;
