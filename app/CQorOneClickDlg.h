@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "image/ImageSearch.h"
 #include "platform/Warnings.h"
 #include "protocol/CTelnetClient.h"
 #include "upgrade/CUpgradeEngine.h"
@@ -21,14 +22,17 @@ class CXPStyleButtonST;
 class QMessageBox;
 
 // What the dialog is pointed at. The defaults are the real tool's: the router's endpoints, images
-// next to the executable (or embedded), the log in the state directory, the help in the private
-// temporary directory, real message boxes and the desktop's URL handler.
+// found by the search order of image/ImageSearch.h, the log in the state directory, the help in the
+// private temporary directory, real message boxes and the desktop's URL handler.
 struct DialogOptions {
   Endpoints endpoints;
-  // Folder scanned for ".bin" images; "" = the executable's folder.
+  // A folder chosen for the ".bin" images (--images, or the demo's); "" = search for them.
   std::string imageFolder;
-  // Whether the images compiled into the program are loaded (then no folder is scanned).
+  ImageSourceKind imageFolderKind = ImageSourceKind::Option;
+  // Whether the images compiled into the program take part in the search.
   bool loadEmbeddedImages = true;
+  // Environment lookup for the search's data folders; default getenv.
+  std::function<const char*(const char*)> getenv;
   // Upgrade log; "" = QorUpgradeLog.txt in the state directory.
   std::string logPath;
   // Loop-test marker; "" = DefaultLoopTestMarker().
@@ -80,6 +84,15 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   // The window title: the "STRING" resource 150, " - " and the product version, " - Press F1 for Help".
   static QString BuildTitle();
 
+  // Where the next Check takes its images from (decided again before every Check, on the UI thread),
+  // and the folder a drop chose (empty while none was dropped).
+  ImageSource ChooseImageSource();
+  const ImageSource& LastImageSource() const { return m_ImageSource; }
+  // A folder dropped onto the list: used for the next Check and after it. False for anything that
+  // is not one local folder.
+  bool UseDroppedFolder(const QString& folder);
+  const std::string& DroppedFolder() const { return m_DroppedFolder; }
+
   void OnCheck();
   void OnUpgrade();
   void OnUpgradeNotify(int code);
@@ -121,12 +134,16 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
+  // Drops onto the list's viewport: a folder of images.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void InitDialog();
   void StartWorker(bool upgrade);
   void StopWorkerForClose();
   int RunBox(QMessageBox& box);
+  // A warning's text as shown: an image warning gains the image source as its second line.
+  QString WarningText(const std::string& text) const;
 
   DialogOptions m_Options;
   CXPStyleButtonST* m_CheckButton = nullptr;
@@ -148,4 +165,6 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   QTimer m_LoopTimer;
   int m_LoopTimerArgument = -1;
   std::unique_ptr<ScopedWarningSink> m_SinkScope;
+  ImageSource m_ImageSource;
+  std::string m_DroppedFolder;
 };
