@@ -59,7 +59,7 @@ if(QOR_HELP2MAN AND QOR_GZIP AND NOT QOR_SANITIZE)
     add_custom_command(OUTPUT ${_page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${_man_dir}
       COMMAND ${CMAKE_COMMAND} -E env --unset=LANGUAGE LC_ALL=C LANG=C QT_QPA_PLATFORM=offscreen
-              ${QOR_HELP2MAN} --no-info --no-discard-stderr --section=1 --source=QorOneClick
+              ${QOR_HELP2MAN} --no-info --section=1 --source=QorOneClick
               --name=${_man_names_${_program}} --include=${_include} --output=${_page}
               $<TARGET_FILE:${_program}>
       COMMAND ${QOR_GZIP} -9nf ${_page}

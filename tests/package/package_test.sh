@@ -52,6 +52,13 @@ for p in qor-oneclick qor-oneclick-cli qor-router-sim qor-mkimage; do
 done
 grep -q '<release version="'"$version"'"' "$root/usr/share/metainfo/com.tavrix.qoroneclick.metainfo.xml" \
   || fail "the metadata's release is not $version"
+for p in qor-oneclick qor-oneclick-cli qor-router-sim qor-mkimage; do
+  page=$(zcat "$root/usr/share/man/man1/$p.1.gz")
+  # the page is titled and named after its program and has a synopsis (nothing else got in first)
+  echo "$page" | grep -q "^\.TH $(echo "$p" | tr a-z A-Z) " || fail "man page of $p has another title"
+  echo "$page" | grep -q "^$p \\\\- " || fail "man page of $p has another name line"
+  echo "$page" | grep -q "^\.SH SYNOPSIS" || fail "man page of $p has no synopsis"
+done
 zcat "$root/usr/share/man/man1/qor-oneclick-cli.1.gz" | grep -q "EXIT STATUS" || fail "man page without exit statuses"
 zcat "$root/usr/share/man/man1/qor-oneclick-cli.1.gz" | grep -q "JSON OUTPUT" || fail "man page without the JSON output"
 zcat "$root/usr/share/man/man1/qor-oneclick-cli.1.gz" | grep -q "XDG_DATA_DIRS" || fail "man page without the image folders"
