@@ -13,8 +13,8 @@ LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPI
 
 DEB_PACKAGES := cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                 qt6-base-dev qt6-base-dev-tools libgl-dev iproute2 util-linux busybox-static ccache \
-                gettext qt6-l10n-tools qt6-tools-dev-tools qt6-translations-l10n help2man librsvg2-bin \
-                dpkg-dev fakeroot file man-db lintian desktop-file-utils appstream
+                nlohmann-json3-dev gettext qt6-l10n-tools qt6-tools-dev-tools qt6-translations-l10n \
+                help2man librsvg2-bin dpkg-dev fakeroot file man-db lintian desktop-file-utils appstream
 
 .PHONY: all deps build build-release build-asan test test-release test-asan demo package clean format
 

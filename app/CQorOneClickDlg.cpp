@@ -111,7 +111,7 @@ CQorOneClickDlg::CQorOneClickDlg(DialogOptions options, QWidget* parent)
   });
 
   m_CheckContext = std::make_unique<CheckContext>(
-      CheckContext{*m_ModuleList, *this, m_Telnet, *m_Engine, false, std::string(), nullptr, {}});
+      CheckContext{*m_ModuleList, *this, m_Telnet, *m_Engine, false, std::string(), nullptr, {}, {}});
   m_CheckContext->stopRequested = &m_StopRequested;
   m_SinkScope = std::make_unique<ScopedWarningSink>(*this);
 

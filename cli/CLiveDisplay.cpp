@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/TextCodec.h"
 #include "platform/Translation.h"
 
 namespace {
@@ -51,7 +52,8 @@ void CLiveDisplay::Refresh() {
   std::lock_guard lock(m_Mutex);
   if (!m_Drawing) return;
   if (!m_Live) {
-    for (const std::string& line : m_Table.TakeStatusChanges()) std::fprintf(m_Out, "%s\n", line.c_str());
+    for (const std::string& line : m_Table.TakeStatusChanges())
+      std::fprintf(m_Out, "%s\n", PrintableText(line).c_str());
     std::fflush(m_Out);
     return;
   }
@@ -98,14 +100,21 @@ void CLiveDisplay::Note(const std::string& text, bool important) {
   if (m_Mode.quiet && !important) return;
   FILE* stream = m_Mode.json ? m_Err : m_Out;
   ClearLiveLocked(stream == m_Err);
-  std::fprintf(stream, "%s\n", text.c_str());
+  std::fprintf(stream, "%s\n", PrintableText(text, true).c_str());
   std::fflush(stream);
+}
+
+void CLiveDisplay::Report(const std::string& text) {
+  std::lock_guard lock(m_Mutex);
+  ClearLiveLocked(true);
+  std::fprintf(m_Err, "%s\n", PrintableText(text, true).c_str());
+  std::fflush(m_Err);
 }
 
 int CLiveDisplay::ShowWarning(const std::string& text) {
   std::lock_guard lock(m_Mutex);
   ClearLiveLocked(true);
-  std::fprintf(m_Err, "%s\n", FormatText(Tr("Warning: %1"), {text}).c_str());
+  std::fprintf(m_Err, "%s\n", FormatText(Tr("Warning: %1"), {PrintableText(text, true)}).c_str());
   std::fflush(m_Err);
   return 1;
 }

@@ -14,7 +14,9 @@
 // On a terminal the table is redrawn in place (cursor moved up over the lines drawn last time);
 // otherwise, during the upgrade run, each new status text is printed as one line, and the whole
 // table is printed when a command ends. Warnings go to stderr as "Warning: <text>"; when stderr is
-// the same terminal, the live table is cleared first so the warning is not overdrawn.
+// the same terminal, the live table is cleared first so the warning is not overdrawn. Every text is
+// printed as PrintableText (line breaks kept in notes and warnings), so text that came from the
+// router or a file cannot drive the terminal.
 class CLiveDisplay final : public IWarningSink {
  public:
   struct Mode {
@@ -39,6 +41,8 @@ class CLiveDisplay final : public IWarningSink {
   void PrintTable();
   // A note for the user: stdout normally, stderr with --json; suppressed by --quiet unless important.
   void Note(const std::string& text, bool important = false);
+  // A line on stderr that --quiet does not suppress (skipped images, a log that was not written).
+  void Report(const std::string& text);
 
   int ShowWarning(const std::string& text) override;
 

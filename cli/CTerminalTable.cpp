@@ -5,6 +5,7 @@
 
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
+#include "platform/TextCodec.h"
 #include "platform/Translation.h"
 
 namespace {
@@ -143,6 +144,13 @@ std::vector<std::string> CTerminalTable::TakeStatusChanges() {
   return out;
 }
 
+std::vector<CTerminalTable::Row> CTerminalTable::PrintableRows(const std::vector<Row>& rows) {
+  std::vector<Row> out = rows;
+  for (Row& row : out)
+    for (std::string& text : row.text) text = PrintableText(text);
+  return out;
+}
+
 int CTerminalTable::TextWidth(const std::string& text) {
   int cells = 0;
   size_t i = 0;
@@ -205,7 +213,9 @@ std::string CTerminalTable::ColourName(uint32_t colour) {
   return text;
 }
 
-std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& rows, bool colour, uint64_t nowTick) {
+std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& rawRows, bool colour, uint64_t nowTick) {
+  // versions come from the router and the image files: shown, never obeyed by the terminal
+  const std::vector<Row> rows = PrintableRows(rawRows);
   int widths[3];
   for (int c = 0; c < 3; ++c) {
     widths[c] = TextWidth(LoadStringById(kHeadingIds[c]));

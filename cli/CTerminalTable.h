@@ -54,7 +54,10 @@ class CTerminalTable final : public IModuleList {
 
   // The table as text lines: a heading line and one line per row with a progress bar of the "%"
   // column and the elapsed time. With colour, the status texts carry ANSI colours of their rows.
+  // Every cell is drawn as PrintableText: control characters in a version never reach the terminal.
   static std::vector<std::string> RenderLines(const std::vector<Row>& rows, bool colour, uint64_t nowTick);
+  // The rows with every text made printable (platform/TextCodec.h).
+  static std::vector<Row> PrintableRows(const std::vector<Row>& rows);
   // Terminal cells of a UTF-8 text: two for an East Asian wide character, one for any other.
   static int TextWidth(const std::string& text);
   static bool IsWideCharacter(char32_t code);

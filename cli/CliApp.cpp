@@ -22,6 +22,7 @@
 #include "image/ModuleTable.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
+#include "platform/TextCodec.h"
 #include "platform/Translation.h"
 #include "platform/Warnings.h"
 #include "protocol/CTelnetClient.h"
@@ -180,7 +181,17 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
                     std::to_string(endpoints.linkPort), std::to_string(endpoints.telnetPort), imageFolder}));
   } else {
     ImageSearchInput search;
-    search.chosenFolder = options.imagesDir;
+    if (options.imagesDir) {
+      // a folder that is not there or cannot be read is a wrong command line, not "no valid image"
+      std::string folder;
+      std::string error;
+      if (!ResolveImageFolder(*options.imagesDir, folder, error)) {
+        std::fprintf(err, "qor-oneclick-cli: --images %s: %s\n", PrintableText(*options.imagesDir).c_str(),
+                     error.c_str());
+        return kExitUsage;
+      }
+      search.chosenFolder = folder;
+    }
     search.loadEmbedded = [] { return LoadEmbeddedImages(); };
     search.executableFolder = GetExecutableFolder();
     search.getenv = [](const char* name) -> const char* { return std::getenv(name); };
@@ -198,14 +209,38 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   telnet.SetPort(endpoints.telnetPort);
   CCliHost host(&display);
   std::atomic<bool> stopRequested{false};
-  CheckContext context{table, host, telnet, *engine, embedded, imageFolder, &stopRequested, {}};
+  CheckContext context{table, host, telnet, *engine, embedded, imageFolder, &stopRequested, {}, {}};
 
-  result.logPath = engine->GetLog().IsPathValid() ? engine->GetLog().GetFilePath() : std::string();
+  // The log is named only after its last flush, and only when everything logged reached it.
   auto logNote = [&] {
-    const CDownloadLog& log = engine->GetLog();
-    display.Note(log.IsPathValid() ? FormatText(Tr("Log: %1"), {log.GetFilePath()})
-                                   : Tr("Log: not written (no usable log file)"),
-                 true);
+    CDownloadLog& log = engine->GetLog();
+    log.Flush();
+    if (log.IsPathValid() && log.GetPending().empty()) {
+      result.logPath = log.GetFilePath();
+      display.Note(FormatText(Tr("Log: %1"), {log.GetFilePath()}), true);
+    } else {
+      result.logError = log.GetLastError().empty() ? std::string("not written") : log.GetLastError();
+      display.Report(FormatText(Tr("Log not written: %1"), {*result.logError}));
+    }
+  };
+  // The folder scanned, when no valid image was found in it (the line after warning 135), and every
+  // image skipped with its reason.
+  auto scanNotes = [&] {
+    const ImageScanReport& scan = context.scan;
+    if (embedded || scan.folder.empty()) return;
+    result.imageFolder = scan.folder;
+    bool anyValid = false;
+    for (const ModuleRow& row : g_ModuleRows) anyValid = anyValid || row.m_Image.IsValid();
+    if (!anyValid) {
+      display.Report(scan.folderError.empty()
+                         ? FormatText(Tr("Folder scanned: %1"), {PrintableText(scan.folder)})
+                         : FormatText(Tr("Folder scanned: %1 (%2)"), {PrintableText(scan.folder), scan.folderError}));
+    }
+    for (const SkippedImage& skipped : scan.skipped) {
+      result.skipped.push_back({skipped.path, skipped.reason});
+      display.Report(
+          FormatText(Tr("Skipped %1: %2"), {PrintableText(skipped.path), PrintableText(skipped.reason)}));
+    }
   };
   auto routerFields = [&] {
     result.routerFound = !engine->m_RouterMac.IsZero();
@@ -228,6 +263,7 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   WorkerOutcome check =
       RunWorker([&] { CheckThreadProc(context); }, false, signals, host, display, stopRequested);
   display.EndLive();
+  scanNotes();
   if (!display.IsLive()) display.PrintTable();
   routerFields();
   FillRows(result, table);
@@ -273,6 +309,11 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   if (!display.IsLive()) display.PrintTable();
   result.modules.clear();
   FillRows(result, table);
+  if (engine->GetLastRunRefused()) {
+    display.Note(Tr("The upgrade was not started: an image changed since the Check."), true);
+    logNote();
+    return finish(kExitCheckStopped, "image-changed");
+  }
   bool succeeded = UpgradeRunSucceeded(*engine);
   display.Note(succeeded ? Tr("Every module was upgraded.") : Tr("The upgrade failed."));
   logNote();

@@ -195,6 +195,7 @@ std::string CliUsage() {
       "(/usr/local/share, /usr/share).\n"
       "\n"
       "Exit status: 0 success, 1 version conflict or failed module, 2 bad command line,\n"
-      "3 check stopped (no images, duplicate images, no router), 4 upgrade not confirmed,\n"
-      "5 demo could not start, 128+N ended by signal N.\n");
+      "3 check stopped (no images, duplicate images, no router) or an image changed since the\n"
+      "check (nothing was sent), 4 upgrade not confirmed, 5 demo could not start, 128+N ended by\n"
+      "signal N. A folder given with --images that cannot be read is a bad command line (2).\n");
 }

@@ -16,7 +16,7 @@ enum CliExit : int {
   kExitOk = 0,            // check: Upgrade may be offered; upgrade: every module "Download successfully"
   kExitFailed = 1,        // a row's versions conflict, or a module failed
   kExitUsage = 2,         // the command line is wrong
-  kExitCheckStopped = 3,  // no images, duplicate images, no router
+  kExitCheckStopped = 3,  // no images, duplicate images, no router; or an image changed since the Check
   kExitDeclined = 4,      // the upgrade was not confirmed: nothing was changed
   kExitSetupFailed = 5,   // the demo could not build its images or start its emulator
   kExitSignalBase = 128,  // ended by a signal outside the upgrade run: 128 + signal number

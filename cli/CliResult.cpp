@@ -1,60 +1,52 @@
 #include "cli/CliResult.h"
 
-#include <cstdio>
+#include "platform/JsonWriter.h"
 
-#include "platform/TextCodec.h"
+std::string JsonString(const std::string& text) { return JsonDump(JsonText(text)); }
 
-std::string JsonString(const std::string& raw) {
-  // texts from the device are 8-bit; make sure the document stays valid UTF-8
-  const std::string text = IsValidUtf8(raw) ? raw : TextFrom8Bit(raw);
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
-  return out;
+namespace {
+JsonValue OptionalText(const std::optional<std::string>& text) {
+  return text ? JsonText(*text) : JsonValue(nullptr);
 }
+}  // namespace
 
 std::string CliResultToJson(const CliResult& r) {
-  std::string out = "{";
-  out += "\"command\":" + JsonString(r.command);
-  out += ",\"result\":" + JsonString(r.result);
-  out += ",\"exitStatus\":" + std::to_string(r.exitStatus);
-  out += ",\"router\":";
+  JsonValue out = JsonValue::object();
+  out["command"] = JsonText(r.command);
+  out["result"] = JsonText(r.result);
+  out["exitStatus"] = r.exitStatus;
   if (r.routerFound) {
-    out += "{\"ip\":" + JsonString(r.routerIp) + ",\"mac\":" + JsonString(r.routerMac) +
-           ",\"text\":" + (r.routerText ? JsonString(*r.routerText) : std::string("null")) + "}";
+    JsonValue router = JsonValue::object();
+    router["ip"] = JsonText(r.routerIp);
+    router["mac"] = JsonText(r.routerMac);
+    router["text"] = OptionalText(r.routerText);
+    out["router"] = std::move(router);
   } else {
-    out += "null";
+    out["router"] = nullptr;
   }
-  out += ",\"modules\":[";
-  for (size_t i = 0; i < r.modules.size(); ++i) {
-    const CliModuleResult& m = r.modules[i];
-    if (i) out += ",";
-    out += "{\"type\":" + std::to_string(m.type);
-    out += ",\"name\":" + JsonString(m.name);
-    out += ",\"currentVersion\":" + JsonString(m.currentVersion);
-    out += ",\"upgradeVersion\":" + JsonString(m.upgradeVersion);
-    out += ",\"percent\":" + (m.percent ? std::to_string(*m.percent) : std::string("null"));
-    out += ",\"status\":" + JsonString(m.status);
-    out += ",\"colour\":" + JsonString(m.colour) + "}";
+  out["imageFolder"] = OptionalText(r.imageFolder);
+  JsonValue skipped = JsonValue::array();
+  for (const CliResult::Skipped& s : r.skipped) {
+    JsonValue entry = JsonValue::object();
+    entry["path"] = JsonText(s.path);
+    entry["reason"] = JsonText(s.reason);
+    skipped.push_back(std::move(entry));
   }
-  out += "],\"log\":" + JsonString(r.logPath) + "}";
-  return out;
+  out["skipped"] = std::move(skipped);
+  JsonValue modules = JsonValue::array();
+  for (const CliModuleResult& m : r.modules) {
+    JsonValue entry = JsonValue::object();
+    entry["type"] = m.type;
+    entry["name"] = JsonText(m.name);
+    entry["currentVersion"] = JsonText(m.currentVersion);
+    entry["upgradeVersion"] = JsonText(m.upgradeVersion);
+    entry["percent"] = m.percent ? JsonValue(*m.percent) : JsonValue(nullptr);
+    entry["status"] = JsonText(m.status);
+    entry["colour"] = JsonText(m.colour);
+    modules.push_back(std::move(entry));
+  }
+  out["modules"] = std::move(modules);
+  out["log"] = OptionalText(r.logPath);
+  out["logError"] = OptionalText(r.logError);
+  return JsonDump(out);
 }

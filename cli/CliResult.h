@@ -26,12 +26,25 @@ struct CliResult {
   std::string routerIp;
   std::string routerMac;
   std::optional<std::string> routerText;  // the discovery answer's text, when the Check reports it
+  // The folder the images were scanned in (absolute); absent with embedded images or before a scan.
+  std::optional<std::string> imageFolder;
+  // The files ending in ".bin" that the scan skipped, and why.
+  struct Skipped {
+    std::string path;
+    std::string reason;
+  };
+  std::vector<Skipped> skipped;
   std::vector<CliModuleResult> modules;
-  std::string logPath;
+  // The log file when everything logged reached it; else absent, and logError says why.
+  std::optional<std::string> logPath;
+  std::optional<std::string> logError;
 };
 
-// One JSON object (UTF-8, one line, no trailing newline). Control characters and invalid UTF-8 in
-// texts are escaped or replaced, so the output always parses.
+// One JSON object (UTF-8, one line, no trailing newline), written with the project's JSON writer
+// (platform/JsonWriter.h): control characters are escaped and text that is not UTF-8 is read as
+// Latin-1, so the output always parses. Keys: command, result, exitStatus, router (ip, mac, text, or
+// null), imageFolder, skipped [{path, reason}], modules [{type, name, currentVersion,
+// upgradeVersion, percent, status, colour}], log (null when not written) and logError.
 std::string CliResultToJson(const CliResult& result);
 // A JSON string literal with quotes.
 std::string JsonString(const std::string& text);

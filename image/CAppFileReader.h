@@ -6,8 +6,8 @@
 #include "platform/NonCopyable.h"
 
 // Hands out the data of one unit of an image in blocks of a chosen size, as pointers into the
-// image's memory (no copy). The image is not owned and must stay valid and mapped while the reader
-// lives.
+// image's memory (the verified copy of a file, or an embedded image; no further copy). The image is
+// not owned and must stay valid, holding its memory, while the reader lives.
 class CAppFileReader : public NonCopyable {
  public:
   CAppFileReader(const CBinFile& image, uint32_t blockSize);

@@ -1,11 +1,12 @@
 #include "image/CBinFile.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 
 #include "image/ImageFormat.h"
@@ -33,19 +34,47 @@ void CBinFile::SetFilePath(const std::string& path) {
   m_ResourceId = 0;
 }
 
-// Whether the view is ours to unmap is kept in m_Mapping, not inferred from the resource id: a slot
-// that held an embedded image and then got a path must never unmap the program's own bytes.
+// Only the copy is ever freed: a slot that held an embedded image and then got a path must never
+// release the program's own bytes.
 void CBinFile::Reset() {
   m_Units.clear();
   m_Extents.clear();
   m_ModuleType = MODULE_NONE;
-  if (m_Mapping != nullptr) {
-    munmap(m_Mapping, m_MappingSize);
-    m_Mapping = nullptr;
-    m_MappingSize = 0;
-  }
+  m_Copy.Release();
+  m_Identity = FileIdentity{};
   m_ImageData = nullptr;
   m_ImageSize = 0;
+}
+
+void CBinFile::Release() {
+  m_Valid = false;
+  Reset();
+}
+
+void CBinFile::TakeFrom(CBinFile& other) {
+  if (&other == this) return;
+  Reset();
+  m_Units = std::move(other.m_Units);
+  m_Extents = std::move(other.m_Extents);
+  m_Path = other.m_Path;
+  m_ResourceId = other.m_ResourceId;
+  m_Valid = other.m_Valid;
+  m_ImageData = other.m_ImageData;
+  m_ModuleType = other.m_ModuleType;
+  m_ImageSize = other.m_ImageSize;
+  m_Copy = std::move(other.m_Copy);
+  m_Identity = other.m_Identity;
+  m_RejectReason = other.m_RejectReason;
+  other.Release();
+  other.m_Units.clear();
+  other.m_Extents.clear();
+}
+
+bool CBinFile::ChangedOnDisk() const {
+  if (!m_Valid || m_ResourceId != 0 || m_Copy.Data() == nullptr) return false;
+  struct stat st {};
+  if (stat(m_Path.c_str(), &st) != 0) return true;
+  return !(FileIdentity::Of(st) == m_Identity);
 }
 
 bool CBinFile::OpenFile(ModuleType expected) {
@@ -59,19 +88,19 @@ bool CBinFile::OpenFile(ModuleType expected) {
     return false;
   }
 
-  // O_NONBLOCK so that a FIFO named *.bin cannot stall the scan; only regular files are mapped
+  // O_NONBLOCK so that a FIFO named *.bin cannot stall the scan; only regular files are read
   const int fd = open(m_Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    m_RejectReason = "cannot open";
+    m_RejectReason = std::string("cannot open: ") + std::strerror(errno);
     return false;
   }
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  struct stat before {};
+  if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
     close(fd);
     m_RejectReason = "not a regular file";
     return false;
   }
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  const uint64_t size = static_cast<uint64_t>(before.st_size);
   if (size < L::kMinImageSize) {
     close(fd);
     m_RejectReason = "too short";
@@ -82,15 +111,30 @@ bool CBinFile::OpenFile(ModuleType expected) {
     m_RejectReason = "too large";
     return false;
   }
-  void* view = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
-  close(fd);  // the view stays valid without the descriptor
-  if (view == MAP_FAILED) {
-    m_RejectReason = "cannot map";
+  if (!m_Copy.Allocate(static_cast<size_t>(size))) {
+    close(fd);
+    m_RejectReason = "not enough memory to read it";
     return false;
   }
-  m_Mapping = view;
-  m_MappingSize = static_cast<size_t>(size);
-  m_ImageData = static_cast<const uint8_t*>(view);
+  const bool read = m_Copy.ReadFrom(fd);
+  const int readErrno = errno;
+  // what was read is one state of the file only if nothing changed it meanwhile
+  struct stat after {};
+  const bool still = fstat(fd, &after) == 0 && FileIdentity::Of(after) == FileIdentity::Of(before);
+  close(fd);
+  if (!read && readErrno != 0) {
+    Reset();
+    m_RejectReason = std::string("cannot read: ") + std::strerror(readErrno);
+    return false;
+  }
+  if (!read || !still) {
+    Reset();
+    m_RejectReason = "changed while it was read";
+    return false;
+  }
+  m_Copy.Seal();
+  m_Identity = FileIdentity::Of(before);
+  m_ImageData = m_Copy.Data();
   m_ImageSize = size;
 
   const std::span<const uint8_t> bytes(m_ImageData, static_cast<size_t>(m_ImageSize));

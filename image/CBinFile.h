@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "image/CImageCopy.h"
 #include "image/ModuleType.h"
 #include "platform/NonCopyable.h"
 
@@ -28,18 +29,31 @@ struct UnitExtent {
   uint32_t length = 0;
 };
 
-// One upgrade image: a file mapped read-only (never copied) or an embedded resource. Walks and
-// verifies the units and classifies the image into a ModuleType.
+// One upgrade image: a file read into the program's own memory (see CImageCopy) or an embedded
+// resource used in place. Walks and verifies the units and classifies the image into a ModuleType.
+// The bytes verified are the bytes every later reader gets: GetImageData points into the sealed
+// copy, never into the file. The file's identity at the time it was read is kept, so the Upgrade can
+// tell whether the file changed since (ChangedOnDisk).
 class CBinFile : public NonCopyable {
  public:
   CBinFile();
   ~CBinFile() override;
 
-  // Stores the path; the image becomes invalid. Does not release a mapping.
+  // Stores the path; the image becomes invalid. Does not release the copy (Release does).
   void SetFilePath(const std::string& path);
-  // Maps, walks (with CRCs), verifies and classifies the file named by the path. expected is a
-  // ModuleType or 9 for any. Returns valid; on a valid object returns true at once.
+  // Reads the file named by the path into a copy of its own, then walks (with CRCs), verifies and
+  // classifies that copy. expected is a ModuleType or 9 for any. Returns valid; on a valid object
+  // returns true at once. A file that changes while it is read is refused.
   bool OpenFile(ModuleType expected);
+  // The image becomes invalid and its copy is freed (the catalogue's reset); the path stays.
+  void Release();
+  // Takes over another object's image, copy and state (that object is left empty and invalid), so
+  // a file that was read and verified once is not read again.
+  void TakeFrom(CBinFile& other);
+  // For a valid file image: whether the file under the path is no longer the one that was read
+  // (another file, or the same file written to since: device, inode, size, modification or
+  // status-change time differ, or it is gone). false for embedded images.
+  bool ChangedOnDisk() const;
   // Takes the embedded image with that resource id (walked without CRCs). Returns valid.
   bool LoadFromResource(int resourceId);
 
@@ -71,7 +85,7 @@ class CBinFile : public NonCopyable {
   ModuleType m_ModuleType = MODULE_NONE;
 
   uint64_t m_ImageSize = 0;
-  void* m_Mapping = nullptr;  // the mmap'ed view of a file, owned; nullptr for a resource
-  size_t m_MappingSize = 0;
+  CImageCopy m_Copy;        // a file's bytes, owned and sealed; empty for a resource
+  FileIdentity m_Identity;  // the file as it was read
   std::string m_RejectReason;
 };

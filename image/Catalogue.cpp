@@ -1,8 +1,11 @@
 #include "image/Catalogue.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -16,7 +19,7 @@ struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
 };
 
-// "*.bin" as the original file search understood it: the suffix in any letter case.
+// "*.bin" with the suffix in any letter case, as a search on a case-insensitive file system matches it.
 bool HasBinSuffix(const std::string& name) {
   if (name.size() < 4) return false;
   const std::string tail = name.substr(name.size() - 4);
@@ -44,36 +47,78 @@ bool LoadEmbeddedImages() {
   return any;
 }
 
-bool ScanImageFiles(const std::string& folder, CDownloadLog& log) {
-  for (ModuleRow& row : g_ModuleRows) row.m_Image.SetFilePath("");
+bool ResolveImageFolder(const std::string& folder, std::string& resolved, std::string& error) {
+  error.clear();
+  std::string given = folder.empty() ? GetExecutableFolder() : folder;
+  if (given.empty()) {
+    resolved.clear();
+    error = "the program's folder cannot be found";
+    return false;
+  }
+  if (given[0] != '/') {
+    // absolute as far as it goes, for the message when the folder cannot be resolved
+    std::vector<char> cwd(4096);
+    if (getcwd(cwd.data(), cwd.size()) != nullptr) given = std::string(cwd.data()) + "/" + given;
+  }
+  resolved = given;
+  char* real = realpath(given.c_str(), nullptr);
+  if (real == nullptr) {
+    error = std::strerror(errno);
+    return false;
+  }
+  resolved = real;
+  std::free(real);
+  std::unique_ptr<DIR, DirCloser> dir(opendir(resolved.c_str()));
+  if (!dir) {
+    error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
 
-  std::string dir = folder.empty() ? GetExecutableFolder() : folder;
-  if (!dir.empty() && dir.back() == '/') dir.pop_back();
+bool ScanImageFiles(const std::string& folder, CDownloadLog& log, ImageScanReport* report) {
+  // the catalogue's reset: no copy of an earlier Check stays in memory beside the new ones
+  for (ModuleRow& row : g_ModuleRows) {
+    row.m_Image.SetFilePath("");
+    row.m_Image.Release();
+  }
+  ImageScanReport local;
+  ImageScanReport& scan = report != nullptr ? *report : local;
+  scan = ImageScanReport{};
 
+  std::string dir;
   int count = 0;
-  for (const std::string& name : ListBinFiles(dir.empty() ? std::string("/") : dir)) {
-    const std::string path = dir + "/" + name;
-    ModuleType t;
-    {
+  if (ResolveImageFolder(folder, dir, scan.folderError)) {
+    const std::string prefix = dir == "/" ? dir : dir + "/";
+    for (const std::string& name : ListBinFiles(dir)) {
+      const std::string path = prefix + name;
       CBinFile probe;
       probe.SetFilePath(path);
       probe.OpenFile(MODULE_NONE);
-      t = probe.GetModuleType();
+      const ModuleType t = probe.GetModuleType();
+      if (!probe.IsValid() || t == MODULE_NONE) {
+        const std::string reason = probe.GetRejectReason().empty() ? "unknown type" : probe.GetRejectReason();
+        log.PrintText("Skipped " + path + ": " + reason);
+        scan.skipped.push_back({path, reason});
+        continue;
+      }
+      CBinFile& slot = g_ModuleRows[t].m_Image;
+      if (slot.IsValid()) {
+        ShowMessage(IDS_DUPLICATE_IMAGES);
+        scan.folder = dir;
+        return false;
+      }
+      // read and verified once: the slot takes this copy rather than reading the file again
+      slot.TakeFrom(probe);
+      ++count;
     }
-    if (t == MODULE_NONE) continue;
-    CBinFile& slot = g_ModuleRows[t].m_Image;
-    if (slot.IsValid()) {
-      ShowMessage(IDS_DUPLICATE_IMAGES);
-      return false;
-    }
-    slot.SetFilePath(path);
-    // the file can change between the two opens; only a file that is still valid is counted
-    if (slot.OpenFile(t)) ++count;
   }
+  scan.folder = dir;
 
   if (count == 0) {
     ShowMessage(IDS_NO_VALID_IMAGE);
     log.PrintText("没有找到至少一个有效的BIN文件");
+    log.PrintText("Folder scanned: " + dir + (scan.folderError.empty() ? "" : " (" + scan.folderError + ")"));
     return false;
   }
   return true;

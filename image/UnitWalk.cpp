@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
 
 #include "image/ByteReader.h"
@@ -54,13 +55,41 @@ UnitHeader ParseUnitHeader(std::span<const uint8_t> h) {
   return u;
 }
 
-bool WalkUnits(std::span<const uint8_t> image, bool verify, std::vector<UnitHeader>& units,
-               std::vector<UnitExtent>& extents, std::string* reason) {
-  units.clear();
-  extents.clear();
+namespace {
+// The units whose header, CRC list and data lie inside the image, counted without reading any CRC:
+// what the lists can ever need, so they are allocated once, exactly, before the real walk.
+uint64_t CountWholeUnits(std::span<const uint8_t> image) {
+  uint64_t count = 0;
+  uint64_t p = L::kFileHeaderSize;
+  while (p < image.size()) {
+    uint32_t blockSize = 0;
+    uint32_t dataLength = 0;
+    uint32_t headerLength = 0;
+    if (!bytes::InRange(image, p, L::kUnitHeaderSize)) break;
+    bytes::ReadU32LE(image, p + L::kBlockSizeOffset, blockSize);
+    bytes::ReadU32LE(image, p + L::kDataLengthOffset, dataLength);
+    bytes::ReadU32LE(image, p + L::kHeaderLengthOffset, headerLength);
+    if (blockSize == 0) break;
+    const uint64_t n = (uint64_t{dataLength} + blockSize - 1) / blockSize;
+    if (uint64_t{headerLength} != L::kUnitHeaderSize + 2 * n) break;
+    p += L::kUnitHeaderSize;
+    if (!bytes::InRange(image, p, 2 * n + dataLength)) break;
+    p += 2 * n + dataLength;
+    const uint64_t r = (dataLength + 2 * n + L::kUnitHeaderSize) % 4;
+    if (r > 0) p += 4 - r;
+    ++count;
+  }
+  return count;
+}
+
+bool Walk(std::span<const uint8_t> image, bool verify, std::vector<UnitHeader>& units,
+          std::vector<UnitExtent>& extents, std::string* reason) {
   const uint64_t size = image.size();
-  if (size > std::numeric_limits<uint32_t>::max()) return Fail(reason, "too large");
-  if (size < L::kMinImageSize) return Fail(reason, "too short");
+  // load addresses are read only in wireless images (and in images that are neither kind, which the
+  // type rule refuses anyway); a router unit's field is not used and may hold anything
+  const std::span<const uint8_t> firstMagic = bytes::Slice(image, L::kFileHeaderSize, 4);
+  const bool addressesUsed =
+      firstMagic.empty() || !std::equal(L::kRouterMagic.begin(), L::kRouterMagic.end(), firstMagic.begin());
 
   uint64_t p = L::kFileHeaderSize;
   while (p < size) {
@@ -87,6 +116,9 @@ bool WalkUnits(std::span<const uint8_t> image, bool verify, std::vector<UnitHead
     if (uint64_t{h.headerLength} != L::kUnitHeaderSize + 2 * n)
       return Fail(reason, UnitReason(index, "length mismatch"));
     if (!bytes::InRange(image, p, 2 * n + dataLength)) return Fail(reason, UnitReason(index, "truncated"));
+    // the module's addresses are 32-bit: a unit that passes 2^32 would write its tail at address 0
+    if (addressesUsed && uint64_t{h.loadAddress} + dataLength > (uint64_t{1} << 32))
+      return Fail(reason, UnitReason(index, "address range wraps"));
 
     const uint64_t crcList = p;
     p += 2 * n;
@@ -114,6 +146,30 @@ bool WalkUnits(std::span<const uint8_t> image, bool verify, std::vector<UnitHead
   if (units.empty()) return Fail(reason, "no unit");
   if (reason) reason->clear();
   return true;
+}
+}  // namespace
+
+bool WalkUnits(std::span<const uint8_t> image, bool verify, std::vector<UnitHeader>& units,
+               std::vector<UnitExtent>& extents, std::string* reason) {
+  units.clear();
+  extents.clear();
+  if (image.size() > std::numeric_limits<uint32_t>::max()) return Fail(reason, "too large");
+  if (image.size() < L::kMinImageSize) return Fail(reason, "too short");
+
+  // Every unit takes at least 98 bytes of the image, so the count is bounded by what the file holds;
+  // a crafted file of many tiny units still asks for lists about as large as itself. They are asked
+  // for once and exactly (no doubling while they grow), and memory that is not there is a refusal.
+  const uint64_t count = CountWholeUnits(image);
+  try {
+    units.reserve(static_cast<size_t>(count));
+    extents.reserve(static_cast<size_t>(count));
+    return Walk(image, verify, units, extents, reason);
+  } catch (const std::exception&) {
+    // bad_alloc, or length_error for a count past what a vector can hold
+    units = {};
+    extents = {};
+    return Fail(reason, "not enough memory for " + std::to_string(count) + " units");
+  }
 }
 
 ModuleType ClassifyImage(std::span<const uint8_t> image, const std::vector<UnitHeader>& units,

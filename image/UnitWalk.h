@@ -18,9 +18,13 @@ UnitHeader ParseUnitHeader(std::span<const uint8_t> header98);
 // Walks the units that follow the 92-byte file header. With verify, the header CRCs and every
 // block CRC are checked and a unit of zero data length is refused. Every length a header claims is
 // checked against the buffer in 64-bit arithmetic; nothing outside image is ever read. Images of
-// 4 GiB or more are refused (extents are 32-bit). On failure returns false with a short reason
-// ("unit 1: header CRC", "unit 0: block 3 CRC", "unit 0: length mismatch", "unit 2: truncated", ...);
-// units and extents then hold what was parsed before the failure.
+// 4 GiB or more are refused (extents are 32-bit). Unless the first unit is a router unit (whose
+// load address is not used), a unit whose load address plus data length passes 2^32 is refused.
+// The lists are allocated once for the units the buffer can hold; memory that cannot be had is a
+// refusal ("not enough memory for N units"), never an exception. On failure returns false with a
+// short reason ("unit 1: header CRC", "unit 0: block 3 CRC", "unit 0: length mismatch",
+// "unit 2: truncated", "unit 1: address range wraps", ...); units and extents then hold what was
+// parsed before the failure.
 bool WalkUnits(std::span<const uint8_t> image, bool verify, std::vector<UnitHeader>& units,
                std::vector<UnitExtent>& extents, std::string* reason = nullptr);
 

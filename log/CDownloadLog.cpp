@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform/Clock.h"
+#include "platform/TextCodec.h"
 #include "platform/UserDirs.h"
 
 namespace {
@@ -52,8 +54,20 @@ bool TakeLock(int fd) {
   }
 }
 
+// What the user is told when the file cannot be opened (OpenPrivateFile's refusals included).
+std::string OpenErrorText(const std::string& path, int error) {
+  switch (error) {
+    case ELOOP: return path + " is a symbolic link";
+    case EMLINK: return path + " has more than one link";
+    case EPERM: return path + " is owned by another user";
+    case EINVAL: return path + " is not a regular file";
+    default: return "cannot open " + path + ": " + std::strerror(error);
+  }
+}
+
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
+    errno = 0;
     const ssize_t n = write(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
@@ -66,13 +80,19 @@ bool WriteAll(int fd, const char* data, size_t size) {
 
 CDownloadLog::CDownloadLog() {
   std::string dir;
-  if (GetStateDirectory(dir)) {
+  std::string error;
+  if (GetStateDirectory(dir, &error)) {
     m_FilePath = dir + "/" + kLogFileName;
     m_PathValid = true;
+  } else {
+    m_LastError = "no state directory: " + error;
   }
 }
 
-CDownloadLog::CDownloadLog(const std::string& filePath) : m_FilePath(filePath), m_PathValid(!filePath.empty()) {}
+CDownloadLog::CDownloadLog(const std::string& filePath)
+    : m_FilePath(filePath), m_PathValid(!filePath.empty()), m_FollowFolderLinks(true) {
+  if (!m_PathValid) m_LastError = "no log file named";
+}
 
 CDownloadLog::~CDownloadLog() { Flush(); }
 
@@ -90,38 +110,44 @@ int CDownloadLog::PrintV(const char* format, va_list args) {
   size_t len = n < 0 ? 0 : static_cast<size_t>(n);
   if (len >= sizeof buf) len = TrimToCharBoundary(buf, sizeof buf - 1);
   m_Buffer += TimeStamp();
-  m_Buffer.append(buf, len);
+  m_Buffer += PrintableText(std::string_view(buf, len), true);
   m_Buffer += "\r\n";
   return 1;
 }
 
 int CDownloadLog::PrintText(const std::string& text) {
   m_Buffer += TimeStamp();
-  m_Buffer += text;
+  m_Buffer += PrintableText(text, true);
   m_Buffer += "\r\n";
   return 1;
 }
 
-int CDownloadLog::Flush() {
+int CDownloadLog::Flush(bool sync) {
   if (!m_PathValid || m_Buffer.empty()) return 0;
 
   const size_t slash = m_FilePath.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : m_FilePath.substr(0, slash));
   const std::string name = slash == std::string::npos ? m_FilePath : m_FilePath.substr(slash + 1);
 
-  const int fd = OpenPrivateFile(dir, name, O_WRONLY | O_APPEND | O_CREAT, 0600);
-  if (fd < 0) return 0;
+  const int fd = OpenPrivateFile(dir, name, O_WRONLY | O_APPEND | O_CREAT, 0600, m_FollowFolderLinks);
+  if (fd < 0) {
+    m_LastError = OpenErrorText(m_FilePath, errno);
+    return 0;
+  }
   // the lock is held only while appending; another flush (this or another program) waits for it
   if (!TakeLock(fd)) {
     close(fd);
+    m_LastError = m_FilePath + " is locked by another program";
     return 0;
   }
   struct stat st {};
   if (fstat(fd, &st) != 0) {
+    m_LastError = "cannot write " + m_FilePath + ": " + std::strerror(errno);
     close(fd);
     return 0;
   }
   if (!WriteAll(fd, m_Buffer.data(), m_Buffer.size())) {
+    m_LastError = "cannot write " + m_FilePath + ": " + std::strerror(errno != 0 ? errno : ENOSPC);
     // a full disk or a size limit wrote part of the text: take it back, keep it pending
     if (ftruncate(fd, st.st_size) != 0) {
       // nothing more can be done; the text stays pending and the next flush tries again
@@ -129,7 +155,13 @@ int CDownloadLog::Flush() {
     close(fd);
     return 0;
   }
+  if (sync) {
+    // the text is in the file whatever the disk says; a failed sync is not worth writing it twice
+    (void)fdatasync(fd);
+  }
   close(fd);  // releases the lock
   m_Buffer.clear();
+  m_Written = true;
+  m_LastError.clear();
   return 1;
 }

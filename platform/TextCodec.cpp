@@ -56,3 +56,37 @@ std::string TextFrom8Bit(std::string_view bytes) {
 std::string TextFrom8Bit(std::span<const uint8_t> bytes) {
   return TextFrom8Bit(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
+
+std::string PrintableText(std::string_view raw, bool keepLineBreaks) {
+  const std::string text = TextFrom8Bit(raw);
+  std::string out;
+  out.reserve(text.size());
+  static constexpr char kHex[] = "0123456789abcdef";
+  auto escape = [&out](unsigned codePoint) {
+    out += "\\x";
+    out += kHex[(codePoint >> 4) & 0xF];
+    out += kHex[codePoint & 0xF];
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      if (keepLineBreaks && (c == '\t' || c == '\n' || c == '\r')) {
+        out += static_cast<char>(c);
+      } else {
+        escape(c);
+      }
+      continue;
+    }
+    // U+0080 to U+009F are the two bytes C2 80 to C2 9F in UTF-8 (the text is valid UTF-8 here)
+    if (c == 0xC2 && i + 1 < text.size()) {
+      const unsigned char next = static_cast<unsigned char>(text[i + 1]);
+      if (next >= 0x80 && next <= 0x9F) {
+        escape(next);
+        ++i;
+        continue;
+      }
+    }
+    out += static_cast<char>(c);
+  }
+  return out;
+}

@@ -103,12 +103,13 @@ bool GetPrivateTempDirectory(std::string& path, std::string* error) {
   return true;
 }
 
-int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, mode_t mode) {
+int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, mode_t mode,
+                    bool followFolderLink) {
   if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
     errno = EINVAL;
     return -1;
   }
-  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followFolderLink ? 0 : O_NOFOLLOW));
   if (dfd < 0) return -1;
   const int fd = openat(dfd, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode);
   const int openErrno = errno;

@@ -25,5 +25,9 @@ bool EnsurePrivateDirectory(const std::string& dir, std::string* error = nullptr
 
 // Opens dir/name without following a symbolic link in its last component (O_NOFOLLOW | O_CLOEXEC
 // added to flags) and checks what it opened: a regular file, owned by the effective user, with one
-// link. Returns the descriptor, or -1 (with errno set) when the open fails or the check refuses it.
-int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, mode_t mode);
+// link. The folder itself must not be a link either, unless followFolderLink (a folder the user
+// named, which may well be reached through one). Returns the descriptor, or -1 with errno set when
+// the open fails (ELOOP: the name is a link) or the check refuses it (EINVAL not a regular file,
+// EPERM another owner, EMLINK more than one link).
+int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, mode_t mode,
+                    bool followFolderLink = false);

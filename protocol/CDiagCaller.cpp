@@ -143,7 +143,7 @@ int CDiagCaller::DIAG_QueryBoardVersion(std::string* version) {
   // at most 31 characters from offset 4
   const std::string text = VersionText(m_Response + 4, m_Response + 35);
   if (version != nullptr) *version = text;
-  Log("Firmware Version: %s", text.c_str());
+  Log("Firmware Version: %s", PrintableText(text).c_str());
   return 1;
 }
 
@@ -165,7 +165,7 @@ int CDiagCaller::DIAG_QueryISOVersion(std::string* version) {
   // at most 128 characters from offset 5
   const std::string text = VersionText(m_Response + 5, m_Response + 133);
   if (version != nullptr) *version = text;
-  Log("Dashboard Version: %s", text.c_str());
+  Log("Dashboard Version: %s", PrintableText(text).c_str());
   return 1;
 }
 

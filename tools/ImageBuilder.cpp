@@ -1,6 +1,11 @@
 #include "tools/ImageBuilder.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -195,11 +200,40 @@ std::vector<uint8_t> BuildWirelessImage(const WirelessImageSpec& spec, std::vect
   return BuildImage(image, placements);
 }
 
-bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
-  if (!f) return false;
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) return false;
-  return std::fclose(f.release()) == 0;
+bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes, bool sync) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) return false;
+
+  // a new name in the same folder (so the rename cannot cross file systems); O_EXCL with mode 0666
+  // lets the umask decide the permissions, as for any file the user creates
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = folder + "." + name + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+
+  bool ok = true;
+  size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
+  }
+  if (ok && sync && fdatasync(fd) != 0) ok = false;
+  if (close(fd) != 0) ok = false;
+  // the final name gets the whole file or keeps what it had
+  if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = false;
+  if (!ok) unlink(temp.c_str());
+  return ok;
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {

@@ -106,8 +106,11 @@ std::array<uint8_t, image_layout::kVersionTagSize> MakeVersionTag(ModuleType mod
 // Reads a version tag at the start of bytes; false when there is none (too short or wrong magic).
 bool ParseVersionTag(std::span<const uint8_t> bytes, ModuleType& module, std::string& version);
 
-// Writes the bytes to path (replacing it); false on any error.
-bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// Writes the bytes to a new file in path's folder and renames it to path, so the name holds either
+// its old content or the whole new image, never a part of it (a link under that name is replaced,
+// not written through). With sync, the data reaches the disk before the rename. false on any error;
+// then no temporary file is left behind.
+bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes, bool sync = false);
 // Reads a whole file; false on any error.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
 

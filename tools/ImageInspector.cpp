@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "image/CBinFile.h"
+#include "platform/JsonWriter.h"
 #include "platform/StringTable.h"
+#include "platform/TextCodec.h"
 
 ImageInfo InspectImageFile(const std::string& path) {
   ImageInfo info;
@@ -26,64 +28,43 @@ ImageInfo InspectImageFile(const std::string& path) {
   return info;
 }
 
-std::string JsonQuote(const std::string& text) {
-  std::string out = "\"";
-  for (const char ch : text) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += ch;  // UTF-8 passes as it stands
-        }
-    }
-  }
-  return out + "\"";
-}
-
 std::string FormatImageInfoJson(const std::vector<ImageInfo>& infos) {
-  std::string out = "[";
-  for (size_t i = 0; i < infos.size(); ++i) {
-    const ImageInfo& f = infos[i];
-    out += i ? ",\n " : "\n ";
-    out += "{\"path\": " + JsonQuote(f.path) + ", \"valid\": " + (f.valid ? "true" : "false") +
-           ", \"module_type\": " + std::to_string(f.moduleType) + ", \"version\": " + JsonQuote(f.version) +
-           ", \"units\": [";
-    for (size_t u = 0; u < f.units.size(); ++u) {
-      const UnitInfo& x = f.units[u];
-      out += u ? ", " : "";
-      out += "{\"load_address\": " + std::to_string(x.loadAddress) + ", \"data_length\": " +
-             std::to_string(x.dataLength) + ", \"block_size\": " + std::to_string(x.blockSize) +
-             ", \"blocks\": " + std::to_string(x.blocks) + "}";
+  JsonValue list = JsonValue::array();
+  for (const ImageInfo& f : infos) {
+    JsonValue file = JsonValue::object();
+    file["path"] = JsonText(f.path);
+    file["valid"] = f.valid;
+    file["moduleType"] = f.moduleType;
+    file["version"] = JsonText(f.version);
+    JsonValue units = JsonValue::array();
+    for (const UnitInfo& x : f.units) {
+      JsonValue unit = JsonValue::object();
+      unit["loadAddress"] = x.loadAddress;
+      unit["dataLength"] = x.dataLength;
+      unit["blockSize"] = x.blockSize;
+      unit["blocks"] = x.blocks;
+      units.push_back(std::move(unit));
     }
-    out += "]";
-    if (!f.valid) out += ", \"reason\": " + JsonQuote(f.reason);
-    out += "}";
+    file["units"] = std::move(units);
+    if (!f.valid) file["reason"] = JsonText(f.reason);
+    list.push_back(std::move(file));
   }
-  out += infos.empty() ? "]\n" : "\n]\n";
-  return out;
+  return JsonDump(list, 2) + "\n";
 }
 
 std::string FormatImageInfoText(const std::vector<ImageInfo>& infos) {
   std::string out;
   char buf[160];
   for (const ImageInfo& f : infos) {
-    out += f.path + ": ";
+    // the name and the version come from the file: shown, never obeyed by the terminal
+    out += PrintableText(f.path) + ": ";
     if (f.valid) {
       out += "valid, module type " + std::to_string(f.moduleType);
       if (f.moduleType >= 0 && f.moduleType < kModuleCount)
         out += " (" + LoadStringById(kModuleNameIds[f.moduleType]) + ")";
-      out += ", version \"" + f.version + "\"\n";
+      out += ", version \"" + PrintableText(f.version) + "\"\n";
     } else {
-      out += "invalid (" + f.reason + ")\n";
+      out += "invalid (" + PrintableText(f.reason) + ")\n";
     }
     for (size_t u = 0; u < f.units.size(); ++u) {
       const UnitInfo& x = f.units[u];

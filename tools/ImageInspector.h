@@ -26,11 +26,9 @@ struct ImageInfo {
 
 ImageInfo InspectImageFile(const std::string& path);
 
-// One JSON array of objects with path, valid, module_type, version, units (load_address,
-// data_length, block_size, blocks) and, for invalid files, reason. Ends with a newline.
+// One JSON array (the project's JSON writer, indented) of objects with path, valid, moduleType,
+// version, units (loadAddress, dataLength, blockSize, blocks) and, for invalid files, reason. Always
+// valid UTF-8 (a file name that is not UTF-8 is read as Latin-1). Ends with a newline.
 std::string FormatImageInfoJson(const std::vector<ImageInfo>& infos);
-// Human-readable lines.
+// Human-readable lines; names, versions and reasons as PrintableText.
 std::string FormatImageInfoText(const std::vector<ImageInfo>& infos);
-
-// A JSON string literal (quotes included) of UTF-8 text.
-std::string JsonQuote(const std::string& text);

@@ -145,7 +145,8 @@ int Write(const std::vector<uint8_t>& image, const std::string& output, std::ost
     err << "qor-mkimage: the image cannot be built from these values\n";
     return kFailed;
   }
-  if (!WriteImageFile(output, image)) {
+  // a temporary file renamed into place: rebuilding an image never leaves half of it under its name
+  if (!WriteImageFile(output, image, true)) {
     err << "qor-mkimage: cannot write '" << output << "'\n";
     return kFailed;
   }

@@ -134,6 +134,7 @@ void CUpgradeEngine::ShowFinalStatus() {
   ShowStatusText(LoadStringById(m_StatusId) + elapsed, LoadEnglishStringById(m_StatusId) + elapsed,
                  m_StatusId == kStatusSuccess ? kColourBlue : kColourRed);
   m_StepStart = now;
+  m_Log.Flush();
 }
 
 void CUpgradeEngine::ShowPercent(int percent) {

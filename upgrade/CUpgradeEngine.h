@@ -74,7 +74,8 @@ class CUpgradeEngine {
   void ShowStatusText(const std::string& shown, const std::string& logged, uint32_t colour);
   void ShowStatusText(const std::string& text, uint32_t colour) { ShowStatusText(text, text, colour); }
   void ShowStatus(int stringId);
-  // The status id's text with " (%M:%S)" since step start, blue for 103 and red otherwise.
+  // The status id's text with " (%M:%S)" since step start, blue for 103 and red otherwise; then the
+  // log is flushed, so a finished step is in the file whatever happens next.
   void ShowFinalStatus();
   // Writes "%d%%" to column 3 unless percent equals the last value shown (process-wide).
   void ShowPercent(int percent);
@@ -145,6 +146,9 @@ class CUpgradeEngine {
   // Whether the last run succeeded as a whole (see UpgradeRunSucceeded in upgrade/UpgradeRun.h).
   bool GetLastRunSucceeded() const { return m_LastRunSucceeded; }
   void SetLastRunSucceeded(bool succeeded) { m_LastRunSucceeded = succeeded; }
+  // Whether the last run refused to start (an image changed since the Check): nothing was sent.
+  bool GetLastRunRefused() const { return m_LastRunRefused; }
+  void SetLastRunRefused(bool refused) { m_LastRunRefused = refused; }
 
   // Router fields written by the Check's discovery; the wireless module's flags of the last
   // hand-shake.
@@ -172,4 +176,5 @@ class CUpgradeEngine {
   Endpoints m_Endpoints;
   std::array<int, kModuleCount> m_ModuleOutcome{};
   bool m_LastRunSucceeded = false;
+  bool m_LastRunRefused = false;
 };

@@ -23,6 +23,7 @@ bool HasImage(ModuleType m) { return Row(m).m_Image.IsValid(); }
 
 unsigned CheckThreadProc(CheckContext& context) {
   const bool offer = RunCheck(context);
+  context.engine.GetLog().Flush();
   if (context.StopRequested()) {
     // the front end is going away: leave its window alone
     return 0;
@@ -254,9 +255,10 @@ bool RunCheck(CheckContext& context) {
 
   list.DeleteAllItems();
   context.host.UpdateWindow();
+  context.scan = ImageScanReport{};
 
   if (!context.hasEmbeddedImages) {
-    if (!ScanImageFiles(context.imageFolder, log)) {
+    if (!ScanImageFiles(context.imageFolder, log, &context.scan)) {
       return false;
     }
   }

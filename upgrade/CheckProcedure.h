@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "image/Catalogue.h"
 #include "image/ModuleTable.h"
 #include "platform/Translation.h"
 #include "protocol/CTelnetClient.h"
@@ -32,13 +33,15 @@ struct CheckContext {
   const std::atomic<bool>* stopRequested = nullptr;
   // Out: the text the router sent with its discovery answer ("" until a discovery succeeded).
   std::string routerText;
+  // Out: what the image scan looked at (folder, files skipped and why); empty with embedded images.
+  ImageScanReport scan;
 
   bool StopRequested() const { return stopRequested != nullptr && stopRequested->load(); }
 };
 
-// The Check worker's entry: RunCheck, then the buttons, the focus notification (5 after success,
-// 4 after failure), the loop-test timer after a success in loop-test mode, and the foreground.
-// Returns 0.
+// The Check worker's entry: RunCheck, a flush of the log (the Check's entries reach the file before
+// anything else can happen), then the buttons, the focus notification (5 after success, 4 after
+// failure), the loop-test timer after a success in loop-test mode, and the foreground. Returns 0.
 unsigned CheckThreadProc(CheckContext& context);
 
 // The whole procedure; true when the Upgrade button may be offered (no row conflicts).

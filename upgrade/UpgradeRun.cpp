@@ -1,9 +1,12 @@
 #include "upgrade/UpgradeRun.h"
 
 #include <string>
+#include <vector>
 
 #include "image/ModuleTable.h"
 #include "platform/Clock.h"
+#include "platform/Translation.h"
+#include "platform/Warnings.h"
 
 namespace {
 
@@ -31,6 +34,18 @@ bool OtherFamilyLeftOut() {
     }
   }
   return false;
+}
+
+// The chosen images whose file is no longer the one the Check read, in module order.
+std::vector<std::string> ChangedImages(const CUpgradeEngine& engine) {
+  std::vector<std::string> paths;
+  for (ModuleType m = 0; m < kModuleCount; ++m) {
+    const CBinFile& image = g_ModuleRows[static_cast<size_t>(m)].m_Image;
+    if (engine.IsModuleChosen(m) && image.ChangedOnDisk()) {
+      paths.push_back(image.GetFilePath());
+    }
+  }
+  return paths;
 }
 
 // The module procedure's outcome: the id its final status shows.
@@ -84,17 +99,36 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
   CDownloadLog& log = engine.GetLog();
   engine.SetStepStart(Clock().NowSeconds());
   log.PrintText(engine.m_RouterMac.ToString());
+  engine.ResetModuleOutcomes();
+  engine.SetLastRunSucceeded(false);
+  engine.SetLastRunRefused(false);
+
+  // what the Check verified is what would be sent; a file that changed since means the user meant
+  // another image than the one verified, so nothing is sent at all
+  const std::vector<std::string> changed = ChangedImages(engine);
+  if (!changed.empty()) {
+    std::string warning;
+    for (const std::string& path : changed) {
+      log.PrintText(path + kImageChangedText);
+      warning += (warning.empty() ? "" : "\n") + path + Tr(kImageChangedText);
+    }
+    engine.SetLastRunRefused(true);
+    log.PrintText(std::string(50, '+'));
+    log.Flush(true);
+    ShowWarningText(warning);
+    host.PostNotify(NOTIFY_UPGRADE_DONE);
+    return 0;
+  }
 
   engine.SetBusyMarker(CUpgradeEngine::kBusyUpgrading);
   engine.SetStatusId(CUpgradeEngine::kStatusSuccess);
   engine.SetCurrentItem(CUpgradeEngine::kNoItem);
   engine.SetForceLoadFlag(0);
-  engine.ResetModuleOutcomes();
-  engine.SetLastRunSucceeded(false);
 
   if (OtherFamilyLeftOut()) {
     log.PrintText(kOtherFamilyLeftOutLog);
   }
+  log.Flush();
 
   bool nvramErased = true;
   const bool completed = RunModules(engine, nvramErased);
@@ -109,7 +143,7 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
   }
   engine.CloseRouterLink();
   log.PrintText(std::string(50, '+'));
-  log.Flush();
+  log.Flush(true);
 
   bool succeeded = completed && nvramErased;
   for (ModuleType m = 0; m < kModuleCount && succeeded; ++m) {

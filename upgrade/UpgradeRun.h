@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Translation.h"
 #include "upgrade/CUpgradeEngine.h"
 #include "upgrade/WindowInterfaces.h"
 
@@ -8,6 +9,15 @@
 // marker is 3 until the end-of-run steps start. Only the family of router images that the Check
 // showed is transferred; images of the other family are left out and the log says so. Returns 0.
 //
+// The images sent are the copies the Check read and verified. Before anything is sent, the file of
+// every chosen image is compared with the one the Check read; if one changed, its path and
+// kImageChangedText are logged and shown (the text in the user's language) as one warning, nothing
+// is sent (the link is not even opened), the rows stay as the Check left them, and the run ends as a
+// refused start (GetLastRunRefused) with the separator line, the log flushed and NOTIFY_UPGRADE_DONE.
+//
+// The log is flushed after the run's opening lines, at every final status and, with a sync to the
+// disk, at the end of the run.
+//
 // After it returns, engine.GetModuleOutcome(m) tells what happened to each module and
 // UpgradeRunSucceeded(engine) whether every chosen module ended with "Download successfully".
 unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host);
@@ -15,6 +25,9 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host);
 // True when the last run opened the link, every chosen module ended with status 103 and the NVRAM
 // erase (when one was due) succeeded.
 bool UpgradeRunSucceeded(const CUpgradeEngine& engine);
+
+// Follows the path of an image whose file changed since the Check, in the warning and the log.
+inline constexpr const char* kImageChangedText = N_(" changed since the Check: press Check again");
 
 // The log line written when images of the hidden router family were left out.
 inline constexpr const char* kOtherFamilyLeftOutLog =

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +27,19 @@ ChildProcess::~ChildProcess() {
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env, const std::string& stdinText,
                          bool keepStdinOpen) {
+  // a child started before is reaped first: one object may run the program several times in a row
+  Kill();
+  CloseStdin();
+  if (m_Reader.joinable()) m_Reader.join();
+  {
+    std::lock_guard lock(m_Mutex);
+    m_Out.clear();
+    m_Err.clear();
+  }
+  m_Pid = -1;
+  m_Reaped = false;
+  m_ExitCode = -1;
+  m_PeakResidentKiB = -1;
   std::vector<std::string> argStore{program};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::map<std::string, std::string> merged;
@@ -56,9 +70,11 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     return false;
   }
   if (pipe2(err, O_CLOEXEC) != 0) return false;
+  const char* workingDirectory = m_WorkingDirectory.empty() ? nullptr : m_WorkingDirectory.c_str();
   pid_t pid = fork();
   if (pid < 0) return false;
   if (pid == 0) {
+    if (workingDirectory != nullptr && chdir(workingDirectory) != 0) _exit(126);
     if (m_NoStdin) close(0);
     else dup2(in[0], 0);
     dup2(out[1], 1);
@@ -76,6 +92,13 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
   if (!keepStdinOpen) CloseStdin();
   m_Reader = std::thread([this, o = out[0], e = err[0]] { ReadLoop(o, e); });
   return true;
+}
+
+bool ChildProcess::WriteStdin(const std::string& text) {
+  if (m_StdinFd < 0) return false;
+  // a child that already ended must fail the write, not end the test process
+  signal(SIGPIPE, SIG_IGN);
+  return write(m_StdinFd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
 void ChildProcess::CloseStdin() {
@@ -109,9 +132,11 @@ bool ChildProcess::Wait(int timeoutMs, int* exitCode) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!m_Reaped) {
     int status = 0;
-    pid_t r = waitpid(m_Pid, &status, WNOHANG);
+    rusage usage{};
+    pid_t r = wait4(m_Pid, &status, WNOHANG, &usage);
     if (r == m_Pid) {
       m_Reaped = true;
+      m_PeakResidentKiB = usage.ru_maxrss;
       m_ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       break;
     }

@@ -19,6 +19,7 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  // A child started before by this object is reaped first and its output dropped.
   // env entries are added to (or replace those of) the test's environment. stdinText is written
   // to the child's stdin, which is then closed (EOF) unless keepStdinOpen asks to leave it open
   // until the child ends.
@@ -30,6 +31,12 @@ class ChildProcess {
   void UseTerminalForStdout(bool use) { m_TerminalStdout = use; }
   // Before Start: the child runs with no stdin at all (descriptor 0 closed).
   void CloseChildStdin(bool close) { m_NoStdin = close; }
+  // Before Start: the child's working directory ("" = the test's own).
+  void SetWorkingDirectory(const std::string& dir) { m_WorkingDirectory = dir; }
+  // After a Start with keepStdinOpen: writes text to the child's stdin (a typed answer).
+  bool WriteStdin(const std::string& text);
+  // After the child ended: the most memory it held at once (its peak resident set), in KiB.
+  long PeakResidentKiB() const { return m_PeakResidentKiB; }
   // Waits up to timeoutMs real milliseconds. True when the child ended; exitCode is its status, or
   // 128 + signal when a signal ended it.
   bool Wait(int timeoutMs, int* exitCode);
@@ -54,6 +61,8 @@ class ChildProcess {
   bool m_NoStdin = false;
   bool m_Reaped = false;
   int m_ExitCode = -1;
+  std::string m_WorkingDirectory;
+  long m_PeakResidentKiB = -1;
   std::thread m_Reader;
   mutable std::mutex m_Mutex;
   std::string m_Out;

@@ -142,6 +142,8 @@ TEST(CliJson, StringsAreEscapedAndAlwaysValidUtf8) {
       {"\x1b[31m", "\"\\u001b[31m\""},
       {"\xe8\xb7\xaf", "\"\xe8\xb7\xaf\""},   // valid UTF-8 stays as it is
       {"caf\xe9", "\"caf\xc3\xa9\""},         // a Latin-1 byte from the device becomes UTF-8
+      {"del\x7f", "\"del\\u007f\""},
+      {"csi\xc2\x9b", "\"csi\\u009b\""},      // a C1 control is escaped, not left raw
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(JsonString(in), out);
 }
@@ -169,14 +171,18 @@ TEST(CliJson, WholeObject) {
   m.colour = "blue";
   r.modules.push_back(m);
   r.logPath = "/home/u/.local/state/qor-oneclick/QorUpgradeLog.txt";
+  r.imageFolder = "/media/usb";
+  r.skipped.push_back({"/media/usb/old.bin", "unit 0: block 7 CRC"});
   EXPECT_EQ(CliResultToJson(r),
             "{\"command\":\"check\",\"result\":\"version-conflict\",\"exitStatus\":1,"
             "\"router\":{\"ip\":\"192.168.1.1\",\"mac\":\"00-1E-10-5A-3C-01\",\"text\":\"1.0.0.0\"},"
-            "\"modules\":[{\"type\":7,\"name\":\"Firmware of wireless module\",\"currentVersion\":\"11.2.0.1\","
+            "\"imageFolder\":\"/media/usb\",\"skipped\":[{\"path\":\"/media/usb/old.bin\",\"reason\":"
+            "\"unit 0: block 7 CRC\"}],\"modules\":[{\"type\":7,\"name\":\"Firmware of wireless module\",\"currentVersion\":\"11.2.0.1\","
             "\"upgradeVersion\":\"11.1.20.7\",\"percent\":null,\"status\":\"Version does not match\","
             "\"colour\":\"red\"},{\"type\":8,\"name\":\"Firmware of wireless module\",\"currentVersion\":"
             "\"11.2.0.1\",\"upgradeVersion\":\"11.1.20.7\",\"percent\":100,\"status\":\"Download successfully "
-            "(00:21)\",\"colour\":\"blue\"}],\"log\":\"/home/u/.local/state/qor-oneclick/QorUpgradeLog.txt\"}");
+            "(00:21)\",\"colour\":\"blue\"}],\"log\":\"/home/u/.local/state/qor-oneclick/QorUpgradeLog.txt\","
+            "\"logError\":null}");
 
   CliResult none;
   none.command = "check";
@@ -187,9 +193,12 @@ TEST(CliJson, WholeObject) {
   none.routerMac = "00-00-00-00-00-01";
   EXPECT_NE(CliResultToJson(none).find("\"text\":null}"), std::string::npos) << CliResultToJson(none);
   none.routerFound = false;
+  none.logError = "cannot open /x/QorUpgradeLog.txt: Permission denied";
+  // a log that was not written is null, with the reason beside it
   EXPECT_EQ(CliResultToJson(none),
-            "{\"command\":\"check\",\"result\":\"check-stopped\",\"exitStatus\":3,\"router\":null,\"modules\":[],"
-            "\"log\":\"\"}");
+            "{\"command\":\"check\",\"result\":\"check-stopped\",\"exitStatus\":3,\"router\":null,"
+            "\"imageFolder\":null,\"skipped\":[],\"modules\":[],\"log\":null,"
+            "\"logError\":\"cannot open /x/QorUpgradeLog.txt: Permission denied\"}");
 }
 
 }  // namespace

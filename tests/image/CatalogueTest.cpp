@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -85,10 +86,22 @@ TEST_F(Catalogue, ScanFillsOneSlotPerTypeAndIgnoresWhatIsNotAnImage) {
   Put("damaged.bin", BuildRouterImage(damaged));
   ASSERT_EQ(mkdir(m_Dir.File("folder.bin").c_str(), 0700), 0);
 
-  EXPECT_TRUE(ScanImageFiles(m_Dir.Path(), m_Log));
+  ImageScanReport report;
+  EXPECT_TRUE(ScanImageFiles(m_Dir.Path(), m_Log, &report));
   EXPECT_TRUE(m_Sink.texts.empty());
-  EXPECT_TRUE(m_Log.GetPending().empty());
   EXPECT_EQ(ValidSlots(), (std::vector<ModuleType>{0, 1, 3, 6, 7, 8}));
+  // what was passed over is named with its reason, in the report and in the log
+  EXPECT_EQ(report.folder, m_Dir.Path());
+  EXPECT_EQ(report.folderError, "");
+  std::vector<std::pair<std::string, std::string>> skipped;
+  for (const SkippedImage& s : report.skipped) skipped.push_back({s.path, s.reason});
+  std::sort(skipped.begin(), skipped.end());
+  EXPECT_EQ(skipped, (std::vector<std::pair<std::string, std::string>>{
+                         {m_Dir.File("damaged.bin"), "unit 0: block 0 CRC"},
+                         {m_Dir.File("folder.bin"), "not a regular file"},
+                         {m_Dir.File("short.bin"), "too short"}}));
+  for (const auto& [path, reason] : skipped)
+    EXPECT_NE(m_Log.GetPending().find("Skipped " + path + ": " + reason + "\r\n"), std::string::npos) << path;
   EXPECT_EQ(g_ModuleRows[1].m_Image.GetVersionText(), "A1");
   EXPECT_EQ(g_ModuleRows[6].m_Image.GetFilePath(), m_Dir.File("CFG.BIN"));
   EXPECT_EQ(g_ModuleRows[7].m_Image.GetUnitCount(), 3u);

@@ -252,4 +252,76 @@ TEST(DownloadLogFile, DefaultLogLivesInThePrivateStateDirectory) {
   EXPECT_EQ(refused.Flush(), 0);
 }
 
+// Text that came from a router or an image file is logged with its controls made visible, so a log
+// printed on a terminal cannot be driven by it; the line breaks of a message stay.
+TEST(DownloadLogFormat, ControlCharactersNeverReachTheFile) {
+  TempDir dir;
+  const std::string path = dir.File("QorUpgradeLog.txt");
+  {
+    CDownloadLog log(path);
+    log.PrintText("Version 2.1.10.\x1b]0;owned\x07\x1b[2J\x1b[32mDownload successfully");
+    log.Print("Firmware %s",
+              "11.1\xc2\x9b"
+              "31m\x7f");
+    log.PrintText("error text\r\twith its own break\n");
+  }
+  const std::string text = ReadFile(path);
+  for (const char control : {'\x1b', '\x07', '\x7f'}) EXPECT_EQ(text.find(control), std::string::npos);
+  EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos);
+  const std::vector<std::string> entries = Entries(text);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].substr(20), "Version 2.1.10.\\x1b]0;owned\\x07\\x1b[2J\\x1b[32mDownload successfully");
+  EXPECT_EQ(entries[1].substr(20), "Firmware 11.1\\x9b31m\\x7f");
+  EXPECT_EQ(entries[2].substr(20), "error text\r\twith its own break\n");
+}
+
+// A flush that cannot write says why; a folder reached through a symbolic link is a folder like any
+// other, while the file itself must not be a link.
+TEST(DownloadLogFile, AFailedFlushSaysWhyAndALinkedFolderIsWritten) {
+  TempDir dir;
+  ASSERT_EQ(mkdir(dir.File("real").c_str(), 0700), 0);
+  ASSERT_EQ(symlink(dir.File("real").c_str(), dir.File("linked").c_str()), 0);
+  ASSERT_EQ(mkdir(dir.File("real/taken.txt").c_str(), 0700), 0);
+  { std::ofstream(dir.File("real/target.txt")) << "precious"; }
+  ASSERT_EQ(symlink(dir.File("real/target.txt").c_str(), dir.File("real/link.txt").c_str()), 0);
+  { std::ofstream(dir.File("real/twice.txt")) << ""; }
+  ASSERT_EQ(link(dir.File("real/twice.txt").c_str(), dir.File("real/twice2.txt").c_str()), 0);
+
+  struct Case {
+    std::string path;
+    std::string error;  // "" when the flush writes
+  };
+  const Case cases[] = {
+      {dir.File("linked/QorUpgradeLog.txt"), ""},
+      {dir.File("missing/QorUpgradeLog.txt"),
+       "cannot open " + dir.File("missing/QorUpgradeLog.txt") + ": No such file or directory"},
+      {dir.File("real/taken.txt"), "cannot open " + dir.File("real/taken.txt") + ": Is a directory"},
+      {dir.File("linked/link.txt"), dir.File("linked/link.txt") + " is a symbolic link"},
+      {dir.File("real/twice.txt"), dir.File("real/twice.txt") + " has more than one link"},
+      {"", "no log file named"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    CDownloadLog log(c.path);
+    EXPECT_EQ(log.GetLastError(), c.path.empty() ? c.error : "");
+    log.Print("entry");
+    EXPECT_EQ(log.Flush(true), c.error.empty() ? 1 : 0);
+    EXPECT_EQ(log.GetLastError(), c.error);
+    EXPECT_EQ(log.HasWritten(), c.error.empty());
+    EXPECT_EQ(log.GetPending().empty(), c.error.empty());
+  }
+  EXPECT_NE(ReadFile(dir.File("real/QorUpgradeLog.txt")).find("entry\r\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir.File("real/target.txt")), "precious");
+
+  // a failure is forgotten once the text got through
+  CDownloadLog log(dir.File("later/QorUpgradeLog.txt"));
+  log.Print("kept");
+  EXPECT_EQ(log.Flush(), 0);
+  EXPECT_FALSE(log.GetLastError().empty());
+  ASSERT_EQ(mkdir(dir.File("later").c_str(), 0700), 0);
+  EXPECT_EQ(log.Flush(), 1);
+  EXPECT_EQ(log.GetLastError(), "");
+  EXPECT_NE(ReadFile(dir.File("later/QorUpgradeLog.txt")).find("kept\r\n"), std::string::npos);
+}
+
 }  // namespace

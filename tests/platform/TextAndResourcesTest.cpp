@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/JsonWriter.h"
 #include "platform/Resources.h"
 #include "platform/StringTable.h"
 #include "platform/TextCodec.h"
@@ -83,6 +84,73 @@ TEST(Warnings, GoToTheInstalledSinkAndShowMessageLoadsTheText) {
   ASSERT_EQ(sink.texts.size(), 2u);
   EXPECT_EQ(sink.texts[0], "No router is detected");
   EXPECT_EQ(sink.texts[1], "m_UdpPort.Open() failed");
+}
+
+}  // namespace
+
+namespace {
+
+// Text from a router or a file is shown with its controls made visible: C0, DEL and C1 (also when
+// they arrive as Latin-1 bytes) become "\xNN"; printable text, UTF-8 and backslashes stay.
+TEST(PrintableText, ReplacesEveryControlCharacterAndKeepsTheRest) {
+  struct Case {
+    std::string in;
+    bool keepLineBreaks;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"2.1.10.7", false, "2.1.10.7"},
+      {"\x1b]0;title\x07\x1b[2J\x1b[32mDownload successfully", false,
+       "\\x1b]0;title\\x07\\x1b[2J\\x1b[32mDownload successfully"},
+      {std::string("a\0b", 3), false, "a\\x00b"},
+      {"del\x7f", false, "del\\x7f"},
+      {"csi\xc2\x9b"
+       "31m",
+       false, "csi\\x9b31m"},  // C1 control as UTF-8
+      {"csi\x9b"
+       "31m",
+       false, "csi\\x9b31m"},                       // the same as a Latin-1 byte
+      {"nbsp\xc2\xa0ok", false, "nbsp\xc2\xa0ok"},  // U+00A0 is not a control
+      {"\xe8\xb7\xaf\xe7\x94\xb1", false, "\xe8\xb7\xaf\xe7\x94\xb1"},
+      {"a\\x1b", false, "a\\x1b"},
+      {"line\r\n\tnext", false, "line\\x0d\\x0a\\x09next"},
+      {"line\r\n\tnext\x1b", true, "line\r\n\tnext\\x1b"},
+      {"", false, ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PrintableText(c.in, c.keepLineBreaks), c.out) << c.in;
+  // whatever the input, no control byte survives
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  const std::string shown = PrintableText(all);
+  EXPECT_TRUE(IsValidUtf8(shown));
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(shown[i]);
+    EXPECT_FALSE(c < 0x20 || c == 0x7F) << i;
+    if (c == 0xC2 && i + 1 < shown.size()) {
+      const unsigned char next = static_cast<unsigned char>(shown[i + 1]);
+      EXPECT_FALSE(next >= 0x80 && next <= 0x9F) << i;
+    }
+  }
+}
+
+TEST(JsonWriter, DocumentsAreValidUtf8WithEveryControlEscaped) {
+  JsonValue doc = JsonValue::object();
+  doc["plain"] = JsonText("1.2.3");
+  doc["latin1"] = JsonText("caf\xe9");
+  doc["controls"] = JsonText("\x1b[2J\x07\x7f\xc2\x9b");
+  doc["raw"] = std::string("bad\xff");  // set without JsonText: replaced, never invalid
+  doc["list"] = JsonValue::array({1, nullptr, true});
+  const std::string text = JsonDump(doc);
+  EXPECT_EQ(
+      text,
+      "{\"plain\":\"1.2.3\",\"latin1\":\"caf\xc3\xa9\",\"controls\":\"\\u001b[2J\\u0007\\u007f\\u009b\","
+      "\"raw\":\"bad\xef\xbf\xbd\",\"list\":[1,null,true]}");
+  EXPECT_TRUE(IsValidUtf8(text));
+  const JsonValue back = JsonValue::parse(text);
+  EXPECT_EQ(back["controls"], "\x1b[2J\x07\x7f\xc2\x9b");
+  EXPECT_EQ(back["latin1"], "caf\xc3\xa9");
+  // indented output parses to the same document
+  EXPECT_EQ(JsonValue::parse(JsonDump(doc, 2)), back);
 }
 
 }  // namespace

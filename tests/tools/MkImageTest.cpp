@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -188,24 +194,88 @@ TEST(MkImageCli, InfoJsonHasTheAgreedFieldsAndReasons) {
   const std::string quoted = dir.File("a\"b.bin");
   ASSERT_TRUE(WriteImageFile(quoted, std::vector<uint8_t>(10, 0)));
 
-  const CliResult r = Mk({"info", "--json", hand, bad, quoted});
+  // a file name that is not UTF-8 (a Latin-1 e-acute) must still give a document that parses
+  const std::string latin1 = dir.File("caf\xe9.bin");
+  ASSERT_TRUE(WriteImageFile(latin1, HandMadeRouterImage()));
+
+  const CliResult r = Mk({"info", "--json", hand, bad, quoted, latin1});
   EXPECT_EQ(r.rc, 1) << "an invalid file makes the exit status 1";
+  ASSERT_TRUE(nlohmann::json::accept(r.out)) << r.out;
+  const nlohmann::json doc = nlohmann::json::parse(r.out);
+  ASSERT_TRUE(doc.is_array());
+  ASSERT_EQ(doc.size(), 4u);
   const std::string q = dir.Path();
-  const std::string expected =
-      "[\n {\"path\": \"" + q + "/hand.bin\", \"valid\": true, \"module_type\": 4, \"version\": \"V4.0\", \"units\": "
-      "[{\"load_address\": 0, \"data_length\": 20, \"block_size\": 8, \"blocks\": 3}]},\n"
-      " {\"path\": \"" + q + "/bad.bin\", \"valid\": false, \"module_type\": 9, \"version\": \"\", \"units\": [], "
-      "\"reason\": \"unit 0: block 2 CRC\"},\n"
-      " {\"path\": \"" + q + "/a\\\"b.bin\", \"valid\": false, \"module_type\": 9, \"version\": \"\", \"units\": [], "
-      "\"reason\": \"too short\"}\n]\n";
-  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(doc[0], nlohmann::json::parse(R"({"path": ")" + q + R"(/hand.bin", "valid": true, "moduleType": 4,
+      "version": "V4.0", "units": [{"loadAddress": 0, "dataLength": 20, "blockSize": 8, "blocks": 3}]})"));
+  EXPECT_EQ(doc[1], nlohmann::json::parse(R"({"path": ")" + q + R"(/bad.bin", "valid": false, "moduleType": 9,
+      "version": "", "units": [], "reason": "unit 0: block 2 CRC"})"));
+  EXPECT_EQ(doc[2]["path"], q + "/a\"b.bin");
+  EXPECT_EQ(doc[2]["reason"], "too short");
+  EXPECT_EQ(doc[3]["path"], q + "/caf\xc3\xa9.bin");
+  EXPECT_EQ(doc[3]["valid"], true);
+  // one key style: every key of every object is lowerCamelCase
+  for (const auto& file : doc)
+    for (const auto& [key, value] : file.items()) EXPECT_EQ(key.find('_'), std::string::npos) << key;
 
   const CliResult text = Mk({"info", hand});
   EXPECT_EQ(text.rc, 0);
   EXPECT_NE(text.out.find("valid, module type 4 (Special Html Code of router module), version \"V4.0\""),
             std::string::npos)
       << text.out;
-  EXPECT_EQ(JsonQuote(std::string("\x01\t\\", 3)), "\"\\u0001\\t\\\\\"");
+}
+
+// A version text or a file name with terminal controls in it is shown, never obeyed: no ESC, CSI or
+// BEL byte reaches the output of info, in text or JSON.
+TEST(MkImageCli, InfoNeverPrintsTheControlsOfAVersionOrAName) {
+  TempDir dir;
+  const std::string hostile =
+      "2.1.10.\x1b]0;owned\x07\x1b[2J\xc2\x9b"
+      "32m";
+  const std::string path = dir.File("esc\x1b[31m.bin");
+  ASSERT_EQ(Mk({"router", "--module", "1", "--version", hostile, "-o", path}).rc, 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"info", path}, std::vector<std::string>{"info", "--json", path}}) {
+    const CliResult r = Mk(args);
+    EXPECT_EQ(r.rc, 0) << r.err;
+    for (const char control : {'\x1b', '\x07'}) EXPECT_EQ(r.out.find(control), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\xc2\x9b"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("owned"), std::string::npos) << "the rest of the text is still shown: " << r.out;
+  }
+  EXPECT_NE(Mk({"info", path}).out.find("2.1.10.\\x1b]0;owned\\x07\\x1b[2J\\x9b32m"), std::string::npos);
+  // JSON keeps the text itself, escaped
+  const nlohmann::json doc = nlohmann::json::parse(Mk({"info", "--json", path}).out);
+  EXPECT_EQ(doc[0]["version"], hostile);
+}
+
+// -o writes a new file and renames it into place: a reader of the old image keeps the old bytes
+// whole, no temporary file stays behind, and a failed write leaves the name as it was.
+TEST(MkImageCli, OutputReplacesTheImageAtOnceOrNotAtAll) {
+  TempDir dir;
+  const std::string path = dir.File("app.bin");
+  ASSERT_EQ(Mk({"router", "--module", "1", "--version", "old", "-o", path}).rc, 0);
+  std::vector<uint8_t> oldBytes;
+  ASSERT_TRUE(ReadWholeFile(path, oldBytes));
+  std::ifstream oldReader(path, std::ios::binary);
+  struct stat before {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+
+  ASSERT_EQ(Mk({"router", "--module", "1", "--version", "new", "--payload", "gen:300000", "-o", path}).rc, 0);
+  struct stat after {};
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino) << "the name now refers to a new file";
+  const std::vector<char> kept((std::istreambuf_iterator<char>(oldReader)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(std::vector<uint8_t>(kept.begin(), kept.end()) == oldBytes)
+      << "a reader of the old image sees it whole";
+  EXPECT_EQ(InspectImageFile(path).version, "new");
+
+  // a name that is a folder cannot be replaced: the build fails and nothing is left behind
+  ASSERT_EQ(mkdir(dir.File("taken.bin").c_str(), 0700), 0);
+  EXPECT_EQ(Mk({"router", "--module", "1", "-o", dir.File("taken.bin")}).rc, 1);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"app.bin", "taken.bin"}));
 }
 
 TEST(MkImageCli, DamageOptionsMakeTheInvalidImagesTestsNeed) {

@@ -109,7 +109,7 @@ class ProcedureTest : public ::testing::Test {
   }
 
   CheckContext Context() {
-    return CheckContext{m_List, m_Host, m_Telnet, *m_Engine, false, m_Images.Path(), &m_Stop, {}};
+    return CheckContext{m_List, m_Host, m_Telnet, *m_Engine, false, m_Images.Path(), &m_Stop, {}, {}};
   }
   bool Check() {
     CheckContext context = Context();
