@@ -19,6 +19,7 @@
 #include <QStyle>
 #include <algorithm>
 #include <cstdlib>
+#include <system_error>
 
 #include "app/HelpFile.h"
 #include "app/WindowPlacement.h"
@@ -32,6 +33,7 @@
 #include "platform/StringTable.h"
 #include "platform/Translation.h"
 #include "platform/UserDirs.h"
+#include "platform/Warnings.h"
 #include "upgrade/UpgradeRun.h"
 
 #ifndef QOR_PRODUCT_VERSION
@@ -94,6 +96,9 @@ CQorOneClickDlg::CQorOneClickDlg(DialogOptions options, QWidget* parent)
     : QDialog(parent), m_Options(std::move(options)) {
   if (!m_Options.runMessageBox) m_Options.runMessageBox = [](QMessageBox& box) { return box.exec(); };
   if (!m_Options.openUrl) m_Options.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  if (!m_Options.startThread) {
+    m_Options.startThread = [](std::function<void()> work) { return std::thread(std::move(work)); };
+  }
 
   m_Engine = m_Options.logPath.empty() ? std::make_unique<CUpgradeEngine>()
                                        : std::make_unique<CUpgradeEngine>(m_Options.logPath);
@@ -223,21 +228,31 @@ void CQorOneClickDlg::StartWorker(bool upgrade) {
   // a worker that already enabled the buttons may still be finishing its last calls
   WaitForWorker();
   if (m_Worker.joinable()) m_Worker.join();
+  const bool checkWasEnabled = m_CheckButton->isEnabled();
+  const bool upgradeWasEnabled = m_UpgradeButton->isEnabled();
   m_CheckButton->setEnabled(false);
   m_UpgradeButton->setEnabled(false);
   m_StopRequested = false;
   m_WorkerIsUpgrade = upgrade;
   m_WorkerRunning = true;
-  if (upgrade) {
-    m_Worker = std::thread([this]() {
-      RunUpgrade(*m_Engine, *this);
-      m_WorkerRunning = false;
-    });
-  } else {
-    m_Worker = std::thread([this]() {
-      CheckThreadProc(*m_CheckContext);
-      m_WorkerRunning = false;
-    });
+  try {
+    if (upgrade) {
+      m_Worker = m_Options.startThread([this]() {
+        RunUpgrade(*m_Engine, *this);
+        m_WorkerRunning = false;
+      });
+    } else {
+      m_Worker = m_Options.startThread([this]() {
+        CheckThreadProc(*m_CheckContext);
+        m_WorkerRunning = false;
+      });
+    }
+  } catch (const std::system_error& error) {
+    // nothing started: the window stays as it was and says why
+    m_WorkerRunning = false;
+    m_CheckButton->setEnabled(checkWasEnabled);
+    m_UpgradeButton->setEnabled(upgradeWasEnabled);
+    ShowWarningText(tr(kWorkerNotStartedText).toStdString() + " (" + error.what() + ")");
   }
 }
 
@@ -337,6 +352,12 @@ bool CQorOneClickDlg::WaitForWorker(int realTimeoutMs) {
 
 void CQorOneClickDlg::OnUpgradeNotify(int code) {
   if (m_Closing) return;
+  // a loop-test request that fires while the close question is open waits for its answer
+  if (m_LoopHeld && (code == NOTIFY_START_CHECK || code == NOTIFY_START_UPGRADE)) {
+    m_HeldArgument = code == NOTIFY_START_CHECK ? 0 : 1;
+    m_HeldRemainingMs = 0;
+    return;
+  }
   switch (code) {
     case NOTIFY_UPGRADE_DONE:
       m_CheckButton->setEnabled(true);
@@ -399,9 +420,15 @@ void CQorOneClickDlg::StartLoopTimer(int argument) {
       this,
       [this, argument]() {
         if (m_Closing) return;
+        const int delay = Clock().RealWaitMs(argument == 0 ? kLoopCheckDelayMs : kLoopUpgradeDelayMs);
         // one pending request at a time: a new one replaces the one that waits
+        if (m_LoopHeld) {
+          m_HeldArgument = argument;
+          m_HeldRemainingMs = delay;
+          return;
+        }
         m_LoopTimerArgument = argument;
-        m_LoopTimer.start(Clock().RealWaitMs(argument == 0 ? kLoopCheckDelayMs : kLoopUpgradeDelayMs));
+        m_LoopTimer.start(delay);
       },
       Qt::QueuedConnection);
 }
@@ -433,17 +460,52 @@ int CQorOneClickDlg::ShowWarning(const std::string& text) {
   });
 }
 
+void CQorOneClickDlg::HoldLoopTimer() {
+  if (m_LoopHeld) return;
+  m_LoopHeld = true;
+  m_HeldArgument = -1;
+  if (m_LoopTimer.isActive()) {
+    m_HeldArgument = m_LoopTimerArgument;
+    m_HeldRemainingMs = std::max(0, m_LoopTimer.remainingTime());
+    m_LoopTimer.stop();
+  }
+}
+
+void CQorOneClickDlg::ResumeLoopTimer() {
+  if (!m_LoopHeld) return;
+  m_LoopHeld = false;
+  if (m_HeldArgument >= 0 && !m_Closing) {
+    m_LoopTimerArgument = m_HeldArgument;
+    m_LoopTimer.start(m_HeldRemainingMs);
+  }
+  m_HeldArgument = -1;
+}
+
 bool CQorOneClickDlg::ConfirmClose() {
   // the marker covers the run proper; the worker's end-of-run steps also belong to the upgrade
-  if (m_Engine->IsUpgrading() || (m_WorkerRunning && m_WorkerIsUpgrade)) {
+  auto upgrading = [this] { return m_Engine->IsUpgrading() || (m_WorkerRunning && m_WorkerIsUpgrade); };
+  if (upgrading()) {
     ShowMessage(IDS_UPGRADE_IN_PROCESS);
     return false;
   }
+  // in loop-test mode no Upgrade may start while the question waits for its answer
+  HoldLoopTimer();
   QMessageBox box(QMessageBox::Information, tr("Warning"), Text(IDS_ARE_YOU_SURE),
                   QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::No);
   box.setEscapeButton(QMessageBox::No);
-  return RunBox(box) == QMessageBox::Yes;
+  const bool yes = RunBox(box) == QMessageBox::Yes;
+  // the box ran an event loop: look again before the window goes away
+  if (upgrading()) {
+    ResumeLoopTimer();
+    ShowMessage(IDS_UPGRADE_IN_PROCESS);
+    return false;
+  }
+  if (!yes) {
+    ResumeLoopTimer();
+    return false;
+  }
+  return true;
 }
 
 void CQorOneClickDlg::StopWorkerForClose() {
@@ -456,8 +518,10 @@ void CQorOneClickDlg::StopWorkerForClose() {
 void CQorOneClickDlg::OnCancel() {
   if (m_Closing || !ConfirmClose()) return;
   PersistWindowPlacement(true);
-  hide();
+  // the window stays while a Check winds down (within about 1 s), so it never vanishes with work
+  // still running behind it
   StopWorkerForClose();
+  hide();
   QDialog::reject();
 }
 

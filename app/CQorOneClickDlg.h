@@ -43,11 +43,19 @@ struct DialogOptions {
   std::function<int(QMessageBox&)> runMessageBox;
   // Opens the help file; default QDesktopServices::openUrl.
   std::function<bool(const QUrl&)> openUrl;
+  // Starts a worker thread; default std::thread. May throw std::system_error when the system has
+  // no thread to give (tests make it so).
+  std::function<std::thread(std::function<void()>)> startThread;
 };
 
 // The marker whose presence at start switches on loop-test mode: LoopTest.ini in the state directory
 // (~/.local/state/qor-oneclick/LoopTest.ini by default). Its content is never read.
 std::string DefaultLoopTestMarker();
+
+// The warning shown (in the user's language) when a worker thread cannot be created (the system's
+// reason follows).
+inline constexpr const char* kWorkerNotStartedText =
+    QT_TRANSLATE_NOOP("CQorOneClickDlg", "The work could not be started: no thread could be created");
 
 // The tool's only window: Check and Upgrade above the module list.
 //
@@ -57,9 +65,15 @@ std::string DefaultLoopTestMarker();
 // exists); every such call is carried out on the UI thread, and a worker that asks for one waits for
 // it, except PostNotify and StartLoopTimer, which return at once.
 //
-// Closing: refused with message 140 while an Upgrade runs; otherwise "Are you sure?". A confirmed
-// close while a Check runs asks the Check to stop and waits for it (serving its calls meanwhile, with
-// warning boxes answered OK at once) before anything is destroyed. The destructor does the same.
+// Closing: refused with message 140 while an Upgrade runs; otherwise "Are you sure?". The loop-test
+// timer is held while the question is open (no Upgrade can start behind it) and the answer is
+// checked again: an Upgrade running by then refuses the close with 140; a "No" lets the loop go on.
+// A confirmed close while a Check runs asks the Check to stop and waits for it (serving its calls
+// meanwhile, with warning boxes answered OK at once; the Check ends within about 1 s of clock time),
+// and only then hides the window; nothing is destroyed before. The destructor does the same.
+//
+// A worker thread that cannot be created leaves the buttons as they were before the click and
+// says so in a warning; nothing else changes.
 class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink {
   Q_OBJECT
 
@@ -126,6 +140,7 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   bool IsWorkerRunning() const { return m_WorkerRunning.load(); }
   bool IsClosing() const { return m_Closing; }
   bool IsLoopTimerPending() const { return m_LoopTimer.isActive(); }
+  bool IsLoopTimerHeld() const { return m_LoopHeld; }
   int LoopTimerArgument() const { return m_LoopTimerArgument; }
   // Waits for a running worker, serving its calls meanwhile. True when none runs any more.
   bool WaitForWorker(int realTimeoutMs = -1);
@@ -144,6 +159,10 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   int RunBox(QMessageBox& box);
   // A warning's text as shown: an image warning gains the image source as its second line.
   QString WarningText(const std::string& text) const;
+  // Holds the loop-test timer (a pending request and its time left are kept, later requests too)
+  // and lets it go on.
+  void HoldLoopTimer();
+  void ResumeLoopTimer();
 
   DialogOptions m_Options;
   CXPStyleButtonST* m_CheckButton = nullptr;
@@ -164,6 +183,9 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   bool m_Closing = false;
   QTimer m_LoopTimer;
   int m_LoopTimerArgument = -1;
+  bool m_LoopHeld = false;
+  int m_HeldArgument = -1;    // the request held, -1 none
+  int m_HeldRemainingMs = 0;  // its real milliseconds left
   std::unique_ptr<ScopedWarningSink> m_SinkScope;
   ImageSource m_ImageSource;
   std::string m_DroppedFolder;

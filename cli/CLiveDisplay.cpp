@@ -63,9 +63,18 @@ void CLiveDisplay::Refresh() {
   DrawLocked();
 }
 
+void CLiveDisplay::SetRunningStepSource(std::function<CTerminalTable::RunningStep()> source) {
+  std::lock_guard lock(m_Mutex);
+  m_RunningStep = std::move(source);
+}
+
+CTerminalTable::RunningStep CLiveDisplay::RunningStepLocked() const {
+  return m_RunningStep ? m_RunningStep() : CTerminalTable::RunningStep{};
+}
+
 void CLiveDisplay::DrawLocked() {
   std::vector<CTerminalTable::Row> rows = m_Table.Snapshot();
-  std::vector<std::string> lines = CTerminalTable::RenderLines(rows, m_Colour, Clock().TickMs());
+  std::vector<std::string> lines = CTerminalTable::RenderLines(rows, m_Colour, RunningStepLocked());
   std::string frame;
   if (m_LinesDrawn > 0) frame += "\033[" + std::to_string(m_LinesDrawn) + "A";
   for (const std::string& line : lines) frame += "\r\033[2K" + line + "\n";
@@ -90,7 +99,8 @@ void CLiveDisplay::ClearLiveLocked(bool forStderr) {
 void CLiveDisplay::PrintTable() {
   std::lock_guard lock(m_Mutex);
   if (m_Mode.quiet || m_Mode.json) return;
-  for (const std::string& line : CTerminalTable::RenderLines(m_Table.Snapshot(), m_Colour, Clock().TickMs()))
+  for (const std::string& line :
+       CTerminalTable::RenderLines(m_Table.Snapshot(), m_Colour, RunningStepLocked()))
     std::fprintf(m_Out, "%s\n", line.c_str());
   std::fflush(m_Out);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -31,6 +32,9 @@ class CLiveDisplay final : public IWarningSink {
   bool IsLive() const { return m_Live; }
   bool UsesColour() const { return m_Colour; }
 
+  // Where the Time column learns which step runs and since when (the engine during the upgrade run);
+  // unset, no row shows a running time. Called from the main thread; must be thread-safe.
+  void SetRunningStepSource(std::function<CTerminalTable::RunningStep()> source);
   // Starts and ends in-place drawing (for the run of one procedure). Outside, Refresh does nothing.
   // traceStatus: when the output is not a terminal, print each new status text as a line.
   void BeginLive(bool traceStatus);
@@ -49,6 +53,7 @@ class CLiveDisplay final : public IWarningSink {
  private:
   void ClearLiveLocked(bool forStderr);
   void DrawLocked();
+  CTerminalTable::RunningStep RunningStepLocked() const;
 
   CTerminalTable& m_Table;
   FILE* m_Out;
@@ -63,4 +68,5 @@ class CLiveDisplay final : public IWarningSink {
   int m_LinesDrawn = 0;
   uint64_t m_DrawnChanges = ~uint64_t{0};
   uint64_t m_DrawnSecond = 0;
+  std::function<CTerminalTable::RunningStep()> m_RunningStep;
 };

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/Clock.h"
 #include "platform/StringTable.h"
 #include "platform/TextCodec.h"
 #include "platform/Translation.h"
@@ -27,12 +26,24 @@ const char* AnsiFor(uint32_t colour) {
   }
 }
 
-std::string Elapsed(uint64_t ms) {
-  uint64_t seconds = ms / 1000;
-  char text[32];
-  std::snprintf(text, sizeof text, "%02llu:%02llu", static_cast<unsigned long long>(seconds / 60),
-                static_cast<unsigned long long>(seconds % 60));
-  return text;
+// The "mm:ss" inside the " (mm:ss)" that ends a final status, "" when there is none.
+std::string FinalElapsedOf(const std::string& status) {
+  const size_t n = status.size();
+  if (n < 8 || status.compare(n - 8, 2, " (") != 0 || status[n - 1] != ')' || status[n - 4] != ':') return "";
+  for (size_t i : {n - 6, n - 5, n - 3, n - 2}) {
+    if (status[i] < '0' || status[i] > '9') return "";
+  }
+  return status.substr(n - 6, 5);
+}
+
+// The bar of a failed step: never drawn full, whatever percentage the step ended with.
+std::string FailedBar() {
+  // the word in the user's language, centred by the terminal cells it takes
+  const std::string word = " " + Tr("failed") + " ";
+  const int cells = std::min(CTerminalTable::TextWidth(word), kBarCells);
+  const int left = (kBarCells - cells) / 2;
+  return std::string(static_cast<size_t>(left), '-') + word +
+         std::string(static_cast<size_t>(kBarCells - cells - left), '-');
 }
 
 }  // namespace
@@ -84,17 +95,7 @@ bool CTerminalTable::SetItemText(int item, int column, const std::string& text) 
 bool CTerminalTable::SetItemData(int item, uint32_t colour) {
   std::lock_guard lock(m_Mutex);
   if (!ValidItem(item)) return false;
-  Row& row = m_Rows[static_cast<size_t>(item)];
-  row.colour = colour;
-  // a step's progress texts are black; its final text is blue or red
-  if (colour == kColourBlack && (!row.started || row.finished)) {
-    row.started = true;
-    row.finished = false;
-    row.startTick = Clock().TickMs();
-  } else if (row.started && !row.finished && (colour == kColourBlue || colour == kColourRed)) {
-    row.finished = true;
-    row.endTick = Clock().TickMs();
-  }
+  m_Rows[static_cast<size_t>(item)].colour = colour;
   ++m_Changes;
   return true;
 }
@@ -213,7 +214,23 @@ std::string CTerminalTable::ColourName(uint32_t colour) {
   return text;
 }
 
-std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& rawRows, bool colour, uint64_t nowTick) {
+std::string CTerminalTable::MinutesSeconds(int64_t seconds) {
+  if (seconds < 0) seconds = 0;
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>((seconds / 60) % 60),
+                static_cast<int>(seconds % 60));
+  return text;
+}
+
+std::string CTerminalTable::TimeOf(const Row& row, int index, const RunningStep& running) {
+  if (row.colour == kColourBlue || row.colour == kColourRed) return FinalElapsedOf(row.text[COL_STATUS]);
+  // only the step in progress shows a running time; rows it skipped or has not reached show none
+  if (row.colour == kColourBlack && index == running.item) return MinutesSeconds(running.seconds);
+  return "";
+}
+
+std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& rawRows, bool colour,
+                                                     const RunningStep& running) {
   // versions come from the router and the image files: shown, never obeyed by the terminal
   const std::vector<Row> rows = PrintableRows(rawRows);
   int widths[3];
@@ -229,23 +246,25 @@ std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& raw
              LoadStringById(IDS_COL_STATUS);
   lines.push_back(heading);
 
-  for (const Row& row : rows) {
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
     std::string line;
     for (int c = 0; c < 3; ++c) line += PadRight(row.text[static_cast<size_t>(c)], widths[c]) + gap;
     int percent = ParsePercent(row.text[COL_PERCENT]);
     std::string bar = "[";
-    int filled = percent < 0 ? 0 : percent * kBarCells / 100;
-    bar += std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(kBarCells - filled), '.');
+    if (row.colour == kColourRed && percent >= 0) {
+      bar += FailedBar();
+    } else {
+      int filled = percent < 0 ? 0 : percent * kBarCells / 100;
+      bar += std::string(static_cast<size_t>(filled), '#') +
+             std::string(static_cast<size_t>(kBarCells - filled), '.');
+    }
     bar += "] ";
     char pct[8];
     std::snprintf(pct, sizeof pct, "%4s", percent < 0 ? "" : row.text[COL_PERCENT].c_str());
     line += bar + pct + gap;
-    std::string elapsed = "     ";
-    if (row.started) {
-      uint64_t end = row.finished ? row.endTick : nowTick;
-      elapsed = Elapsed(end > row.startTick ? end - row.startTick : 0);
-    }
-    line += elapsed + gap;
+    std::string elapsed = TimeOf(row, static_cast<int>(i), running);
+    line += PadRight(elapsed, 5) + gap;
     const char* ansi = colour ? AnsiFor(row.colour) : nullptr;
     if (ansi) line += ansi + row.text[COL_STATUS] + "\033[0m";
     else line += row.text[COL_STATUS];

@@ -8,13 +8,20 @@
 
 #include "upgrade/WindowInterfaces.h"
 
+// The step that runs now: the index of its row (-1: none) and the seconds since the step began.
+struct TableRunningStep {
+  int item = -1;
+  int64_t seconds = 0;
+};
+
 // The module list of the terminal front end. The Check and Upgrade workers write to it through
 // IModuleList from their own thread; the main thread takes snapshots and draws them. Every member
 // locks one mutex, so the two threads never see half a row.
 //
-// Besides the five columns, each row remembers when a step began on it (the first black status text)
-// and when its final status (blue or red) arrived, so the live display can show the elapsed time.
-// Times are clock milliseconds (platform/Clock.h).
+// The Time column tells one truth with the final status: a finished row (blue or red, ending in
+// "(mm:ss)") shows the minutes and seconds of its status; the row of the step that runs shows the
+// time elapsed by the same rule (from the engine's step start, whole hours not shown), which the
+// display passes in as RunningStep; every other row shows none.
 class CTerminalTable final : public IModuleList {
  public:
   static constexpr uint32_t kGreyText = 0x006D6D6D;
@@ -22,11 +29,9 @@ class CTerminalTable final : public IModuleList {
   struct Row {
     std::array<std::string, 5> text;
     uint32_t colour = kColourBlack;
-    bool started = false;   // a progress text was shown on this row
-    bool finished = false;  // then a final (blue or red) text followed
-    uint64_t startTick = 0;
-    uint64_t endTick = 0;
   };
+
+  using RunningStep = TableRunningStep;
 
   CTerminalTable();
 
@@ -53,9 +58,15 @@ class CTerminalTable final : public IModuleList {
   std::vector<std::string> TakeStatusChanges();
 
   // The table as text lines: a heading line and one line per row with a progress bar of the "%"
-  // column and the elapsed time. With colour, the status texts carry ANSI colours of their rows.
-  // Every cell is drawn as PrintableText: control characters in a version never reach the terminal.
-  static std::vector<std::string> RenderLines(const std::vector<Row>& rows, bool colour, uint64_t nowTick);
+  // column (a red row with a percentage draws its bar as failed, never full) and the elapsed time.
+  // With colour, the status texts carry ANSI colours of their rows. Every cell is drawn as
+  // PrintableText: control characters in a version never reach the terminal.
+  static std::vector<std::string> RenderLines(const std::vector<Row>& rows, bool colour,
+                                              const RunningStep& running = RunningStep{});
+  // "mm:ss" of the Time column for the row at index, "" when it shows none.
+  static std::string TimeOf(const Row& row, int index, const RunningStep& running);
+  // "mm:ss" of a span of seconds, as the final status shows it (whole hours not shown).
+  static std::string MinutesSeconds(int64_t seconds);
   // The rows with every text made printable (platform/TextCodec.h).
   static std::vector<Row> PrintableRows(const std::vector<Row>& rows);
   // Terminal cells of a UTF-8 text: two for an East Asian wide character, one for any other.

@@ -43,7 +43,16 @@ struct WorkerOutcome {
   std::vector<int> notifies;  // what the worker posted, in order
 };
 
-// Runs work on a worker thread and serves the display and the signals until it has returned.
+// A second interrupt while a stopped Check winds down: the user wants out now. The Check changes
+// nothing on the router, so ending the process here loses nothing but the Check's own log lines.
+[[noreturn]] void EndAtOnce(CLiveDisplay& display, int firstSignal) {
+  display.Note(Tr("Interrupted again: ending now."), true);
+  std::fflush(nullptr);
+  _exit(kExitSignalBase + firstSignal);
+}
+
+// Runs work on a worker thread and serves the display and the signals until it has returned. With
+// interrupts allowed, the first asks the worker to stop and a second one ends the program at once.
 WorkerOutcome RunWorker(const std::function<void()>& work, bool refuseInterrupts, CSignalWatch& signals,
                         CCliHost& host, CLiveDisplay& display, std::atomic<bool>& stopRequested) {
   WorkerOutcome outcome;
@@ -62,6 +71,8 @@ WorkerOutcome RunWorker(const std::function<void()>& work, bool refuseInterrupts
       } else if (outcome.interruptedBy == 0) {
         outcome.interruptedBy = signo;
         stopRequested.store(true);
+      } else {
+        EndAtOnce(display, outcome.interruptedBy);
       }
     }
     int code = 0;
@@ -131,15 +142,20 @@ void FillRows(CliResult& result, const CTerminalTable& table) {
   }
 }
 
-
 }  // namespace
 
 int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, FILE* err, int inputFd) {
+  double scale = 1.0;
+  std::string scaleError;
+  if (!ResolveClockScale(options, std::getenv(kTestClockScaleVariable), scale, scaleError)) {
+    std::fprintf(err, "qor-oneclick-cli: %s\n", scaleError.c_str());
+    return kExitUsage;
+  }
   // the clock is installed before any thread of the emulator or the procedures starts
   std::optional<ScaledClock> scaled;
   std::optional<ScopedClock> useScaled;
-  if (options.speed != 1.0) {
-    scaled.emplace(options.speed);
+  if (scale != 1.0) {
+    scaled.emplace(scale);
     useScaled.emplace(*scaled);
   }
 
@@ -303,9 +319,18 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
 
   // the Upgrade run: interrupts are refused until it has ended
   display.Note(Tr("Upgrading ..."));
+  // the Time column of the running step follows the engine's own step clock
+  display.SetRunningStepSource([&engine] {
+    CTerminalTable::RunningStep step;
+    const int item = engine->GetCurrentItem();
+    step.item = item == CUpgradeEngine::kNoItem ? -1 : item;
+    step.seconds = Clock().NowSeconds() - engine->GetStepStart();
+    return step;
+  });
   display.BeginLive(true);
   RunWorker([&] { RunUpgrade(*engine, host); }, true, signals, host, display, stopRequested);
   display.EndLive();
+  display.SetRunningStepSource(nullptr);
   if (!display.IsLive()) display.PrintTable();
   result.modules.clear();
   FillRows(result, table);
@@ -315,7 +340,9 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     return finish(kExitCheckStopped, "image-changed");
   }
   bool succeeded = UpgradeRunSucceeded(*engine);
-  display.Note(succeeded ? Tr("Every module was upgraded.") : Tr("The upgrade failed."));
+  if (!succeeded) result.reason = engine->GetLastRunFailure();
+  display.Note(succeeded ? Tr("Every module was upgraded.")
+                         : FormatText(Tr("The upgrade failed: %1."), {engine->GetLastRunFailure()}));
   logNote();
   return finish(succeeded ? kExitOk : kExitFailed, succeeded ? "upgraded" : "upgrade-failed");
 }

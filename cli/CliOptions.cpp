@@ -137,6 +137,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         error = FormatText(Tr("not a speed (a number from 1 to 1000): '%1'"), {text});
         return false;
       }
+      options.speedGiven = true;
     } else if (!arg.empty() && arg[0] == '-') {
       error = FormatText(Tr("unknown option: %1"), {arg});
       return false;
@@ -160,6 +161,34 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
     error = Tr("no command given (check, upgrade or demo)");
     return false;
   }
+  if (options.speedGiven && options.command != CliCommand::Demo && !options.help) {
+    error = Tr("--speed applies only to demo");
+    return false;
+  }
+  return true;
+}
+
+bool ResolveClockScale(const CliOptions& options, const char* testScale, double& scale, std::string& error) {
+  scale = 1.0;
+  if (options.command == CliCommand::Demo) {
+    scale = options.speed;
+    return true;
+  }
+  if (testScale == nullptr || *testScale == '\0') return true;
+  double value = 1.0;
+  if (!ParseSpeed(testScale, value)) {
+    error = FormatText(Tr("%1 is not a speed (a number from 1 to 1000)"), {kTestClockScaleVariable});
+    return false;
+  }
+  for (const std::string& address : options.endpoints.discoveryAddresses) {
+    in_addr parsed{};
+    if (inet_pton(AF_INET, address.c_str(), &parsed) != 1 || (ntohl(parsed.s_addr) >> 24) != 127) {
+      error = FormatText(Tr("%1 applies only when every discovery address is a loopback address"),
+                         {kTestClockScaleVariable});
+      return false;
+    }
+  }
+  scale = value;
   return true;
 }
 
@@ -183,7 +212,7 @@ std::string CliUsage() {
       "  --log FILE            write the log to FILE (default: QorUpgradeLog.txt in\n"
       "                        $XDG_STATE_HOME/qor-oneclick, or ~/.local/state/qor-oneclick)\n"
       "  --yes                 upgrade without asking\n"
-      "  --speed N             demo: run the clock N times faster (default 1, real time)\n"
+      "  --speed N             demo only: run the clock N times faster (default 1, real time)\n"
       "  --json                print one JSON object with the result on stdout at the end\n"
       "  --quiet               no table, only warnings and errors\n"
       "  --help                this text\n"
@@ -193,6 +222,12 @@ std::string CliUsage() {
       "embedded in the program, the program's folder, $XDG_DATA_HOME/qor-oneclick/images\n"
       "(~/.local/share/qor-oneclick/images), each $XDG_DATA_DIRS entry + /qor-oneclick/images\n"
       "(/usr/local/share, /usr/share).\n"
+      "\n"
+      "The table: \"%\" and its bar show the step's progress as the procedure reports it (the\n"
+      "share of an image sent, or of a wait's time limit used); the bar of a failed module reads\n"
+      "\"failed\". \"Time\" is the module's elapsed minutes:seconds, counted as in the \"(mm:ss)\" of\n"
+      "its final status: from the end of the module before it (the first from the start of the\n"
+      "upgrade), whole hours not shown; it stops at the final status.\n"
       "\n"
       "Exit status: 0 success, 1 version conflict or failed module, 2 bad command line,\n"
       "3 check stopped (no images, duplicate images, no router) or an image changed since the\n"

@@ -32,10 +32,21 @@ struct CliOptions {
   bool yes = false;
   bool help = false;
   bool version = false;
-  // Clock scale: 1 is real time; 20 makes every wait of the procedures 20 times shorter. Documented
-  // for demo; accepted by every command so end-to-end runs can be fast.
+  // Clock scale of demo (--speed): 1 is real time; 20 makes every wait of the procedures 20 times
+  // shorter. Refused for check and upgrade: against a real router it would shrink every time-out
+  // (a router module's 300 s result wait to 15 s) and could leave a module half-written.
   double speed = 1.0;
+  bool speedGiven = false;
 };
+
+// The environment variable that lets the tests run check and upgrade on a faster clock against the
+// emulator. Honoured only when every discovery address is a loopback address (127.0.0.0/8), where
+// no router can answer; refused otherwise.
+inline constexpr const char* kTestClockScaleVariable = "QOR_TEST_CLOCK_SCALE";
+
+// The clock scale the command runs at: --speed for demo, else the test variable's value (testScale,
+// null when unset) under the rule above, else 1. False with a one-line reason when refused.
+bool ResolveClockScale(const CliOptions& options, const char* testScale, double& scale, std::string& error);
 
 // Parses argv[1..]. On error returns false and a one-line reason in error.
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error);

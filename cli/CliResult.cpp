@@ -15,6 +15,7 @@ std::string CliResultToJson(const CliResult& r) {
   out["command"] = JsonText(r.command);
   out["result"] = JsonText(r.result);
   out["exitStatus"] = r.exitStatus;
+  out["reason"] = OptionalText(r.reason);
   if (r.routerFound) {
     JsonValue router = JsonValue::object();
     router["ip"] = JsonText(r.routerIp);

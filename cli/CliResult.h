@@ -38,12 +38,15 @@ struct CliResult {
   // The log file when everything logged reached it; else absent, and logError says why.
   std::optional<std::string> logPath;
   std::optional<std::string> logError;
+  // Why the upgrade failed, in a few words ("The router's NVRAM could not be erased",
+  // "<row>: <status text>"); absent unless the result is upgrade-failed.
+  std::optional<std::string> reason;
 };
 
 // One JSON object (UTF-8, one line, no trailing newline), written with the project's JSON writer
 // (platform/JsonWriter.h): control characters are escaped and text that is not UTF-8 is read as
-// Latin-1, so the output always parses. Keys: command, result, exitStatus, router (ip, mac, text, or
-// null), imageFolder, skipped [{path, reason}], modules [{type, name, currentVersion,
+// Latin-1, so the output always parses. Keys: command, result, exitStatus, reason (or null), router
+// (ip, mac, text, or null), imageFolder, skipped [{path, reason}], modules [{type, name, currentVersion,
 // upgradeVersion, percent, status, colour}], log (null when not written) and logError.
 std::string CliResultToJson(const CliResult& result);
 // A JSON string literal with quotes.

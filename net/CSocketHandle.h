@@ -24,6 +24,8 @@ class CSocketHandle : public NonCopyable {
   // the peer's reset (both are EPIPE on Linux).
   void MarkShutDown() { m_ShutDown.store(true, std::memory_order_release); }
   bool IsShutDown() const { return m_ShutDown.load(std::memory_order_acquire); }
+  // True the first time only: the peer's orderly close of this connection is reported once.
+  bool MarkPeerClosed() { return !m_PeerClosed.exchange(true, std::memory_order_acq_rel); }
   // Closes the descriptor now (only when nobody else holds the handle); 0 or the errno of close.
   int CloseNow();
 
@@ -31,4 +33,5 @@ class CSocketHandle : public NonCopyable {
   int m_Fd;
   std::atomic<bool> m_Retired{false};
   std::atomic<bool> m_ShutDown{false};
+  std::atomic<bool> m_PeerClosed{false};
 };

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "net/PollWait.h"
 #include "net/PortTrace.h"
@@ -17,6 +18,30 @@ constexpr uint32_t kFailPauseMs = 100;         // after every failing Read, and 
 constexpr uint32_t kPeerClosedPauseMs = 1500;  // a Read that found the connection closed by the peer
 
 bool IsConnectionLost(int code) { return code == kErrConnAborted || code == kErrConnReset; }
+
+// Connects the non-blocking socket fd and waits at most limitMs of clock time for the answer.
+// 0 when connected, else the port's code for the failure.
+int ConnectWithin(int fd, const sockaddr_in& address, uint32_t limitMs) {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) return 0;
+  // after EINTR the attempt goes on in the background, as after EINPROGRESS
+  if (errno != EINPROGRESS && errno != EINTR) return MapSocketErrno(errno);
+  switch (PollSocket(fd, POLLOUT, -1, PollDeadline(limitMs))) {
+    case PollResult::Socket: {
+      int err = 0;
+      socklen_t len = sizeof(err);
+      if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
+      return err == 0 ? 0 : MapSocketErrno(err);
+    }
+    case PollResult::Timeout:
+      return kErrTimedOut;
+    case PollResult::Stopped:
+      return kErrInterrupted;
+    case PollResult::Event:
+    case PollResult::Failed:
+      break;
+  }
+  return MapSocketErrno(errno);
+}
 }  // namespace
 
 CTcpPort::CTcpPort() = default;
@@ -50,62 +75,79 @@ int CTcpPort::SetConfig(const std::string& address, uint16_t port) {
 }
 
 int CTcpPort::Open() {
-  std::lock_guard<std::mutex> lock(m_OpenLock);
-  return OpenLocked();
+  bool attempted = false;
+  int error = 0;
+  return Connect(nullptr, &attempted, &error);
 }
 
-int CTcpPort::OpenLocked() {
-  CloseLocked();
+int CTcpPort::Connect(const std::shared_ptr<CSocketHandle>* failed, bool* attempted, int* error) {
+  *attempted = false;
+  *error = 0;
+  std::shared_ptr<CSocketHandle> attempt;
+  sockaddr_in address{};
+  {
+    std::lock_guard<std::mutex> lock(m_OpenLock);
+    if (failed != nullptr) {
+      std::lock_guard<std::mutex> handleLock(m_HandleLock);
+      if (m_Handle != *failed) return m_Handle != nullptr;
+    }
+    CloseLocked();
 
-  // Linux takes 0.0.0.0 for this host and would connect to whatever listens here; the original
-  // platform refused it. The address is 0.0.0.0 while no router has been found.
-  if (m_Address.sin_addr.s_addr == htonl(INADDR_ANY)) {
-    SetError(kErrAddrNotAvail);
+    // Linux takes 0.0.0.0 for this host and would connect to whatever listens here. The address is
+    // 0.0.0.0 while no router has been found, so it is refused as an address not valid here.
+    if (m_Address.sin_addr.s_addr == htonl(INADDR_ANY)) {
+      *error = kErrAddrNotAvail;
+      SetError(*error);
+      return 0;
+    }
+
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      *error = MapSocketErrno(errno);
+      SetError(*error);
+      return 0;
+    }
+    // The socket buffers keep their system sizes. Set to 0, Linux clamps them to its minimum (4608
+    // bytes to send, 2304 to receive), which caps the data in flight at a few kilobytes per round
+    // trip and throttles the image stream to the router.
+    //
+    // Requests are written whole and answered before the next one, so Nagle's rule would only ever
+    // hold back the tail of a write behind a delayed acknowledgement.
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    try {
+      attempt = std::make_shared<CSocketHandle>(fd);
+    } catch (const std::bad_alloc&) {
+      ::close(fd);
+      *error = ENOMEM;
+      SetError(*error);
+      return 0;
+    }
+    // Close (or a newer Open) finds the attempt here and ends it
+    m_Connecting = attempt;
+    address = m_Address;
+    *attempted = true;
+  }
+
+  // no lock is held while the router answers (or does not)
+  int code = ConnectWithin(attempt->Fd(), address, kConnectLimitMs);
+
+  std::lock_guard<std::mutex> lock(m_OpenLock);
+  if (m_Connecting != attempt) {
+    // Close or a newer Open took the attempt away; its socket closes with the last reference
+    *error = kErrAborted;
+    SetError(*error);
     return 0;
   }
-
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    SetError(MapSocketErrno(errno));
+  m_Connecting.reset();
+  if (code != 0) {
+    *error = code;
+    SetError(code);
     return 0;
   }
-  // The socket buffers keep their system sizes. The original set both to 0, which on its platform
-  // means "send straight from the caller's buffer". Linux clamps them to its minimum instead (4608
-  // bytes to send, 2304 to receive), which caps the data in flight at a few kilobytes per round
-  // trip and throttles the image stream to the router.
-  //
-  // Requests are written whole and answered before the next one, so Nagle's rule would only ever
-  // hold back the tail of a write behind a delayed acknowledgement.
-  int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-
-  const sockaddr_in address = m_Address;
-  int r = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-  if (r < 0 && errno == EINTR) {
-    // the attempt goes on in the background: wait for its end without a limit of our own
-    PollResult w = PollSocket(fd, POLLOUT, -1, PollDeadline(IClock::kInfinite));
-    int err = 0;
-    socklen_t len = sizeof(err);
-    if (w != PollResult::Socket || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
-    if (err == 0) r = 0;
-    errno = err;
-  }
-  if (r < 0) {
-    SetError(MapSocketErrno(errno));
-    ::close(fd);
-    return 0;
-  }
-  int flags = ::fcntl(fd, F_GETFL, 0);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
-    SetError(MapSocketErrno(errno));
-    ::close(fd);
-    return 0;
-  }
-
-  auto handle = std::make_shared<CSocketHandle>(fd);
-  std::lock_guard<std::mutex> lock(m_HandleLock);
-  m_Handle = std::move(handle);
-  m_Socket.store(fd);
+  std::lock_guard<std::mutex> handleLock(m_HandleLock);
+  m_Handle = std::move(attempt);
+  m_Socket.store(m_Handle->Fd());
   return 1;
 }
 
@@ -115,6 +157,12 @@ int CTcpPort::Close() {
 }
 
 int CTcpPort::CloseLocked() {
+  if (m_Connecting) {
+    // wakes the thread that waits for the connect; its socket closes when that thread lets go
+    m_Connecting->Retire();
+    m_Connecting.reset();
+    m_Generation.fetch_add(1);
+  }
   std::shared_ptr<CSocketHandle> old;
   {
     std::lock_guard<std::mutex> lock(m_HandleLock);
@@ -123,6 +171,7 @@ int CTcpPort::CloseLocked() {
     m_Socket.store(-1);
   }
   if (!old) return 1;
+  m_Generation.fetch_add(1);
   // Nobody can pick the handle up any more, so the count only falls from here. When a call of
   // the other thread still holds it, wake that call and let it close the descriptor on its way out.
   if (old.use_count() > 1) {
@@ -138,13 +187,27 @@ int CTcpPort::CloseLocked() {
   return 1;
 }
 
-int CTcpPort::Reconnect(const std::shared_ptr<CSocketHandle>& failed) {
-  std::lock_guard<std::mutex> lock(m_OpenLock);
-  {
-    std::lock_guard<std::mutex> handleLock(m_HandleLock);
-    if (m_Handle != failed) return m_Handle != nullptr;
+int CTcpPort::Reconnect(const std::shared_ptr<CSocketHandle>& failed, int cause) {
+  bool attempted = false;
+  int error = 0;
+  const int result = Connect(&failed, &attempted, &error);
+  if (attempted) {
+    PortConnectionEvent event;
+    event.kind = result ? PortConnectionEvent::Reconnected : PortConnectionEvent::ReconnectFailed;
+    event.cause = cause;
+    event.openError = result ? 0 : error;
+    Notify(event);
   }
-  return OpenLocked();
+  return result;
+}
+
+void CTcpPort::Notify(const PortConnectionEvent& event) {
+  if (m_Observer) m_Observer(event);
+}
+
+void CTcpPort::PurgeablePause(uint32_t ms) {
+  if (PollSocket(-1, 0, m_PurgeEvent.GetHandle(), PollDeadline(ms)) == PollResult::Event)
+    m_PurgeEvent.Reset();
 }
 
 int CTcpPort::Purge() {
@@ -193,6 +256,7 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
         }
         // time-out: the thread's error is still the pending code, as the original reported
         if (w == PollResult::Failed) SetThreadSocketError(MapSocketErrno(errno));
+        if (w == PollResult::Stopped) SetThreadSocketError(kErrInterrupted);
         m_LastError.store(GetThreadSocketError());
         return 0;
       }
@@ -219,7 +283,7 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
                          m_TraceId.load(), code);
       }
       if (reconnect) {
-        int again = Reconnect(handle);
+        int again = Reconnect(handle, code);
         if (waited && again) QOR_PORT_TRACE_F("CTcpPort%d::Write - 重建连接成功\n", m_TraceId.load());
         if (waited && !again) QOR_PORT_TRACE_F("CTcpPort%d::Write - 重建连接失败\n", m_TraceId.load());
         (void)again;
@@ -261,7 +325,15 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
       *received = 0;
       if (handle->IsRetired()) break;  // our own reconnect or Close ended the stream, not the peer
       QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit7\n", m_TraceId.load());
-      SleepMs(kPeerClosedPauseMs);
+      // the connection carries nothing more: told once, unless our own Shutdown ended it
+      if (!handle->IsShutDown() && handle->MarkPeerClosed()) {
+        m_Generation.fetch_add(1);
+        PortConnectionEvent event;
+        event.kind = PortConnectionEvent::PeerClosed;
+        event.cause = kErrDisconnected;
+        Notify(event);
+      }
+      PurgeablePause(kPeerClosedPauseMs);
       return 0;
     }
     int err = errno;
@@ -288,6 +360,9 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
           QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit5 Unable to wait until data has been read\n",
                            m_TraceId.load());
           break;
+        case PollResult::Stopped:
+          SetError(kErrInterrupted);
+          break;
       }
       SleepMs(kFailPauseMs);
       return 0;
@@ -299,7 +374,7 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
         QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit6 TCP连接被中断2\n", m_TraceId.load());
       else
         QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit4 TCP连接被中断1\n", m_TraceId.load());
-      Reconnect(handle);
+      Reconnect(handle, code);
     } else if (waited) {
       QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit6 WSAGetOverlappedResult's ErrorCode = %d\n", m_TraceId.load(),
                        code);

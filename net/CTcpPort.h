@@ -16,13 +16,26 @@
 // Shutdown may be called from any thread.
 //
 // Pauses (clock milliseconds): every failing Read returns after 100 ms, or 1500 ms when the peer
-// closed the connection; a Write pauses 100 ms after it reconnected. Open connects blocking, bounded
-// only by the system's connection time-out.
+// closed the connection (a Purge ends that pause early); a Write pauses 100 ms after it reconnected.
+//
+// Open (and the reconnect) connects without blocking and waits at most kConnectLimitMs of clock time
+// for the answer: a router that drops the connection attempt would otherwise hold the caller for the
+// system's own limit (about two minutes on Linux). No lock is held while it waits, so Close from the
+// other thread ends a connect in progress at once (the connect then fails with kErrAborted), and a
+// later Open replaces an attempt still in progress. A connect that runs out fails with
+// kErrTimedOut (10060); one ended by the thread's stop request with kErrInterrupted (10004).
 //
 // A call whose socket is replaced by the other thread's reconnect (or by Close) while it runs fails
 // with kErrAborted and does not reconnect again; the next call uses the new connection.
+//
+// The generation (GetGeneration) grows with every reconnect, every close of a connection and the
+// peer's orderly close of one; the observer hears of reconnects (made or failed) and of the peer's
+// close, on the thread that met them.
 class CTcpPort : public INetPort {
  public:
+  // The longest wait for a connection to be accepted, in clock milliseconds.
+  static constexpr uint32_t kConnectLimitMs = 21000;
+
   CTcpPort();
   ~CTcpPort() override;
 
@@ -33,6 +46,9 @@ class CTcpPort : public INetPort {
   int Open() override;
   int GetPortType() override { return NetPortTcp; }
   int Purge() override;
+  uint32_t GetGeneration() const override { return m_Generation.load(); }
+  void SetConnectionObserver(PortConnectionObserver observer) override { m_Observer = std::move(observer); }
+  bool IsConnected() const override { return IsOpen(); }
 
   bool IsOpen() const { return m_Socket.load() >= 0; }
   // The current descriptor (-1 when closed), for socket options and diagnostics; owned by the port.
@@ -42,17 +58,28 @@ class CTcpPort : public INetPort {
 
  private:
   std::shared_ptr<CSocketHandle> Acquire() const;
-  int OpenLocked();
+  // Drops the current connection and makes a new one. With failed set, only while that socket is
+  // still the current one (a reconnect); *attempted tells whether a connect was made. 1 when the
+  // port is open afterwards; *error receives the code of a failure.
+  int Connect(const std::shared_ptr<CSocketHandle>* failed, bool* attempted, int* error);
   int CloseLocked();
-  // Reconnects unless the other thread (or Close) already replaced the socket that failed;
-  // 1 when the port is open afterwards.
-  int Reconnect(const std::shared_ptr<CSocketHandle>& failed);
+  // Reconnects unless the other thread (or Close) already replaced the socket that failed, and tells
+  // the observer; 1 when the port is open afterwards. cause: the code that ended the connection.
+  int Reconnect(const std::shared_ptr<CSocketHandle>& failed, int cause);
+  void Notify(const PortConnectionEvent& event);
+  // A pause that a Purge ends early (consuming it), as it ends a waiting Read.
+  void PurgeablePause(uint32_t ms);
 
   std::atomic<int> m_Socket{-1};  // the current descriptor, for IsOpen; -1 when closed
   sockaddr_in m_Address{};        // guarded by m_OpenLock
   CWsaEvent m_PurgeEvent;
-  std::mutex m_OpenLock;  // serialises Open/Close/SetConfig between the reading and the writing thread
+  // Serialises Open/Close/SetConfig between the reading and the writing thread; guards m_Address and
+  // m_Connecting. Never held across a wait, a connect included.
+  std::mutex m_OpenLock;
   mutable std::mutex m_HandleLock;  // guards m_Handle only; never held across a wait
   std::shared_ptr<CSocketHandle> m_Handle;
+  std::shared_ptr<CSocketHandle> m_Connecting;  // the connect in progress, if any
+  std::atomic<uint32_t> m_Generation{0};
+  PortConnectionObserver m_Observer;
   std::atomic<int> m_TraceId{0};  // last number of the address, named in trace texts
 };

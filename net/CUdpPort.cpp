@@ -94,6 +94,7 @@ int CUdpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
     PollResult w = PollSocket(fd, POLLOUT, -1, deadline);
     if (w == PollResult::Socket) continue;
     if (w == PollResult::Failed) SetThreadSocketError(MapSocketErrno(errno));
+    if (w == PollResult::Stopped) SetThreadSocketError(kErrInterrupted);
     m_LastError.store(GetThreadSocketError());
     QOR_PORT_TRACE_F("CUdpPort::Write - WSAWaitForMultipleEvents's ErrorCode = %d\n", m_LastError.load());
     return 0;
@@ -146,6 +147,7 @@ int CUdpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
     PollResult w = PollSocket(fd, POLLIN, -1, deadline);
     if (w == PollResult::Socket) continue;
     if (w == PollResult::Failed) SetThreadSocketError(MapSocketErrno(errno));
+    if (w == PollResult::Stopped) SetThreadSocketError(kErrInterrupted);
     m_LastError.store(GetThreadSocketError());
     QOR_PORT_TRACE_F("CUdpPort::Read - WSAWaitForMultipleEvents's ErrorCode = %d\n", m_LastError.load());
     return 0;

@@ -16,6 +16,9 @@ int MapSocketErrno(int err) {
       return kErrInvalid;
     case EMSGSIZE:
       return kErrMsgSize;
+    case EPERM:
+    case EACCES:
+      return kErrAccess;
     case EINPROGRESS:
     case EAGAIN:
 #if EWOULDBLOCK != EAGAIN

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Kinds of port, the values of CreateNetPort's kind argument and of GetPortType().
@@ -9,17 +10,24 @@ enum NetPortKind : int { NetPortUdp = 1, NetPortTcp = 2 };
 
 // Error codes kept from the original platform so that logs and callers read the same values.
 // POSIX errors map onto them: ECONNABORTED -> 10053, ECONNRESET/EPIPE -> 10054, EINVAL -> 10022,
-// an operation still in progress -> 997, EMSGSIZE -> 10040. Other errno values are stored as they are.
+// an operation still in progress -> 997, EMSGSIZE -> 10040, EPERM/EACCES -> 10013. Other errno
+// values are stored as they are.
 constexpr int kErrPurged = 1;     // a Read ended by Purge
 constexpr int kErrTimeout = 258;  // a wait ran out
 constexpr int kErrAborted = 995;  // the port closed the socket under a pending call (a reconnect)
 constexpr int kErrIoPending = 997;
+constexpr int kErrInterrupted = 10004;  // WSAEINTR: a wait ended by the thread's stop request
+// WSAEACCES: the system refused the operation (a firewall rule refusing a send, a broadcast without
+// permission). EPERM is 1 as an errno value, which the ports use for a purged read.
+constexpr int kErrAccess = 10013;
 constexpr int kErrInvalid = 10022;       // WSAEINVAL
 constexpr int kErrMsgSize = 10040;       // WSAEMSGSIZE: datagram too long for the buffer or the link
 constexpr int kErrAddrNotAvail = 10049;  // WSAEADDRNOTAVAIL: the destination 0.0.0.0
 constexpr int kErrConnAborted = 10053;   // WSAECONNABORTED
 constexpr int kErrConnReset = 10054;     // WSAECONNRESET
 constexpr int kErrShutdown = 10058;      // WSAESHUTDOWN: a send after the port's own Shutdown()
+constexpr int kErrTimedOut = 10060;      // WSAETIMEDOUT: a connect that got no answer within its limit
+constexpr int kErrDisconnected = 10101;  // WSAEDISCON: the peer closed the connection in order
 
 // Maps an errno value to the codes above.
 int MapSocketErrno(int err);
@@ -27,6 +35,19 @@ int MapSocketErrno(int err);
 // The calling thread's last socket error (the effect of WSAGetLastError/WSASetLastError).
 int GetThreadSocketError();
 void SetThreadSocketError(int code);
+
+// What happened to a stream port's connection, as the port's owner hears of it. cause is the code
+// that ended the connection: 10053 or 10054 for a loss that made the port reconnect, 10101 when the
+// peer closed it in an orderly way (the port does not reconnect then).
+struct PortConnectionEvent {
+  enum Kind { Reconnected, ReconnectFailed, PeerClosed };
+  Kind kind = Reconnected;
+  int cause = 0;
+  int openError = 0;  // ReconnectFailed: why the new connection could not be made
+};
+// Called on whichever thread met the event (a reading or a writing thread), with no lock of the
+// port held; it must not call back into the port.
+using PortConnectionObserver = std::function<void(const PortConnectionEvent&)>;
 
 // A port owns one socket, knows one remote IPv4 address and port, and blocks the calling thread
 // until data has gone or come or the time-out passed. One thread may read while another writes.
@@ -50,6 +71,17 @@ class INetPort {
   // Makes a Read that waits in another thread return at once (only the TCP port does something).
   virtual int Purge() { return 1; }
   virtual ~INetPort() = default;
+
+  // The connection's generation: grows by one whenever the port reconnects, closes its connection
+  // or finds it closed by the peer. Bytes written while the generation stayed the same travelled on
+  // one connection; once it changed, nothing that connection carried can still be answered.
+  // Datagram ports have no connection and stay at 0.
+  virtual uint32_t GetGeneration() const { return 0; }
+  // Where the port reports reconnects and the peer's close (optional). Set before other threads use
+  // the port.
+  virtual void SetConnectionObserver(PortConnectionObserver observer) { (void)observer; }
+  // Whether the port holds a connection now (a stream port that lost it and is reconnecting does not).
+  virtual bool IsConnected() const { return true; }
 
   int GetLastError() const { return m_LastError.load(std::memory_order_relaxed); }
 

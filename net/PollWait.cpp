@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "platform/Clock.h"
+#include "platform/StopRequest.h"
 
 PollDeadline::PollDeadline(uint32_t timeout) : m_Infinite(false) {
   int real = Clock().RealWaitMs(timeout);
@@ -25,13 +26,21 @@ int PollDeadline::RemainingRealMs() const {
 PollResult PollSocket(int fd, short events, int eventFd, const PollDeadline& deadline) {
   pollfd fds[2] = {{fd, events, 0}, {eventFd, POLLIN, 0}};
   nfds_t count = eventFd >= 0 ? 2 : 1;
+  const std::atomic<bool>* stop = CurrentStopRequest();
+  const int slice = stop != nullptr ? Clock().RealWaitMs(kStopPollMs) : -1;
   for (;;) {
-    int r = ::poll(fds, count, deadline.RemainingRealMs());
+    if (stop != nullptr && stop->load()) return PollResult::Stopped;
+    int wait = deadline.RemainingRealMs();
+    if (slice >= 0 && (wait < 0 || wait > slice)) wait = slice;
+    int r = ::poll(fds, count, wait);
     if (r < 0) {
       if (errno == EINTR) continue;
       return PollResult::Failed;
     }
-    if (r == 0) return PollResult::Timeout;
+    if (r == 0) {
+      if (deadline.Passed()) return PollResult::Timeout;
+      continue;  // only a slice ended: look at the stop request again
+    }
     // data (or the error that ends the receive) wins over the event
     if (fds[0].revents != 0) return PollResult::Socket;
     if (count == 2 && (fds[1].revents & POLLIN) != 0) return PollResult::Event;

@@ -5,8 +5,9 @@
 #include <chrono>
 #include <cstdint>
 
-// Outcome of waiting for a socket (and optionally an event) to become ready.
-enum class PollResult { Socket, Event, Timeout, Failed };
+// Outcome of waiting for a socket (and optionally an event) to become ready. Stopped: the calling
+// thread's stop request was set (platform/StopRequest.h).
+enum class PollResult { Socket, Event, Timeout, Failed, Stopped };
 
 // A time limit for one wait, fixed when it is created so that a wait resumed after a signal or a
 // spurious wake-up does not start over. timeout is in clock milliseconds (0xFFFFFFFF: no limit).
@@ -15,6 +16,7 @@ class PollDeadline {
   explicit PollDeadline(uint32_t timeout);
   // Real milliseconds left for poll(): -1 without limit, 0 when the time is up.
   int RemainingRealMs() const;
+  bool Passed() const { return RemainingRealMs() == 0; }
 
  private:
   bool m_Infinite;
@@ -23,4 +25,6 @@ class PollDeadline {
 
 // Waits until fd reports any of events (or an error or hang-up), or eventFd (when >= 0) becomes
 // readable, or the deadline passes. The socket wins when both are ready. On Failed, errno is set.
+// fd may be -1 to wait for the event alone. A thread with a stop request looks at it every
+// kStopPollMs of clock time.
 PollResult PollSocket(int fd, short events, int eventFd, const PollDeadline& deadline);

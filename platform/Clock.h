@@ -72,4 +72,6 @@ class ScopedClock {
 
 // Shorthands used throughout the core.
 inline uint64_t TickMs() { return Clock().TickMs(); }
-inline void SleepMs(uint32_t ms) { Clock().SleepMs(ms); }
+// Pauses the calling thread for ms of clock time; a stop request installed for the thread ends the
+// pause early (platform/StopRequest.h).
+void SleepMs(uint32_t ms);

@@ -6,6 +6,7 @@
 
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
+#include "platform/StopRequest.h"
 #include "platform/TextCodec.h"
 #include "protocol/CHdlcAdapter.h"
 
@@ -64,7 +65,8 @@ void DiagRequest::Serialize(uint8_t out[132]) const {
 CDiagCaller::CDiagCaller(CHdlcAdapter* adapter, CDownloadLog* log) : m_pAdapter(adapter), m_pLog(log) {}
 
 void CDiagCaller::Log(const char* format, ...) {
-  if (m_pLog == nullptr) return;
+  // after the thread's stop request a command fails only because its wait was cut short
+  if (m_pLog == nullptr || StopRequestedHere()) return;
   va_list args;
   va_start(args, format);
   m_pLog->PrintV(format, args);
@@ -79,7 +81,10 @@ int CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expec
                          uint32_t readTimeout) {
   if (m_pAdapter == nullptr || request == nullptr || length == 0 || length > kHdlcMaxPayload) return 0;
   for (int n = 1; n <= kTries; ++n) {
+    // a stopped Check sends no more requests, and a wait ended by the stop is no failure to log
+    if (StopRequestedHere()) return 0;
     if (!m_pAdapter->Write(false, request, static_cast<int>(length), leadingFlag, kWriteTimeoutMs)) {
+      if (StopRequestedHere()) return 0;
       Log("Execute#%d> Write Fail", n);
       SleepMs(kRetryPauseMs);
       continue;
@@ -89,6 +94,7 @@ int CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expec
     const int read = m_pAdapter->Read(m_Response, sizeof m_Response, &received, readTimeout);
     m_ResponseLength = std::min<uint32_t>(received, sizeof m_Response);
     if (!read) {
+      if (StopRequestedHere()) return 0;
       Log("Execute#%d> Read Fail", n);
       SleepMs(kRetryPauseMs);
       continue;

@@ -1,10 +1,12 @@
 #include "protocol/CFrameQueue.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 
 #include "platform/Clock.h"
+#include "platform/StopRequest.h"
 
 CFrameQueue::CFrameQueue() = default;
 CFrameQueue::~CFrameQueue() = default;
@@ -14,6 +16,15 @@ void CFrameQueue::SetResponseKey(const uint8_t* key, unsigned length) {
   m_KeyLength = (key == nullptr) ? 0 : std::min(length, kMaxKey);
   if (m_KeyLength != 0) std::memcpy(m_Key, key, m_KeyLength);
   m_Event = false;
+  m_Interrupted = false;
+}
+
+void CFrameQueue::Interrupt() {
+  {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_Interrupted = true;
+  }
+  m_Signal.notify_all();
 }
 
 int CFrameQueue::Push(const uint8_t* frame, unsigned length) {
@@ -72,7 +83,22 @@ int CFrameQueue::ReadMatch(uint8_t* destination, unsigned size, unsigned* receiv
   if (destination == nullptr || size == 0) return 0;
   std::unique_lock<std::mutex> lock(m_Lock);
   // the mutex is released while waiting; only the event and the queue are touched under it
-  bool signalled = m_Signal.wait_for(lock, Clock().RealWait(timeout), [this] { return m_Event; });
+  const std::atomic<bool>* stop = CurrentStopRequest();
+  auto ready = [this, stop] { return m_Event || m_Interrupted || (stop != nullptr && stop->load()); };
+  if (stop == nullptr) {
+    m_Signal.wait_for(lock, Clock().RealWait(timeout), ready);
+  } else {
+    // in slices, so the stop request is seen while no frame comes
+    const auto end = std::chrono::steady_clock::now() + Clock().RealWait(timeout);
+    const auto slice = Clock().RealWait(kStopPollMs);
+    while (!ready()) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= end) break;
+      m_Signal.wait_for(lock, std::min<std::chrono::steady_clock::duration>(slice, end - now), ready);
+    }
+  }
+  const bool signalled = m_Event;
+  m_Interrupted = false;
   int result = 0;
   if (signalled) {
     m_Event = false;  // auto-reset: this wait consumed the signal

@@ -9,7 +9,8 @@
 // waiting reader when a frame matching the expected response key is queued. Every read empties it,
 // and with the frames goes any signal they raised. Time-outs are milliseconds of the tool's clock.
 // Thread-safe: the receiver thread pushes, the worker thread sets keys and reads; the lock is never
-// held while a reader waits.
+// held while a reader waits. A reader whose thread has a stop request (platform/StopRequest.h) looks
+// at it every kStopPollMs and ends its wait like a time-out.
 class CFrameQueue {
  public:
   static constexpr int kMaxFrames = 50;
@@ -20,8 +21,12 @@ class CFrameQueue {
   CFrameQueue(const CFrameQueue&) = delete;
   CFrameQueue& operator=(const CFrameQueue&) = delete;
 
-  // Keeps the first min(length, 16) bytes as the key and resets the event; queued frames stay.
+  // Keeps the first min(length, 16) bytes as the key and resets the event and an interruption;
+  // queued frames stay.
   void SetResponseKey(const uint8_t* key, unsigned length);
+  // The connection the frames came on has ended: the waiting read (or the next one) ends at once
+  // without a frame, unless a matching frame is already there. Any thread.
+  void Interrupt();
   // Queues a frame (0 when 50 are queued or it cannot be stored); signals when it matches.
   int Push(const uint8_t* frame, unsigned length);
   // Waits up to timeout ms (clock time) for a matching frame; copies the newest match, cut to size.
@@ -47,6 +52,7 @@ class CFrameQueue {
   uint8_t m_Key[kMaxKey] = {};
   unsigned m_KeyLength = 0;
   bool m_Event = false;  // auto-reset event
+  bool m_Interrupted = false;
   mutable std::mutex m_Lock;
   std::condition_variable m_Signal;
 };

@@ -9,6 +9,8 @@
 #include "net/CTcpPort.h"
 #include "net/CUdpPort.h"
 #include "platform/Clock.h"
+#include "platform/StopRequest.h"
+#include "protocol/ErrorText.h"
 
 namespace {
 constexpr int kStateOpen = 0;
@@ -34,10 +36,61 @@ int CHdlcAdapter::CreateNetPort(const std::string& address, uint16_t port, int k
     m_Port.reset();
   }
   if (!m_Port) return 0;
-  if (m_Port->SetConfig(address, port) && m_Port->Open()) return 1;
+  m_Port->SetConnectionObserver([this](const PortConnectionEvent& event) { OnConnectionEvent(event); });
+  if (m_Port->SetConfig(address, port) && m_Port->Open()) {
+    m_OpenError = 0;
+    return 1;
+  }
+  // the port knows why; it goes now, so keep the reason (an invalid address leaves it in the
+  // thread's socket error only)
+  m_OpenError = m_Port->GetLastError() != 0 ? m_Port->GetLastError() : GetThreadSocketError();
   m_Port.reset();
   return 0;
 }
+
+void CHdlcAdapter::OnConnectionEvent(const PortConnectionEvent& event) {
+  m_LastLossCause.store(event.cause);
+  m_Generation.fetch_add(1);
+  {
+    std::lock_guard<std::mutex> guard(m_EventLock);
+    if (m_Events.size() < kMaxPendingEvents) {
+      m_Events.push_back(event);
+    } else {
+      ++m_EventsDropped;
+    }
+  }
+  // whatever the worker waits for cannot come on the connection that ended
+  m_Queue.Interrupt();
+}
+
+void CHdlcAdapter::WriteConnectionEventsToLog() {
+  std::vector<PortConnectionEvent> events;
+  size_t dropped = 0;
+  {
+    std::lock_guard<std::mutex> guard(m_EventLock);
+    events.swap(m_Events);
+    dropped = m_EventsDropped;
+    m_EventsDropped = 0;
+  }
+  if (m_Log == nullptr) return;
+  for (const PortConnectionEvent& e : events) {
+    switch (e.kind) {
+      case PortConnectionEvent::Reconnected:
+        m_Log->Print("Router link lost (%s); connected again", GetErrorText(e.cause).c_str());
+        break;
+      case PortConnectionEvent::ReconnectFailed:
+        m_Log->Print("Router link lost (%s); connecting again failed: %s", GetErrorText(e.cause).c_str(),
+                     GetErrorText(e.openError).c_str());
+        break;
+      case PortConnectionEvent::PeerClosed:
+        m_Log->PrintText("Router link closed by the router");
+        break;
+    }
+  }
+  if (dropped != 0) m_Log->Print("%zu more router link events were not logged", dropped);
+}
+
+bool CHdlcAdapter::IsConnected() const { return m_Port != nullptr && m_Port->IsConnected(); }
 
 int CHdlcAdapter::Open(const std::string& address, uint16_t port, int kind) {
   if (m_Port) {
@@ -48,6 +101,7 @@ int CHdlcAdapter::Open(const std::string& address, uint16_t port, int kind) {
     m_State.exchange(kStateClosed);
     return 0;
   }
+  m_Generation.fetch_add(1);
   m_State.exchange(kStateOpen);
   return 1;
 }
@@ -61,6 +115,9 @@ int CHdlcAdapter::Attach(std::unique_ptr<INetPort> port) {
     return 0;
   }
   m_Port = std::move(port);
+  m_Port->SetConnectionObserver([this](const PortConnectionEvent& event) { OnConnectionEvent(event); });
+  m_OpenError = 0;
+  m_Generation.fetch_add(1);
   m_State.exchange(kStateOpen);
   return 1;
 }
@@ -69,9 +126,22 @@ int CHdlcAdapter::Close() {
   std::lock_guard<std::mutex> guard(m_Lock);
   int result = 1;
   if (m_Port) {
+    // A stream port is closed under its receiver: its Close is safe during the other thread's call
+    // (the socket handle is shared) and ends a reconnect the receiver may be waiting in, so the join
+    // is short. A datagram port closes its descriptor at once, so it waits for its receiver, which
+    // reads with a short bound. The port object lives until the receiver has ended either way.
+    const bool closeFirst = m_Port->GetPortType() == NetPortTcp;
+    if (closeFirst) {
+      if (m_Receiver.joinable()) {
+        m_StopFlag.exchange(1);
+        m_Port->Purge();
+      }
+      result = m_Port->Close();
+    }
     if (!StopReceiver()) JoinReceiverForcibly();
-    result = m_Port->Close();
+    if (!closeFirst) result = m_Port->Close();
     m_Port.reset();
+    m_Generation.fetch_add(1);
     // bytes of the old connection must not reach the reader of a new one
     m_PendingPos = 0;
     m_PendingLength = 0;
@@ -79,6 +149,7 @@ int CHdlcAdapter::Close() {
     JoinReceiverForcibly();  // started without a port: it ends by itself at once
   }
   if (result != 0) m_State.exchange(kStateClosed);
+  WriteConnectionEventsToLog();
   return result;
 }
 
@@ -111,6 +182,7 @@ bool CHdlcAdapter::WaitReceiverDone(uint32_t ms) {
 }
 
 int CHdlcAdapter::StopReceiver() {
+  WriteConnectionEventsToLog();
   if (!m_Receiver.joinable()) return 1;
   m_StopFlag.exchange(1);
   if (m_Port) m_Port->Purge();
@@ -174,6 +246,8 @@ int CHdlcAdapter::SyncRead(uint8_t* destination, unsigned size, unsigned* receiv
   const uint64_t start = TickMs();
   for (;;) {
     if (TickMs() - start > timeout) return 0;
+    // the port's waits end at once after a stop request: do not spin until the time-out
+    if (StopRequestedHere()) return 0;
     if (m_PendingPos == m_PendingLength) {
       if (!m_Port) return 0;
       uint32_t count = 0;
@@ -198,24 +272,38 @@ int CHdlcAdapter::SyncRead(uint8_t* destination, unsigned size, unsigned* receiv
 }
 
 int CHdlcAdapter::Write(bool raw, const uint8_t* data, int length, bool leadingFlag, uint32_t timeout) {
+  WriteConnectionEventsToLog();
   if (!IsOpen()) return 0;
   if (length < 0 || (data == nullptr && length != 0)) return 0;
-  if (raw) return m_Port->Write(data, static_cast<uint32_t>(length), timeout);
-  // a longer payload would not fit the write buffer in the worst case
-  if (static_cast<size_t>(length) > kHdlcMaxPayload) return 0;
-  uint8_t* buffer = GetWriteBuffer();
-  if (buffer == nullptr) return 0;
-  m_WriteLength = HdlcEncodeFrame(data, static_cast<size_t>(length), buffer, leadingFlag);
-  return m_Port->Write(buffer, static_cast<uint32_t>(m_WriteLength), timeout);
+  int result = 0;
+  if (raw) {
+    result = m_Port->Write(data, static_cast<uint32_t>(length), timeout);
+  } else {
+    // a longer payload would not fit the write buffer in the worst case
+    if (static_cast<size_t>(length) > kHdlcMaxPayload) return 0;
+    uint8_t* buffer = GetWriteBuffer();
+    if (buffer == nullptr) return 0;
+    m_WriteLength = HdlcEncodeFrame(data, static_cast<size_t>(length), buffer, leadingFlag);
+    result = m_Port->Write(buffer, static_cast<uint32_t>(m_WriteLength), timeout);
+  }
+  // a reconnect made by this write goes to the log before the caller's failure line
+  WriteConnectionEventsToLog();
+  return result;
 }
 
 int CHdlcAdapter::Read(uint8_t* destination, unsigned size, unsigned* received, uint32_t timeout) {
   if (!IsOpen()) return 0;
   if (received == nullptr) return 0;
   *received = 0;
-  if (m_Receiver.joinable()) return m_Queue.ReadMatch(destination, size, received, timeout);
-  if (destination == nullptr && size != 0) return 0;
-  return SyncRead(destination, size, received, timeout);
+  int result = 0;
+  if (m_Receiver.joinable()) {
+    result = m_Queue.ReadMatch(destination, size, received, timeout);
+  } else {
+    if (destination == nullptr && size != 0) return 0;
+    result = SyncRead(destination, size, received, timeout);
+  }
+  WriteConnectionEventsToLog();
+  return result;
 }
 
 void CHdlcAdapter::SetResponseKey(const uint8_t* key, unsigned length) {

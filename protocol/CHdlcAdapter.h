@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/INetPort.h"
 #include "protocol/CFrameQueue.h"
@@ -24,6 +25,12 @@ class CDownloadLog;
 // Bytes are taken from the port in pieces of up to kReceiveChunk and handed to the frame assembly one
 // at a time; bytes read but not yet assembled wait in the adapter for whichever path reads next (the
 // receiver thread or a synchronous Read), exactly as they would have waited in the socket.
+//
+// Connection events: the port tells the adapter when it reconnects (on either thread) or finds the
+// connection closed by the router. The adapter then counts a new link generation (GetGeneration),
+// ends a read waiting on the queue at once (no answer of the old connection can come any more), and
+// writes a line for each event to the log on the worker thread, at its next Write, Read, Close or
+// StopReceiver (the log is the worker's; the receiver thread never writes to it).
 class CHdlcAdapter {
  public:
   CHdlcAdapter();
@@ -57,6 +64,17 @@ class CHdlcAdapter {
   // The port's last error code; 0 when the adapter holds no port (no port, no port error: a failed
   // Open has already destroyed the port that knew why).
   int GetLastError() const;
+  // Why the last Open failed (the destroyed port's code), 0 after a successful Open.
+  int GetOpenError() const { return m_OpenError; }
+  // Counts the ends of the link's connections: Open, Close, and every reconnect of the port or close
+  // by the peer. Any thread.
+  uint32_t GetGeneration() const { return m_Generation.load(); }
+  // The code that ended the last connection the port lost (10053, 10054, 10101), 0 before any.
+  int GetLastLossCause() const { return m_LastLossCause.load(); }
+  // Whether the port holds a connection now (false while it reconnects or after it failed to).
+  bool IsConnected() const;
+  // Writes the connection events collected since the last call to the log (worker thread).
+  void WriteConnectionEventsToLog();
 
   bool IsOpen() const;
   bool HasReceiver() const;
@@ -79,6 +97,7 @@ class CHdlcAdapter {
 
  private:
   void ReceiverLoop();
+  void OnConnectionEvent(const PortConnectionEvent& event);
   int SyncRead(uint8_t* destination, unsigned size, unsigned* received, uint32_t timeout);
   bool WaitReceiverDone(uint32_t ms);
   void JoinReceiverForcibly();
@@ -101,4 +120,13 @@ class CHdlcAdapter {
 
   std::mutex m_DoneLock;
   std::condition_variable m_DoneSignal;
+
+  int m_OpenError = 0;
+  std::atomic<uint32_t> m_Generation{0};
+  std::atomic<int> m_LastLossCause{0};
+  // events heard on any thread, waiting for the worker to log them (at most kMaxPendingEvents)
+  static constexpr size_t kMaxPendingEvents = 32;
+  std::mutex m_EventLock;
+  std::vector<PortConnectionEvent> m_Events;
+  size_t m_EventsDropped = 0;
 };

@@ -7,6 +7,7 @@
 
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
+#include "platform/StopRequest.h"
 #include "platform/TextCodec.h"
 
 namespace {
@@ -37,26 +38,16 @@ size_t OffsetOfLastChars(const std::string& s, size_t chars) {
 }
 
 bool Login(CTelnetClient& client, const std::string& address, CDownloadLog& log, const char* prompt) {
-  if (!client.Connect(address)) {
-    log.PrintText("创建TCP连接失败");
+  // a step cut short by the thread's stop request did not fail: nothing to log
+  auto fail = [&log](const char* text) {
+    if (!StopRequestedHere()) log.PrintText(text);
     return false;
-  }
-  if (!client.ReadLines(500)) {
-    log.PrintText("没有收到Telnet的登录提示信息");
-    return false;
-  }
-  if (client.FindLine(":") < 0) {
-    log.PrintText("Telnet的登录提示中没有':'");
-    return false;
-  }
-  if (!client.Command("admin\r\n", ":", 500)) {
-    log.PrintText("输入用户名admin失败");
-    return false;
-  }
-  if (!client.Command("korvx\r\n", prompt, 500)) {
-    log.PrintText("输入密码korvx失败");
-    return false;
-  }
+  };
+  if (!client.Connect(address)) return fail("创建TCP连接失败");
+  if (!client.ReadLines(500)) return fail("没有收到Telnet的登录提示信息");
+  if (client.FindLine(":") < 0) return fail("Telnet的登录提示中没有':'");
+  if (!client.Command("admin\r\n", ":", 500)) return fail("输入用户名admin失败");
+  if (!client.Command("korvx\r\n", prompt, 500)) return fail("输入密码korvx失败");
   return true;
 }
 

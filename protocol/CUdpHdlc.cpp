@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/StopRequest.h"
 #include "platform/Warnings.h"
 #include "protocol/Hdlc.h"
 
@@ -104,6 +105,8 @@ int CUdpHdlc::Discover(MacAddress& mac, IpAddress& ip, std::string& text) {
   for (;;) {
     const uint64_t elapsed = TickMs() - start;
     if (elapsed >= kDiscoverOverallMs) return 0;
+    // a host that floods the port must not keep a stopped Check waiting: looked at per datagram
+    if (StopRequestedHere()) return 0;
     const uint32_t wait =
         static_cast<uint32_t>(std::min<uint64_t>(kDiscoverWaitMs, kDiscoverOverallMs - elapsed));
     uint8_t answer[1024];

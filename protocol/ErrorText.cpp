@@ -19,6 +19,11 @@ const char* PortCodeText(int code) {
       return "The operation was aborted: the connection was replaced or closed.";
     case kErrIoPending:
       return "The operation is still in progress.";
+    case kErrInterrupted:
+      return "The wait was ended by a stop request.";
+    case kErrAccess:
+      return "Permission denied: the system refused the operation (for example a firewall rule refused "
+             "the send).";
     case kErrInvalid:
       return "An invalid argument was supplied.";
     case kErrMsgSize:
@@ -31,6 +36,10 @@ const char* PortCodeText(int code) {
       return "The connection was reset by the remote host.";
     case kErrShutdown:
       return "A send was refused: the connection had already been shut down.";
+    case kErrTimedOut:
+      return "The connection attempt timed out: the other side did not answer.";
+    case kErrDisconnected:
+      return "The connection was closed by the remote host.";
     default:
       return nullptr;
   }

@@ -19,7 +19,8 @@ constexpr size_t kValueOffset = 30;
 const char kRutBegin[] = "Tavrix RUT Begin Download Pkt";
 const char kFwtBegin[] = "Tavrix FWT Begin Download Pkt";
 const char kFwtForce[] = "Tavrix FWT Force Download Pkt";
-static_assert(sizeof kRutBegin - 1 == kTextSize && sizeof kFwtBegin - 1 == kTextSize && sizeof kFwtForce - 1 == kTextSize);
+static_assert(sizeof kRutBegin - 1 == kTextSize && sizeof kFwtBegin - 1 == kTextSize &&
+              sizeof kFwtForce - 1 == kTextSize);
 
 bool TextIs(ByteView packet, const char* text) {
   return BytesEqual(packet, kTextOffset, ByteView(reinterpret_cast<const uint8_t*>(text), kTextSize));
@@ -97,14 +98,20 @@ void LinkServer::FinishImage(bool complete) {
   const uint32_t code = rec.resultCode;
   m_Ctx.router.Add(std::move(rec));
   if (!complete) return;
-  if (m_Ctx.faults.Get().routerNoResult) {
+  const Faults faults = m_Ctx.faults.Get();
+  if (faults.routerNoResult) {
     m_Ctx.events.Record("router.result", "withheld (fault)");
+    return;
+  }
+  if (faults.resetAfterImage || faults.closeAfterImage) {
+    CloseConnection("after the router image, instead of the result (fault)", faults.resetAfterImage);
     return;
   }
   Bytes result(kControlPacketSize, 0);
   result[0] = 0xFF;
   PutU32LE(&result[kValueOffset], code);
-  m_Pending.push_back({Clock().TickMs() + m_Ctx.config.routerWriteMs, std::move(result), "code " + std::to_string(code)});
+  m_Pending.push_back(
+      {Clock().TickMs() + m_Ctx.config.routerWriteMs, std::move(result), "code " + std::to_string(code)});
 }
 
 void LinkServer::OnControl(ByteView packet) {
@@ -145,15 +152,18 @@ void LinkServer::OnBytes(const uint8_t* data, size_t n) {
     if (m_Raw) {
       uint64_t take = std::min<uint64_t>(n - i, m_Announced - m_RawReceived);
       const int64_t resetAt = m_Ctx.faults.Get().resetAfterBytes;
-      if (resetAt >= 0) take = std::min<uint64_t>(take, static_cast<uint64_t>(resetAt) > m_RawReceived
-                                                            ? static_cast<uint64_t>(resetAt) - m_RawReceived
-                                                            : 0);
-      const size_t keep = static_cast<size_t>(std::min<uint64_t>(take, kMaxImageBytes - std::min(m_RawData.size(), kMaxImageBytes)));
+      if (resetAt >= 0)
+        take = std::min<uint64_t>(take, static_cast<uint64_t>(resetAt) > m_RawReceived
+                                            ? static_cast<uint64_t>(resetAt) - m_RawReceived
+                                            : 0);
+      const size_t keep = static_cast<size_t>(
+          std::min<uint64_t>(take, kMaxImageBytes - std::min(m_RawData.size(), kMaxImageBytes)));
       m_RawData.insert(m_RawData.end(), data + i, data + i + keep);
       m_RawReceived += take;
       i += static_cast<size_t>(take);
       if (resetAt >= 0 && m_RawReceived >= static_cast<uint64_t>(resetAt) && m_RawReceived < m_Announced) {
-        CloseConnection(("reset after " + std::to_string(m_RawReceived) + " image bytes (fault)").c_str(), true);
+        CloseConnection(("reset after " + std::to_string(m_RawReceived) + " image bytes (fault)").c_str(),
+                        true);
         return;
       }
       if (m_RawReceived == m_Announced) {
@@ -178,18 +188,17 @@ void LinkServer::OnBytes(const uint8_t* data, size_t n) {
 
 void LinkServer::Run() {
   while (!m_Stop) {
-    // link-closed: the port refuses connections; a listener that cannot reopen is retried
-    std::string note;
-    if (SyncListener(m_Listen, !m_Ctx.faults.Get().linkClosed, m_Address, m_Port, &note)) {
-      m_Ctx.events.Record("link.listen", note);
-    }
-    const bool retry = !m_Listen.Valid() && !m_Ctx.faults.Get().linkClosed;
+    // link-closed refuses connections, link-unanswered drops them; a listener that cannot be made is
+    // retried
+    const Faults faults = m_Ctx.faults.Get();
+    const bool retry = SyncListenerState(faults.linkClosed, faults.linkUnanswered, "link.listen");
     int timeout = retry ? Clock().RealWaitMs(500) : -1;
     if (!m_Pending.empty()) {
       const uint64_t now = Clock().TickMs();
       const uint64_t due = m_Pending.front().due;
       const int untilDue =
-          due <= now ? 0 : Clock().RealWaitMs(static_cast<uint32_t>(std::min<uint64_t>(due - now, 0x7FFFFFFF)));
+          due <= now ? 0
+                     : Clock().RealWaitMs(static_cast<uint32_t>(std::min<uint64_t>(due - now, 0x7FFFFFFF)));
       timeout = timeout < 0 ? untilDue : std::min(timeout, untilDue);
     }
     pollfd p[3] = {{m_Wake.ReadFd(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {m_Conn.Get(), POLLIN, 0}};
@@ -200,8 +209,10 @@ void LinkServer::Run() {
       if (m_Conn.Valid() && (p[2].revents & (POLLIN | POLLHUP | POLLERR))) {
         uint8_t buf[16384];
         ssize_t got = ::recv(m_Conn.Get(), buf, sizeof buf, 0);
-        if (got > 0) OnBytes(buf, static_cast<size_t>(got));
-        else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) CloseConnection("closed by the peer", false);
+        if (got > 0)
+          OnBytes(buf, static_cast<size_t>(got));
+        else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+          CloseConnection("closed by the peer", false);
       }
       if (m_Listen.Valid() && (p[1].revents & POLLIN)) Accept();
     }

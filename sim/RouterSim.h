@@ -37,6 +37,9 @@ namespace qorsim {
 //     discovery-junk=N        N well-formed datagrams of a foreign type before each discovery answer
 //     discovery-bad-fcs       a datagram with a broken frame check sequence before each answer
 //     discovery-zero-mac      the discovery answer carries an all-zero MAC (does not qualify)
+//     discovery-flood=MS      a discovery is not answered; instead a well-formed datagram of a
+//                             foreign type goes to its sender every MS clock ms (a host that floods
+//                             the port), up to 20000 per sender, until the fault is cleared
 //     no-presence             presence checks (type 10) are not answered
 //     presence-drop=N         the next N presence checks are not answered
 //     presence-late=MS        presence answers are sent MS clock milliseconds late
@@ -45,6 +48,7 @@ namespace qorsim {
 //     control-corrupt         control echoes come back with their last byte changed
 //   telnet console
 //     telnet-closed           the console port refuses connections while this is on
+//     telnet-unanswered       connection attempts to the console get no answer at all (see below)
 //     telnet-refuse           connections are closed at once, nothing is sent
 //     telnet-silent           connections stay open but nothing is ever sent
 //     telnet-no-colon         the login prompt carries no ':'
@@ -55,10 +59,19 @@ namespace qorsim {
 //     resversion-fail         "diag display resversion" answers an error instead of "success"
 //   router link and router images
 //     link-closed             the link port refuses connections while this is on
+//     link-unanswered         connection attempts to the link get no answer at all: a router, or a
+//                             firewall in between, that drops them. The port's listener is replaced
+//                             by one that never accepts and whose one queue place the emulator's
+//                             own connection takes, so the system drops every further attempt
+//                             and the connecting side waits for its own limit. An established
+//                             connection is left alone.
 //     link-drop               link connections are closed right after they are accepted
 //     reset-after-bytes=N     the link is reset once N raw image bytes have arrived
 //     router-result=C         the result record carries code C instead of 4
 //     router-no-result        no result record is sent
+//     reset-after-image       once a router image arrived whole, the link is reset instead of the
+//                             result being sent (a router that restarts on it)
+//     close-after-image       the same with an orderly close of the connection
 //   wireless module
 //     handshake-fail=N        the next N hand-shakes are not answered
 //     handshake-short         hand-shakes are answered with 15 bytes
@@ -84,6 +97,7 @@ struct Faults {
   int discoveryJunk = 0;
   bool discoveryBadFcs = false;
   bool discoveryZeroMac = false;
+  uint32_t discoveryFloodMs = 0;  // 0: off
   bool noPresence = false;
   int presenceDrop = 0;
   uint32_t presenceLateMs = 0;
@@ -92,6 +106,7 @@ struct Faults {
   bool controlCorrupt = false;
 
   bool telnetClosed = false;
+  bool telnetUnanswered = false;
   bool telnetRefuse = false;
   bool telnetSilent = false;
   bool telnetNoColon = false;
@@ -103,10 +118,13 @@ struct Faults {
   bool resversionFail = false;
 
   bool linkClosed = false;
+  bool linkUnanswered = false;
   bool linkDrop = false;
   int64_t resetAfterBytes = -1;  // -1: off
   int64_t routerResult = -1;     // -1: the real result
   bool routerNoResult = false;
+  bool resetAfterImage = false;
+  bool closeAfterImage = false;
 
   int handshakeFail = 0;
   bool handshakeShort = false;
@@ -151,16 +169,16 @@ struct SimConfig {
   std::string discoveryText = "1.0.0.0";  // the router's version text in discovery answers (<= 21)
 
   // versions read over the console
-  std::string cfeVersion = "1.0.2.3";       // shell: nvram get cfe_version
-  std::string appVersion = "2.1.10.6";      // shell: nvram get app_version
-  std::string softwareVersion = "2.1.10.6"; // cli: diag display version
-  std::string resVersion = "3.0.4.1";       // cli: diag display resversion
+  std::string cfeVersion = "1.0.2.3";        // shell: nvram get cfe_version
+  std::string appVersion = "2.1.10.6";       // shell: nvram get app_version
+  std::string softwareVersion = "2.1.10.6";  // cli: diag display version
+  std::string resVersion = "3.0.4.1";        // cli: diag display resversion
   // versions read over DIAG
   std::string firmwareVersion = "11.1.20.6";  // board version (<= 31 characters)
   std::string dashboardVersion = "4.2.0.1";   // ISO version (<= 128 characters); "" = no version
 
   std::array<uint8_t, 8> unlockCode = {'Q', 'O', 'R', 'M', 'O', 'D', 'M', '1'};
-  uint32_t restartMs = 8000;  // how long a module restart keeps it silent
+  uint32_t restartMs = 8000;      // how long a module restart keeps it silent
   uint32_t routerWriteMs = 3000;  // time the router takes to write a received router image
   bool startInDownloader = false;
   bool startOffline = false;

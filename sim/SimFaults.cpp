@@ -22,6 +22,7 @@ const FaultName kFaultNames[] = {
     {"discovery-junk", &Faults::discoveryJunk, true},
     {"discovery-bad-fcs", &Faults::discoveryBadFcs, false},
     {"discovery-zero-mac", &Faults::discoveryZeroMac, false},
+    {"discovery-flood", &Faults::discoveryFloodMs, true},
     {"no-presence", &Faults::noPresence, false},
     {"presence-drop", &Faults::presenceDrop, true},
     {"presence-late", &Faults::presenceLateMs, true},
@@ -29,6 +30,7 @@ const FaultName kFaultNames[] = {
     {"force-load-refuse", &Faults::forceLoadRefuse, false},
     {"control-corrupt", &Faults::controlCorrupt, false},
     {"telnet-closed", &Faults::telnetClosed, false},
+    {"telnet-unanswered", &Faults::telnetUnanswered, false},
     {"telnet-refuse", &Faults::telnetRefuse, false},
     {"telnet-silent", &Faults::telnetSilent, false},
     {"telnet-no-colon", &Faults::telnetNoColon, false},
@@ -39,10 +41,13 @@ const FaultName kFaultNames[] = {
     {"version-fail", &Faults::versionFail, false},
     {"resversion-fail", &Faults::resversionFail, false},
     {"link-closed", &Faults::linkClosed, false},
+    {"link-unanswered", &Faults::linkUnanswered, false},
     {"link-drop", &Faults::linkDrop, false},
     {"reset-after-bytes", &Faults::resetAfterBytes, true},
     {"router-result", &Faults::routerResult, true},
     {"router-no-result", &Faults::routerNoResult, false},
+    {"reset-after-image", &Faults::resetAfterImage, false},
+    {"close-after-image", &Faults::closeAfterImage, false},
     {"handshake-fail", &Faults::handshakeFail, true},
     {"handshake-short", &Faults::handshakeShort, false},
     {"handshake-status", &Faults::handshakeStatus, true},
@@ -119,7 +124,8 @@ bool ParseFault(const std::string& spec, Faults& faults, std::string* error) {
           } else {
             int64_t n = 0;
             int64_t lo = std::is_same_v<T, int64_t> ? -1 : 0;
-            int64_t hi = std::is_same_v<T, int> ? 0x7FFFFFFF : (std::is_same_v<T, uint32_t> ? 0xFFFFFFFFLL : INT64_MAX);
+            int64_t hi = std::is_same_v<T, int> ? 0x7FFFFFFF
+                                                : (std::is_same_v<T, uint32_t> ? 0xFFFFFFFFLL : INT64_MAX);
             if (!ParseInt(value, lo, hi, n)) return false;
             faults.*member = static_cast<T>(n);
           }

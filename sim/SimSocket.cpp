@@ -22,7 +22,8 @@ bool SetNonBlocking(int fd) {
 
 void SetError(std::string* error, const std::string& what, const std::string& address, uint16_t port,
               int err) {
-  if (error) *error = "cannot bind " + what + " " + address + ":" + std::to_string(port) + ": " + std::strerror(err);
+  if (error)
+    *error = "cannot bind " + what + " " + address + ":" + std::to_string(port) + ": " + std::strerror(err);
 }
 
 Fd BindSocket(int type, const std::string& address, uint16_t port, bool reuse, std::string* error,
@@ -83,13 +84,50 @@ std::string SockAddrText(const sockaddr_in& a) {
   return std::string(buf) + ":" + std::to_string(ntohs(a.sin_port));
 }
 
-Fd ListenTcp(const std::string& address, uint16_t port, std::string* error) {
+namespace {
+Fd ListenTcpWithBacklog(const std::string& address, uint16_t port, int backlog, std::string* error) {
   Fd fd = BindSocket(SOCK_STREAM, address, port, true, error, "TCP");
-  if (fd.Valid() && listen(fd.Get(), 8) != 0) {
+  if (fd.Valid() && listen(fd.Get(), backlog) != 0) {
     SetError(error, "TCP", address, port, errno);
     return Fd();
   }
   return fd;
+}
+}  // namespace
+
+Fd ListenTcp(const std::string& address, uint16_t port, std::string* error) {
+  return ListenTcpWithBacklog(address, port, 8, error);
+}
+
+bool OpenUnansweredListener(const std::string& address, uint16_t port, Fd* listener, Fd* filler,
+                            std::string* error) {
+  // a backlog of 0 leaves room for exactly one connection that nobody accepts
+  Fd listen = ListenTcpWithBacklog(address, port, 0, error);
+  if (!listen.Valid()) return false;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  ParseIpv4(address, &sa.sin_addr);
+  Fd own(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!own.Valid()) {
+    if (error) *error = std::string("cannot fill the listener's queue: ") + std::strerror(errno);
+    return false;
+  }
+  if (connect(own.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno != EINPROGRESS) {
+    if (error) *error = std::string("cannot fill the listener's queue: ") + std::strerror(errno);
+    return false;
+  }
+  pollfd p{own.Get(), POLLOUT, 0};
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (poll(&p, 1, kSendLimitMs) != 1 || getsockopt(own.Get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 ||
+      err != 0) {
+    if (error) *error = "cannot fill the listener's queue";
+    return false;
+  }
+  *listener = std::move(listen);
+  *filler = std::move(own);
+  return true;
 }
 
 Fd BindUdp(const std::string& address, uint16_t port, bool reuse, std::string* error) {
@@ -114,7 +152,8 @@ bool SendAll(int fd, const uint8_t* data, size_t length) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       pollfd p{fd, POLLOUT, 0};
       poll(&p, 1, static_cast<int>(left.count()));

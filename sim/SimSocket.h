@@ -67,6 +67,12 @@ bool SendAll(int fd, const uint8_t* data, size_t length);
 // while a fault says so). Returns true when something changed or failed, with a note in *what.
 bool SyncListener(Fd& listen, bool wantOpen, const std::string& address, uint16_t port, std::string* what);
 
+// A listener on address:port that never accepts: its queue holds one connection, which the
+// emulator's own connection (*filler) takes, so the system drops every further connection attempt
+// without an answer. False with a reason when it cannot be set up.
+bool OpenUnansweredListener(const std::string& address, uint16_t port, Fd* listener, Fd* filler,
+                            std::string* error);
+
 // Closes a TCP connection with a reset (RST) instead of an orderly close.
 void AbortConnection(Fd& fd);
 

@@ -29,7 +29,26 @@ void TcpServerThread::StopServing() {
     m_Thread.join();
   }
   m_Listen.Reset();
+  m_Unanswered.Reset();
+  m_UnansweredFiller.Reset();
   m_Port = 0;
+}
+
+bool TcpServerThread::SyncListenerState(bool closed, bool unanswered, const char* listenEvent) {
+  if (unanswered && !m_Unanswered.Valid()) {
+    // the port must be free for the listener that never accepts
+    m_Listen.Reset();
+    std::string error;
+    const bool made = OpenUnansweredListener(m_Address, m_Port, &m_Unanswered, &m_UnansweredFiller, &error);
+    m_Ctx.events.Record(listenEvent, made ? "unanswered: connection attempts get no answer" : error);
+  }
+  if (unanswered) return !m_Unanswered.Valid();
+  // back to answering: the listener below reopens and records it
+  m_Unanswered.Reset();
+  m_UnansweredFiller.Reset();
+  std::string note;
+  if (SyncListener(m_Listen, !closed, m_Address, m_Port, &note)) m_Ctx.events.Record(listenEvent, note);
+  return !m_Listen.Valid() && !closed;
 }
 
 }  // namespace qorsim

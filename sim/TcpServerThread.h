@@ -32,10 +32,17 @@ class TcpServerThread {
                     std::string* error);
   // Asks the thread to end, wakes and joins it, and drops the listener.
   void StopServing();
+  // Brings the listener in line with the faults, from the serving thread: open; closed (connections
+  // are refused); or unanswered (OpenUnansweredListener replaces it: connection attempts get no
+  // answer at all). A change is recorded as listenEvent. True while a listener that should be there
+  // could not be made (the thread tries again soon).
+  bool SyncListenerState(bool closed, bool unanswered, const char* listenEvent);
   virtual void Run() = 0;
 
   SimContext& m_Ctx;
   Fd m_Listen;
+  Fd m_Unanswered;        // the listener that never accepts, while unanswered
+  Fd m_UnansweredFiller;  // the emulator's own connection that fills its queue
   WakePipe m_Wake;
   uint16_t m_Port = 0;
   std::string m_Address;

@@ -27,7 +27,8 @@ void TelnetServer::Close(const char* why) {
 
 void TelnetServer::Send(const std::string& text) {
   if (text.empty() || !m_Conn.Valid()) return;
-  if (!SendAll(m_Conn.Get(), reinterpret_cast<const uint8_t*>(text.data()), text.size())) Close("send failed");
+  if (!SendAll(m_Conn.Get(), reinterpret_cast<const uint8_t*>(text.data()), text.size()))
+    Close("send failed");
 }
 
 void TelnetServer::Accept() {
@@ -45,7 +46,8 @@ void TelnetServer::Accept() {
   m_Conn = std::move(fd);
   if (f.telnetSilent) return;  // no session: input is read and dropped
   TelnetSession::Versions v{[this] { return m_Ctx.router.Cfe(); }, [this] { return m_Ctx.router.App(); },
-                            [this] { return m_Ctx.router.Software(); }, [this] { return m_Ctx.router.Res(); }};
+                            [this] { return m_Ctx.router.Software(); },
+                            [this] { return m_Ctx.router.Res(); }};
   m_Session = std::make_unique<TelnetSession>(
       m_Ctx.config.console, std::move(v), [this] { return m_Ctx.faults.Get(); },
       [this](const std::string& kind, const std::string& detail) { m_Ctx.events.Record(kind, detail); });
@@ -54,12 +56,10 @@ void TelnetServer::Accept() {
 
 void TelnetServer::Run() {
   while (!m_Stop) {
-    // telnet-closed: the port refuses connections; a listener that cannot reopen is retried
-    std::string note;
-    if (SyncListener(m_Listen, !m_Ctx.faults.Get().telnetClosed, m_Address, m_Port, &note)) {
-      m_Ctx.events.Record("telnet.listen", note);
-    }
-    const bool retry = !m_Listen.Valid() && !m_Ctx.faults.Get().telnetClosed;
+    // telnet-closed refuses connections, telnet-unanswered drops them; a listener that cannot be made
+    // is retried
+    const Faults faults = m_Ctx.faults.Get();
+    const bool retry = SyncListenerState(faults.telnetClosed, faults.telnetUnanswered, "telnet.listen");
     pollfd p[3] = {{m_Wake.ReadFd(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {m_Conn.Get(), POLLIN, 0}};
     int n = poll(p, m_Conn.Valid() ? 3 : 2, retry ? Clock().RealWaitMs(500) : -1);
     if (m_Stop) break;

@@ -26,6 +26,13 @@ constexpr uint8_t kTypePresence = 10;
 constexpr uint8_t kTypeJunk = 0x5A;  // a type the tool does not know
 constexpr size_t kMaxPending = 256;  // late answers held at once
 
+Bytes JunkDatagram(size_t i) {
+  Bytes junk(kDatagramSize, 0);
+  junk[0] = kTypeJunk;
+  for (size_t k = 1; k < kDatagramSize; ++k) junk[k] = static_cast<uint8_t>(0x30 + (k + i) % 40);
+  return junk;
+}
+
 Bytes Frame(ByteView payload) {
   Bytes out(HdlcMaxEncodedSize(payload.size()));
   int n = HdlcEncodeFrame(payload.data(), payload.size(), out.data(), true);
@@ -70,6 +77,7 @@ void UdpResponder::Stop() {
   m_Unicast.Reset();
   m_Broadcast.Reset();
   m_Pending.clear();
+  m_Flood.clear();
   m_Port = 0;
 }
 
@@ -92,13 +100,21 @@ std::vector<Bytes> UdpResponder::Answer(ByteView payload, uint32_t* delayMs) {
       ev.Record("udp.ignored", "discovery (fault no-discovery)");
       return {};
     }
-    std::vector<Bytes> frames;
-    for (int i = 0; i < f.discoveryJunk && i < 64; ++i) {
-      Bytes junk(kDatagramSize, 0);
-      junk[0] = kTypeJunk;
-      for (size_t k = 1; k < kDatagramSize; ++k) junk[k] = static_cast<uint8_t>(0x30 + (k + static_cast<size_t>(i)) % 40);
-      frames.push_back(Frame(junk));
+    if (f.discoveryFloodMs != 0) {
+      // no answer: the sender gets foreign datagrams instead, from Run()
+      bool known = false;
+      for (const FloodTarget& t : m_Flood) {
+        known = known || (t.to.sin_addr.s_addr == m_LastSender.sin_addr.s_addr &&
+                          t.to.sin_port == m_LastSender.sin_port);
+      }
+      if (!known && m_Flood.size() < kMaxFloodTargets) m_Flood.push_back({m_LastSender, Clock().TickMs(), 0});
+      ev.Record("udp.discover",
+                "flooded with foreign datagrams every " + std::to_string(f.discoveryFloodMs) + " ms (fault)");
+      return {};
     }
+    std::vector<Bytes> frames;
+    for (int i = 0; i < f.discoveryJunk && i < 64; ++i)
+      frames.push_back(Frame(JunkDatagram(static_cast<size_t>(i))));
     Bytes a(kDatagramSize, 0);
     a[0] = kTypeDiscover;
     std::copy(ipBytes, ipBytes + 4, a.begin() + kIpOffset);
@@ -115,11 +131,11 @@ std::vector<Bytes> UdpResponder::Answer(ByteView payload, uint32_t* delayMs) {
     return frames;
   }
 
-  const char* name = type == kTypeEraseNvram        ? "udp.erase-nvram"
-                     : type == kTypeEnterForceLoad  ? "udp.force-load"
-                     : type == kTypeLeaveForceLoad  ? "udp.leave-force-load"
-                     : type == kTypePresence        ? "udp.presence"
-                                                    : nullptr;
+  const char* name = type == kTypeEraseNvram       ? "udp.erase-nvram"
+                     : type == kTypeEnterForceLoad ? "udp.force-load"
+                     : type == kTypeLeaveForceLoad ? "udp.leave-force-load"
+                     : type == kTypePresence       ? "udp.presence"
+                                                   : nullptr;
   if (!name) {
     ev.Record("udp.ignored", "unknown type " + std::to_string(type));
     return {};
@@ -183,6 +199,7 @@ void UdpResponder::Receive(int fd) {
       continue;
     }
     uint32_t delay = 0;
+    m_LastSender = from;
     auto frames = Answer(ByteView(buf, payload), &delay);
     if (delay == 0) {
       for (const auto& fr : frames) SendFrame(from, fr);
@@ -195,16 +212,43 @@ void UdpResponder::Receive(int fd) {
   }
 }
 
+int UdpResponder::Flood() {
+  const uint32_t every = m_Ctx.faults.Get().discoveryFloodMs;
+  if (every == 0) {
+    m_Flood.clear();
+    return -1;
+  }
+  const uint64_t now = Clock().TickMs();
+  uint64_t next = UINT64_MAX;
+  for (FloodTarget& t : m_Flood) {
+    while (t.due <= now && t.sent < kMaxFloodDatagrams) {
+      SendFrame(t.to, Frame(JunkDatagram(t.sent)));
+      ++t.sent;
+      t.due += every;
+    }
+    if (t.sent < kMaxFloodDatagrams) next = std::min(next, t.due);
+  }
+  if (next == UINT64_MAX) return -1;
+  return next <= now ? 0
+                     : Clock().RealWaitMs(static_cast<uint32_t>(std::min<uint64_t>(next - now, 0x7FFFFFFF)));
+}
+
 void UdpResponder::Run() {
   while (!m_Stop) {
-    int timeout = -1;
+    int timeout = Flood();
     if (!m_Pending.empty()) {
       uint64_t now = Clock().TickMs();
-      uint64_t due = std::min_element(m_Pending.begin(), m_Pending.end(),
-                                      [](const Pending& a, const Pending& b) { return a.due < b.due; })->due;
-      timeout = due <= now ? 0 : Clock().RealWaitMs(static_cast<uint32_t>(std::min<uint64_t>(due - now, 0x7FFFFFFF)));
+      uint64_t due =
+          std::min_element(m_Pending.begin(), m_Pending.end(), [](const Pending& a, const Pending& b) {
+            return a.due < b.due;
+          })->due;
+      const int untilDue =
+          due <= now ? 0
+                     : Clock().RealWaitMs(static_cast<uint32_t>(std::min<uint64_t>(due - now, 0x7FFFFFFF)));
+      timeout = timeout < 0 ? untilDue : std::min(timeout, untilDue);
     }
-    pollfd p[3] = {{m_Wake.ReadFd(), POLLIN, 0}, {m_Unicast.Get(), POLLIN, 0}, {m_Broadcast.Get(), POLLIN, 0}};
+    pollfd p[3] = {
+        {m_Wake.ReadFd(), POLLIN, 0}, {m_Unicast.Get(), POLLIN, 0}, {m_Broadcast.Get(), POLLIN, 0}};
     int n = poll(p, m_Broadcast.Valid() ? 3 : 2, timeout);
     if (m_Stop) break;
     if (n > 0) {
@@ -214,7 +258,8 @@ void UdpResponder::Run() {
     }
     // late answers whose time has come, in order
     const uint64_t now = Clock().TickMs();
-    std::stable_sort(m_Pending.begin(), m_Pending.end(), [](const Pending& a, const Pending& b) { return a.due < b.due; });
+    std::stable_sort(m_Pending.begin(), m_Pending.end(),
+                     [](const Pending& a, const Pending& b) { return a.due < b.due; });
     size_t sent = 0;
     while (sent < m_Pending.size() && m_Pending[sent].due <= now) {
       SendFrame(m_Pending[sent].to, m_Pending[sent].frame);

@@ -39,10 +39,20 @@ class UdpResponder {
     sockaddr_in to;
     Bytes frame;
   };
+  // a sender that the discovery-flood fault floods with foreign datagrams
+  struct FloodTarget {
+    sockaddr_in to;
+    uint64_t due;
+    uint32_t sent;
+  };
+  static constexpr size_t kMaxFloodTargets = 8;
+  static constexpr uint32_t kMaxFloodDatagrams = 20000;
 
   void Run();
   void Receive(int fd);
   void SendFrame(const sockaddr_in& to, const Bytes& frame);
+  // Sends the flood datagrams that are due; the real ms until the next one (-1: none).
+  int Flood();
 
   SimContext& m_Ctx;
   Fd m_Unicast;
@@ -51,7 +61,9 @@ class UdpResponder {
   uint16_t m_Port = 0;
   std::atomic<bool> m_Stop{false};
   std::thread m_Thread;
-  std::vector<Pending> m_Pending;  // touched by the thread only
+  std::vector<Pending> m_Pending;    // touched by the thread only
+  std::vector<FloodTarget> m_Flood;  // touched by the thread only
+  sockaddr_in m_LastSender{};        // the sender of the payload being answered (thread only)
 };
 
 }  // namespace qorsim

@@ -6,6 +6,7 @@
 #include "image/ModuleTable.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
+#include "protocol/ErrorText.h"
 
 namespace {
 
@@ -31,6 +32,9 @@ CUpgradeEngine::~CUpgradeEngine() {
 bool CUpgradeEngine::OpenRouterLink() {
   m_CurrentItem = kNoItem;
   if (!m_RouterLink.Open(m_RouterIp.ToString(), m_Endpoints.linkPort, NetPortTcp)) {
+    m_Log.Print("Creating the TCP connection to %s:%u failed: %s", m_RouterIp.ToString().c_str(),
+                static_cast<unsigned>(m_Endpoints.linkPort),
+                GetErrorText(m_RouterLink.GetOpenError()).c_str());
     return Fail(IDS_TCP_CONNECT_FAILED);
   }
   if (!m_RouterLink.StartReceiver()) {
@@ -97,17 +101,28 @@ void CUpgradeEngine::SetModuleOutcome(ModuleType m, int statusId) {
   }
 }
 
-void CUpgradeEngine::ShowStatusText(const std::string& shown, const std::string& logged, uint32_t colour) {
-  if (m_pList != nullptr) {
-    m_pList->SetItemData(m_CurrentItem, colour);
-    m_pList->SetItemText(m_CurrentItem, COL_STATUS, shown);
-    // widen the Status column for a longer text, never narrow it
-    const int needed = m_pList->GetStringWidth(shown + "...");
-    if (needed > m_pList->GetColumnWidth(COL_STATUS)) {
-      m_pList->SetColumnWidth(COL_STATUS, needed);
-    }
+void CUpgradeEngine::WriteStatusToRow(const std::string& text, uint32_t colour) {
+  if (m_pList == nullptr) {
+    return;
   }
+  const int item = m_CurrentItem.load();
+  m_pList->SetItemData(item, colour);
+  m_pList->SetItemText(item, COL_STATUS, text);
+  // widen the Status column for a longer text, never narrow it
+  const int needed = m_pList->GetStringWidth(text + "...");
+  if (needed > m_pList->GetColumnWidth(COL_STATUS)) {
+    m_pList->SetColumnWidth(COL_STATUS, needed);
+  }
+}
+
+void CUpgradeEngine::ShowStatusText(const std::string& shown, const std::string& logged, uint32_t colour) {
+  WriteStatusToRow(shown, colour);
   m_Log.PrintText(logged);
+}
+
+void CUpgradeEngine::MarkModuleSkipped(ModuleType m, const std::string& text) {
+  m_CurrentItem.store(ItemOfModule(m));
+  WriteStatusToRow(text, kColourBlack);
 }
 
 void CUpgradeEngine::ShowStatus(int stringId) {
@@ -130,10 +145,10 @@ std::string CUpgradeEngine::FormatElapsed(int64_t seconds) {
 
 void CUpgradeEngine::ShowFinalStatus() {
   const int64_t now = Clock().NowSeconds();
-  const std::string elapsed = FormatElapsed(now - m_StepStart);
+  const std::string elapsed = FormatElapsed(now - m_StepStart.load());
   ShowStatusText(LoadStringById(m_StatusId) + elapsed, LoadEnglishStringById(m_StatusId) + elapsed,
                  m_StatusId == kStatusSuccess ? kColourBlue : kColourRed);
-  m_StepStart = now;
+  m_StepStart.store(now);
   m_Log.Flush();
 }
 
@@ -142,7 +157,7 @@ void CUpgradeEngine::ShowPercent(int percent) {
     return;
   }
   if (m_pList != nullptr) {
-    m_pList->SetItemText(m_CurrentItem, COL_PERCENT, std::to_string(percent) + "%");
+    m_pList->SetItemText(m_CurrentItem.load(), COL_PERCENT, std::to_string(percent) + "%");
   }
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "image/CBinFile.h"
@@ -55,7 +56,7 @@ class CUpgradeEngine {
 
   // --- router link ---
   // Current item := none; opens the link to the router IP on the link port and starts its receiver.
-  // Records 119 on failure.
+  // Records 119 on failure and logs why the connection could not be made.
   bool OpenRouterLink();
   // Close, and once more if the first Close reports failure; the last result.
   bool CloseRouterLink();
@@ -88,11 +89,16 @@ class CUpgradeEngine {
 
   // --- router module transfer ---
   // Begin packet, then the unit's data raw in 7300-byte writes (3000 ms each), then the result.
-  bool TransferRouterModule(const CBinFile& image);  // records 120, 121, 122 or 123
+  // Records 120, 121, 122 or 123; 119 or 121 when the link's receiver cannot be stopped for the
+  // stream (119 when the link lost its connection meanwhile).
+  bool TransferRouterModule(const CBinFile& image);
   // Kind 0 RUT begin, 1 FWT begin, 2 FWT force: three tries, 2500 ms pause after a sent packet.
-  bool SendBeginPacket(int kind, uint32_t value);    // records 120
-  // The 40-byte result record: 300000 ms for the application modules (1, 5), else 120000 ms.
-  bool WaitRouterResult(ModuleType type);            // records 122 or 123
+  bool SendBeginPacket(int kind, uint32_t value);  // records 120
+  // The 40-byte result record: 300000 ms for the application modules (1, 5), else 120000 ms. With
+  // streamGeneration (the link's generation when the image stream began), the wait fails at once
+  // with 121 when the link's connection ended since: the result could only have come on it.
+  // Records 121, 122 or 123.
+  bool WaitRouterResult(ModuleType type, std::optional<uint32_t> streamGeneration = std::nullopt);
   // Three UDP erase requests (4000 ms answer time, 1000 ms pause after each failure).
   bool RunNvramErase();                              // records nothing
 
@@ -131,10 +137,12 @@ class CUpgradeEngine {
 
   int GetStatusId() const { return m_StatusId; }
   void SetStatusId(int id) { m_StatusId = id; }
-  int GetCurrentItem() const { return m_CurrentItem; }
-  void SetCurrentItem(int item) { m_CurrentItem = item; }
-  int64_t GetStepStart() const { return m_StepStart; }
-  void SetStepStart(int64_t seconds) { m_StepStart = seconds; }
+  // The current item and the step start are read by the terminal front end's display thread while
+  // the worker runs (the Time column), hence atomic.
+  int GetCurrentItem() const { return m_CurrentItem.load(); }
+  void SetCurrentItem(int item) { m_CurrentItem.store(item); }
+  int64_t GetStepStart() const { return m_StepStart.load(); }
+  void SetStepStart(int64_t seconds) { m_StepStart.store(seconds); }
   int GetForceLoadFlag() const { return m_ForceLoad; }
   void SetForceLoadFlag(int flag) { m_ForceLoad = flag; }
 
@@ -146,6 +154,12 @@ class CUpgradeEngine {
   // Whether the last run succeeded as a whole (see UpgradeRunSucceeded in upgrade/UpgradeRun.h).
   bool GetLastRunSucceeded() const { return m_LastRunSucceeded; }
   void SetLastRunSucceeded(bool succeeded) { m_LastRunSucceeded = succeeded; }
+  // Why the last run failed, in a few words for the front ends ("" after a success).
+  const std::string& GetLastRunFailure() const { return m_LastRunFailure; }
+  void SetLastRunFailure(const std::string& reason) { m_LastRunFailure = reason; }
+  // Writes text in black to the row of module m without logging it (a module the run did not get
+  // to, with the reason); the Status column widens for it as for any status.
+  void MarkModuleSkipped(ModuleType m, const std::string& text);
   // Whether the last run refused to start (an image changed since the Check): nothing was sent.
   bool GetLastRunRefused() const { return m_LastRunRefused; }
   void SetLastRunRefused(bool refused) { m_LastRunRefused = refused; }
@@ -164,8 +178,10 @@ class CUpgradeEngine {
     return false;
   }
 
-  int m_CurrentItem = kNoItem;
-  int64_t m_StepStart = 0;
+  void WriteStatusToRow(const std::string& text, uint32_t colour);
+
+  std::atomic<int> m_CurrentItem{kNoItem};
+  std::atomic<int64_t> m_StepStart{0};
   IModuleList* m_pList = nullptr;
   CHdlcAdapter m_RouterLink;
   int m_StatusId = kStatusSuccess;
@@ -176,5 +192,6 @@ class CUpgradeEngine {
   Endpoints m_Endpoints;
   std::array<int, kModuleCount> m_ModuleOutcome{};
   bool m_LastRunSucceeded = false;
+  std::string m_LastRunFailure;
   bool m_LastRunRefused = false;
 };

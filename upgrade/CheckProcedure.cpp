@@ -4,6 +4,7 @@
 
 #include "image/Catalogue.h"
 #include "platform/Clock.h"
+#include "platform/StopRequest.h"
 #include "platform/StringTable.h"
 #include "platform/Translation.h"
 #include "platform/Warnings.h"
@@ -25,7 +26,8 @@ unsigned CheckThreadProc(CheckContext& context) {
   const bool offer = RunCheck(context);
   context.engine.GetLog().Flush();
   if (context.StopRequested()) {
-    // the front end is going away: leave its window alone
+    // the front end is going away (or the user interrupted): leave its window alone
+    context.engine.GetLog().PrintText(kCheckStoppedLog);
     return 0;
   }
   IDialogHost& host = context.host;
@@ -102,7 +104,7 @@ void ReadRouterVersions(CheckContext& context, const std::string& fallback) {
         if (telnet.Command("nvram get cfe_version\r\n", "#", kTelnetReplyWaitMs)) {
           TakeLastVersionLine(telnet, Row(MODULE_BOOT).m_CurrentVersion);
           DropTrailingCarriageReturns(Row(MODULE_BOOT).m_CurrentVersion);
-        } else {
+        } else if (!context.StopRequested()) {
           log.PrintText("获取cfe_version失败");
         }
       }
@@ -110,7 +112,7 @@ void ReadRouterVersions(CheckContext& context, const std::string& fallback) {
         if (telnet.Command("nvram get app_version\r\n", "#", kTelnetReplyWaitMs)) {
           TakeLastVersionLine(telnet, Row(MODULE_APP).m_CurrentVersion);
           DropTrailingCarriageReturns(Row(MODULE_APP).m_CurrentVersion);
-        } else {
+        } else if (!context.StopRequested()) {
           log.PrintText("获取app_version失败");
         }
       }
@@ -173,12 +175,17 @@ void ReadWirelessVersions(CheckContext& context, const std::string& forceLoadTex
   }
   CUpgradeEngine& engine = context.engine;
   if (!engine.OpenRouterLink()) {
-    ShowMessage(IDS_TCP_CONNECT_FAILED);
+    // a connect ended by the stop request is no failure to show
+    if (!context.StopRequested()) {
+      ShowMessage(IDS_TCP_CONNECT_FAILED);
+    }
     return;
   }
   CDiagCaller& diag = engine.GetDiagCaller();
   if (!diag.DIAG_HandShake(false, &engine.m_InDownloader, &engine.m_Offline)) {
-    engine.GetLog().PrintText("初次和无线模块握手失败");
+    if (!context.StopRequested()) {
+      engine.GetLog().PrintText("初次和无线模块握手失败");
+    }
   } else if (engine.m_InDownloader) {
     // the downloader answers no version queries
     Row(MODULE_FIRMWARE).m_CurrentVersion = forceLoadText;
@@ -187,7 +194,7 @@ void ReadWirelessVersions(CheckContext& context, const std::string& forceLoadTex
     if (HasImage(MODULE_FIRMWARE)) {
       diag.DIAG_QueryBoardVersion(&Row(MODULE_FIRMWARE).m_CurrentVersion);
     }
-    if (HasImage(MODULE_DASHBOARD)) {
+    if (HasImage(MODULE_DASHBOARD) && !context.StopRequested()) {
       diag.DIAG_QueryISOVersion(&Row(MODULE_DASHBOARD).m_CurrentVersion);
     }
   }
@@ -249,6 +256,8 @@ void FitModuleColumns(IModuleList& list) {
 }
 
 bool RunCheck(CheckContext& context) {
+  // every wait of this thread ends within kStopPollMs of the front end's stop request
+  ScopedStopRequest stop(context.stopRequested);
   IModuleList& list = context.list;
   CUpgradeEngine& engine = context.engine;
   CDownloadLog& log = engine.GetLog();

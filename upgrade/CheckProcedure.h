@@ -16,10 +16,13 @@
 // on their Check worker thread; it reaches the window only through the context's interfaces.
 //
 // Lifetime: everything the context refers to must outlive the worker. A front end that closes while
-// a Check runs sets stopRequested (optional) and then joins the worker before destroying anything;
-// once the flag is seen the worker makes no further call to the list or the host. The flag is
-// tested between steps, so the join waits at most for the step in progress (each has its own time
-// limits: a discovery try up to 30 s, a Telnet command 500 ms, a DIAG exchange a few seconds).
+// a Check runs (or a user who interrupts it) sets stopRequested (optional) and then joins the worker
+// before destroying anything; once the flag is seen the worker makes no further call to the list or
+// the host. The Check changes nothing on the router, so it may stop anywhere: RunCheck installs the
+// flag as its thread's stop request (platform/StopRequest.h), which every wait of the worker looks
+// at per datagram, per read, per connect and per pause, and the steps test it between them. A
+// Check therefore ends within about 1 s of clock time of the request, and a wait ended by the
+// request is reported as no failure (no warning, no failure line in the log).
 struct CheckContext {
   IModuleList& list;
   IDialogHost& host;
@@ -71,6 +74,9 @@ void DecideUpgrade(ModuleRow& row);
 // Fits the five columns: each gets the largest of the width of (n + 2) "1" characters (n = 16, 15,
 // 15, 4, 20), its width after -1 and its width after -2; redraw is suspended meanwhile.
 void FitModuleColumns(IModuleList& list);
+
+// The log line of a Check that ended on the front end's stop request.
+inline constexpr const char* kCheckStoppedLog = "The Check was stopped on request";
 
 // The force-load text shown for the wireless rows when the module waits in download mode.
 inline constexpr const char* kForceLoadText = N_("Can't read in force-load mode");

@@ -36,11 +36,22 @@ bool CUpgradeEngine::TransferRouterModule(const CBinFile& image) {
   uint64_t sent = 0;
 
   // nothing may read the connection while the raw stream goes out
-  m_RouterLink.StopReceiver();
+  if (!m_RouterLink.StopReceiver()) {
+    // A receiver that does not end is stuck in the port (typically connecting again after the
+    // router dropped the link); the stream would share the connection with it and the result would
+    // be awaited from a queue that nobody fills. The link tells which: without a connection the
+    // failure is the link's, with one it is the transfer's.
+    const bool connected = m_RouterLink.IsConnected();
+    m_Log.Print("The router image was not sent: the router link's receiver did not stop%s",
+                connected ? "" : " while the link was being connected again");
+    return Fail(connected ? IDS_ROUTER_TRANSFER_FAILED : IDS_TCP_CONNECT_FAILED);
+  }
 
   if (!SendBeginPacket(UCP_RUT_BEGIN, static_cast<uint32_t>(total))) {
     return false;
   }
+  // the result can only come on the connection that carries the stream
+  const uint32_t streamGeneration = m_RouterLink.GetGeneration();
 
   CAppFileReader reader(image, kRouterBlockSize);
   reader.SelectUnit(0);
@@ -61,7 +72,7 @@ bool CUpgradeEngine::TransferRouterModule(const CBinFile& image) {
   }
 
   m_RouterLink.StartReceiver();
-  return WaitRouterResult(type);
+  return WaitRouterResult(type, streamGeneration);
 }
 
 bool CUpgradeEngine::SendBeginPacket(int kind, uint32_t value) {
@@ -95,7 +106,7 @@ bool CUpgradeEngine::SendBeginPacket(int kind, uint32_t value) {
   return Fail(IDS_BEGIN_PACKET_FAILED);
 }
 
-bool CUpgradeEngine::WaitRouterResult(ModuleType type) {
+bool CUpgradeEngine::WaitRouterResult(ModuleType type, std::optional<uint32_t> streamGeneration) {
   ShowStatus(IDS_WAITING_ROUTER_UPGRADE);
   const uint32_t limit =
       (type == MODULE_APP || type == MODULE_APP2) ? kAppResultLimitMs : kOtherResultLimitMs;
@@ -104,6 +115,24 @@ bool CUpgradeEngine::WaitRouterResult(ModuleType type) {
 
   const uint8_t key = 0xFF;
   m_RouterLink.SetResponseKey(&key, 1);
+
+  // The port reconnects by itself after a reset, and the new connection can never carry the result
+  // of an image sent on the old one; an orderly close by the router ends the stream as surely. The
+  // link's queue wakes the read when that happens, so the wait ends at once instead of running out.
+  auto lostStream = [&] {
+    if (!streamGeneration || m_RouterLink.GetGeneration() == *streamGeneration) {
+      return false;
+    }
+    m_RouterLink.WriteConnectionEventsToLog();
+    m_Log.Print(
+        "The router link's connection ended after the router image was sent, so its result "
+        "cannot arrive: %s",
+        GetErrorText(m_RouterLink.GetLastLossCause()).c_str());
+    return true;
+  };
+  if (lostStream()) {
+    return Fail(IDS_ROUTER_TRANSFER_FAILED);
+  }
 
   for (;;) {
     uint8_t buffer[512];
@@ -122,6 +151,9 @@ bool CUpgradeEngine::WaitRouterResult(ModuleType type) {
       Fail(IDS_ROUTER_RESULT_FAIL);
       ShowPercent(100);
       return false;
+    }
+    if (lostStream()) {
+      return Fail(IDS_ROUTER_TRANSFER_FAILED);
     }
     // anything else that arrives meanwhile is passed over
     if (elapsed > limit) {

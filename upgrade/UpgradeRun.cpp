@@ -5,6 +5,7 @@
 
 #include "image/ModuleTable.h"
 #include "platform/Clock.h"
+#include "platform/StringTable.h"
 #include "platform/Translation.h"
 #include "platform/Warnings.h"
 
@@ -54,15 +55,49 @@ void FinishModule(CUpgradeEngine& engine, ModuleType m) {
   engine.SetModuleOutcome(m, engine.GetStatusId());
 }
 
+// Each module starts with no failure recorded: a hand-shake that failed for an earlier module (124,
+// which does not end its procedure) must not turn a later module's success red.
+void BeginModule(CUpgradeEngine& engine) { engine.SetStatusId(CUpgradeEngine::kStatusSuccess); }
+
+// The modules of the run in their order.
+std::vector<ModuleType> ChosenInRunOrder(const CUpgradeEngine& engine) {
+  std::vector<ModuleType> chosen;
+  for (ModuleType m = 0; m < kModuleCount; ++m) {
+    if (engine.IsModuleChosen(m)) {
+      chosen.push_back(m);
+    }
+  }
+  return chosen;
+}
+
+// The link could not be opened: 119 shows on the row the run would have started with.
+void ShowLinkFailure(CUpgradeEngine& engine) {
+  const std::vector<ModuleType> chosen = ChosenInRunOrder(engine);
+  if (chosen.empty()) {
+    return;
+  }
+  engine.SetCurrentItem(CUpgradeEngine::ItemOfModule(chosen.front()));
+  FinishModule(engine, chosen.front());
+}
+
+// How the run ended early, beyond what the rows show.
+struct EarlyEnd {
+  std::string reason;   // for the front ends; "" when the failed row tells it
+  std::string warning;  // shown once the end-of-run steps are done
+};
+
 // Steps 3 to 7: the modules in their order; false ends the run early.
-bool RunModules(CUpgradeEngine& engine, bool& nvramErased) {
+bool RunModules(CUpgradeEngine& engine, EarlyEnd& end) {
   if (!engine.OpenRouterLink()) {
+    ShowLinkFailure(engine);
+    end.reason = LoadStringById(IDS_TCP_CONNECT_FAILED);
     return false;
   }
   for (ModuleType m = MODULE_BOOT; m <= MODULE_CONFIG_FILE; ++m) {
     if (!engine.IsModuleChosen(m)) {
       continue;
     }
+    BeginModule(engine);
     const bool result = engine.TransferRouterModule(g_ModuleRows[static_cast<size_t>(m)].m_Image);
     FinishModule(engine, m);
     if (!result) {
@@ -73,12 +108,25 @@ bool RunModules(CUpgradeEngine& engine, bool& nvramErased) {
   // the boot loader alone leaves the NVRAM as it is
   if (AnyChosen(engine, MODULE_APP, MODULE_CONFIG_FILE)) {
     if (!engine.RunNvramErase()) {
-      nvramErased = false;
+      engine.GetLog().PrintText(kNvramEraseFailedLog);
+      end.reason = Tr(kNvramEraseFailedReason);
+      end.warning = Tr(kNvramEraseFailedWarning);
+      bool skipped = false;
+      for (ModuleType m : {MODULE_FIRMWARE, MODULE_DASHBOARD}) {
+        if (engine.IsModuleChosen(m)) {
+          engine.MarkModuleSkipped(m, Tr(kSkippedAfterNvramText));
+          skipped = true;
+        }
+      }
+      if (skipped) {
+        end.warning += Tr(kWirelessSkippedWarning);
+      }
       return false;
     }
     SleepMs(kModulePauseMs);
   }
   if (engine.IsModuleChosen(MODULE_FIRMWARE)) {
+    BeginModule(engine);
     const bool result = engine.UpgradeWirelessFirmware();
     FinishModule(engine, MODULE_FIRMWARE);
     if (!result) {
@@ -87,10 +135,22 @@ bool RunModules(CUpgradeEngine& engine, bool& nvramErased) {
     SleepMs(kModulePauseMs);
   }
   if (engine.IsModuleChosen(MODULE_DASHBOARD)) {
+    BeginModule(engine);
     engine.UpgradeDashboard();
     FinishModule(engine, MODULE_DASHBOARD);
   }
   return true;
+}
+
+// "<row name>: <status text>" of the first chosen module that did not succeed, "" when none.
+std::string FirstModuleFailure(const CUpgradeEngine& engine) {
+  for (ModuleType m : ChosenInRunOrder(engine)) {
+    const int outcome = engine.GetModuleOutcome(m);
+    if (outcome != 0 && outcome != CUpgradeEngine::kStatusSuccess) {
+      return g_ModuleRows[static_cast<size_t>(m)].m_DisplayName + ": " + LoadStringById(outcome);
+    }
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -102,6 +162,7 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
   engine.ResetModuleOutcomes();
   engine.SetLastRunSucceeded(false);
   engine.SetLastRunRefused(false);
+  engine.SetLastRunFailure(std::string());
 
   // what the Check verified is what would be sent; a file that changed since means the user meant
   // another image than the one verified, so nothing is sent at all
@@ -130,8 +191,8 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
   }
   log.Flush();
 
-  bool nvramErased = true;
-  const bool completed = RunModules(engine, nvramErased);
+  EarlyEnd early;
+  const bool completed = RunModules(engine, early);
 
   // end of run, reached in every case
   engine.SetBusyMarker(0);
@@ -145,13 +206,21 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
   log.PrintText(std::string(50, '+'));
   log.Flush(true);
 
-  bool succeeded = completed && nvramErased;
+  bool succeeded = completed;
   for (ModuleType m = 0; m < kModuleCount && succeeded; ++m) {
     if (engine.IsModuleChosen(m) && engine.GetModuleOutcome(m) != CUpgradeEngine::kStatusSuccess) {
       succeeded = false;
     }
   }
   engine.SetLastRunSucceeded(succeeded);
+  if (!succeeded) {
+    std::string reason = early.reason.empty() ? FirstModuleFailure(engine) : early.reason;
+    engine.SetLastRunFailure(reason.empty() ? LoadStringById(engine.GetStatusId()) : reason);
+  }
+  // shown after the link is closed and the log is written, so the run is over while it waits
+  if (!early.warning.empty()) {
+    ShowWarningText(early.warning);
+  }
 
   host.PostNotify(NOTIFY_UPGRADE_DONE);
   return 0;

@@ -74,6 +74,10 @@ embedded in the program, the program&apos;s folder, $XDG_DATA_HOME/qor-oneclick/
         <source>Warning</source>
         <translation>警告</translation>
     </message>
+    <message>
+        <source>The work could not be started: no thread could be created</source>
+        <translation>无法开始工作：无法创建线程</translation>
+    </message>
 </context>
 <context>
     <name>CSingleInstance</name>

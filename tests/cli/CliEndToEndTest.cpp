@@ -1,12 +1,11 @@
 // The real qor-oneclick-cli against the emulator, on a clock 5 times faster.
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "CliTestSupport.h"
 #include "platform/StringTable.h"
@@ -234,11 +233,14 @@ TEST(CliUpgrade, InterruptWhileAskingEndsWithoutSending) {
   CliRun run;
   ASSERT_TRUE(run.Ready());
   // stdin stays open: the CLI waits for an answer
-  ASSERT_TRUE(run.Child().Start(QOR_CLI_PATH, [&] {
-    std::vector<std::string> a = {"upgrade"};
-    for (const std::string& t : run.TargetArgs()) a.push_back(t);
-    return a;
-  }(), {{"XDG_STATE_HOME", run.TempDir() + "/state"}}, "", /*keepStdinOpen=*/true));
+  ASSERT_TRUE(run.Child().Start(
+      QOR_CLI_PATH,
+      [&] {
+        std::vector<std::string> a = {"upgrade"};
+        for (const std::string& t : run.TargetArgs()) a.push_back(t);
+        return a;
+      }(),
+      run.Env(), "", /*keepStdinOpen=*/true));
   ASSERT_TRUE(run.Child().WaitForOutput("[y/N]", 60000)) << run.Diagnostics();
   ASSERT_TRUE(run.Child().Signal(SIGINT));
   EXPECT_EQ(run.Finish(30000), 128 + SIGINT) << run.Diagnostics();
@@ -277,6 +279,9 @@ TEST(CliCommandLine, UsageErrorsAndHelp) {
       {{"frobnicate"}, 2, "", "Usage:"},
       {{"--help"}, 0, "Usage:", ""},
       {{"upgrade", "-h"}, 0, "Exit status", ""},
+      // against a real router a faster clock would cut its time-outs short
+      {{"check", "--speed", "5"}, 2, "", "--speed applies only to demo"},
+      {{"upgrade", "--yes", "--speed=20"}, 2, "", "--speed applies only to demo"},
   };
   for (const Case& c : cases) {
     ChildProcess child;
@@ -332,16 +337,24 @@ TEST(CliAgainstSimProcess, ChecksAndUpgradesASeparatelyStartedEmulator) {
                                        DemoSetup::kDeviceAppVersion, "--firmware-version",
                                        DemoSetup::kDeviceFirmwareVersion, "--unlock-code", "QORDEMO1", "--quiet"}));
   ASSERT_TRUE(sim.WaitForOutput("qor-router-sim: router", 30000)) << sim.Stderr();
-  std::vector<std::string> target = {"--discovery-address", "127.255.255.255", "--udp-port", std::to_string(udp),
-                                     "--link-port", std::to_string(link), "--telnet-port", std::to_string(telnet),
-                                     "--images", images.Stage().ImageFolder(), "--speed", "5", "--log",
+  std::vector<std::string> target = {"--discovery-address",
+                                     "127.255.255.255",
+                                     "--udp-port",
+                                     std::to_string(udp),
+                                     "--link-port",
+                                     std::to_string(link),
+                                     "--telnet-port",
+                                     std::to_string(telnet),
+                                     "--images",
+                                     images.Stage().ImageFolder(),
+                                     "--log",
                                      images.TempDir() + "/separate.log"};
   for (const char* command : {"check", "upgrade"}) {
     SCOPED_TRACE(command);
     std::vector<std::string> args = {command, "--yes", "--json"};
     args.insert(args.end(), target.begin(), target.end());
     ChildProcess cli;
-    ASSERT_TRUE(cli.Start(QOR_CLI_PATH, args, {{"XDG_STATE_HOME", images.TempDir() + "/state"}}));
+    ASSERT_TRUE(cli.Start(QOR_CLI_PATH, args, images.Env()));
     int code = -1;
     ASSERT_TRUE(cli.Wait(240000, &code));
     EXPECT_EQ(code, 0) << cli.Stdout() << cli.Stderr() << ReadTextFile(images.TempDir() + "/separate.log");
@@ -402,8 +415,13 @@ TEST(CliUpgrade, RecoveredHandshakeIsNotReportedAsSuccess) {
   ASSERT_EQ(modules.size(), 5u) << run.Diagnostics();
   EXPECT_EQ(JsonField(modules[3], "status").rfind(Text(IDS_HANDSHAKE_FAILED) + " (", 0), 0u) << run.Diagnostics();
   EXPECT_EQ(JsonField(modules[3], "colour"), "red");
+  // the dashboard's own hand-shake succeeded: its row tells its own success
+  EXPECT_TRUE(StartsWith(JsonField(modules[4], "status"), Text(IDS_DOWNLOAD_SUCCESSFULLY) + " ("))
+      << modules[4];
+  EXPECT_EQ(JsonField(modules[4], "colour"), "blue");
   EXPECT_EQ(code, 1);
   EXPECT_EQ(JsonField(json, "result"), "upgrade-failed");
+  EXPECT_EQ(JsonField(json, "reason"), LoadStringById(IDS_NAME_FIRMWARE) + ": " + Text(IDS_HANDSHAKE_FAILED));
 }
 
 TEST(CliCheck, QuietPrintsOnlyTheLogPath) {

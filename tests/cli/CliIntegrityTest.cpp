@@ -37,8 +37,9 @@ std::string RealPath(const std::string& path) {
 bool StartLast(CliRun& run, std::vector<std::string> args, bool keepStdinOpen = false) {
   std::vector<std::string> all = run.TargetArgs(false);
   all.insert(all.end(), args.begin(), args.end());
-  return run.Child().Start(
-      QOR_CLI_PATH, all, {{"XDG_STATE_HOME", run.TempDir() + "/state"}, {"NO_COLOR", ""}}, "", keepStdinOpen);
+  std::map<std::string, std::string> env = run.Env();
+  env["NO_COLOR"] = "";
+  return run.Child().Start(QOR_CLI_PATH, all, env, "", keepStdinOpen);
 }
 
 Json ParseJson(const std::string& text) { return Json::parse(text, nullptr, false); }

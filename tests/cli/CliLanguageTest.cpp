@@ -12,6 +12,7 @@
 #include "CliTestSupport.h"
 #include "cli/CTerminalTable.h"
 #include "platform/StringTable.h"
+#include "platform/Translation.h"
 
 namespace {
 
@@ -45,13 +46,37 @@ TEST(CliText, TheTableLinesUpWideHeadingsAndTexts) {
   row.text[COL_STATUS] = "等待升级";
   CTerminalTable::Row other = row;
   other.text[COL_TYPE] = "BOOT";
-  const std::vector<std::string> lines = CTerminalTable::RenderLines({row, other}, false, 0);
+  const std::vector<std::string> lines = CTerminalTable::RenderLines({row, other}, false);
   ASSERT_EQ(lines.size(), 3u);
   // the second column starts in the same cell on every line
   const size_t first = CTerminalTable::TextWidth(lines[1].substr(0, lines[1].find("1.0")));
   const size_t second = CTerminalTable::TextWidth(lines[2].substr(0, lines[2].find("1.0")));
   EXPECT_EQ(first, second) << lines[1] << "\n" << lines[2];
 }
+
+#ifdef QOR_BUILD_LOCALE_DIR
+TEST(CliText, AFailedBarSaysFailedInTheLanguageAndKeepsItsWidth) {
+  ASSERT_EQ(LoadUserTranslations({QOR_BUILD_LOCALE_DIR}, "qor-oneclick",
+                                 [](const char* name) -> const char* {
+                                   return std::string(name) == "LANGUAGE" ? "zh_CN" : nullptr;
+                                 }),
+            "zh_CN");
+  CTerminalTable::Row row;
+  row.text[COL_TYPE] = "BOOT";
+  row.text[COL_PERCENT] = "37%";
+  row.text[COL_STATUS] = "Download failed (00:12)";
+  row.colour = kColourRed;
+  const std::string line = CTerminalTable::RenderLines({row}, false)[1];
+  SetActiveCatalogue(CMessageCatalogue(), "");
+  const size_t open = line.find('[');
+  const size_t close = line.find(']');
+  ASSERT_NE(open, std::string::npos);
+  ASSERT_NE(close, std::string::npos);
+  const std::string bar = line.substr(open + 1, close - open - 1);
+  EXPECT_EQ(bar, "------- 失败 -------") << line;
+  EXPECT_EQ(CTerminalTable::TextWidth(bar), 20);
+}
+#endif
 
 TEST(CliLanguage, HelpAndErrorsFollowTheLanguage) {
   struct Case {

@@ -45,9 +45,8 @@ TEST(CliOptions, AcceptedCommandLines) {
 TEST(CliOptions, FlagsAndValues) {
   CliOptions options;
   std::string error;
-  ASSERT_TRUE(ParseCliOptions({"--json", "upgrade", "--yes", "--quiet", "--images", "/srv/img", "--speed", "12.5",
-                               "--log=/tmp/x.log"},
-                              options, error))
+  ASSERT_TRUE(ParseCliOptions(
+      {"--json", "upgrade", "--yes", "--quiet", "--images", "/srv/img", "--log=/tmp/x.log"}, options, error))
       << error;
   EXPECT_TRUE(options.json);
   EXPECT_TRUE(options.yes);
@@ -56,6 +55,8 @@ TEST(CliOptions, FlagsAndValues) {
   EXPECT_EQ(*options.imagesDir, "/srv/img");
   ASSERT_TRUE(options.logPath.has_value());
   EXPECT_EQ(*options.logPath, "/tmp/x.log");
+  EXPECT_FALSE(options.speedGiven);
+  ASSERT_TRUE(ParseCliOptions({"--speed", "12.5", "demo"}, options, error)) << error;
   EXPECT_DOUBLE_EQ(options.speed, 12.5);
 
   // a second parse starts from nothing: no option leaks from the previous one
@@ -93,6 +94,9 @@ TEST(CliOptions, RefusedCommandLines) {
       {{"demo", "--speed", "5000"}, "not a speed"},
       {{"demo", "--speed", "nan"}, "not a speed"},
       {{"demo", "--speed", "3x"}, "not a speed"},
+      // against a real router a faster clock would cut every time-out short
+      {{"check", "--speed", "5"}, "--speed applies only to demo"},
+      {{"--speed=20", "upgrade", "--yes"}, "--speed applies only to demo"},
       {{"check", "--json=1"}, "takes no value"},
       {{"check", "--images", ""}, "needs a folder"},
       {{"check", "--log="}, "needs a file"},
@@ -108,10 +112,60 @@ TEST(CliOptions, RefusedCommandLines) {
   }
 }
 
+// --speed drives demo; the test variable drives check and upgrade, and only where no router can be.
+TEST(CliOptions, ClockScaleComesFromSpeedForDemoAndFromTheTestVariableOnLoopbackOnly) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* variable;  // nullptr: unset
+    bool accepted;
+    double scale;
+    const char* reasonPart;
+  };
+  const Case cases[] = {
+      {{"demo", "--speed", "20"}, nullptr, true, 20, ""},
+      {{"demo", "--speed", "20"}, "5", true, 20, ""},  // demo's own option wins
+      {{"demo"}, nullptr, true, 1, ""},
+      {{"check"}, nullptr, true, 1, ""},
+      {{"check"}, "", true, 1, ""},
+      {{"check", "--discovery-address", "127.255.255.255"}, "5", true, 5, ""},
+      {{"upgrade", "--discovery-address", "127.0.0.1", "--discovery-address", "127.9.9.255"},
+       "40",
+       true,
+       40,
+       ""},
+      // the router's defaults, or any address off this host: refused
+      {{"check"}, "5", false, 1, "only when every discovery address is a loopback address"},
+      {{"upgrade", "--discovery-address", "127.255.255.255", "--discovery-address", "192.168.1.255"},
+       "5",
+       false,
+       1,
+       "loopback"},
+      {{"check", "--discovery-address", "128.0.0.1"}, "5", false, 1, "loopback"},
+      {{"check", "--discovery-address", "127.0.0.1"}, "fast", false, 1, "not a speed"},
+      {{"check", "--discovery-address", "127.0.0.1"}, "0.5", false, 1, "not a speed"},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (const std::string& a : c.args) joined += a + " ";
+    SCOPED_TRACE(joined + (c.variable ? std::string("with ") + c.variable : std::string("unset")));
+    CliOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions(c.args, options, error)) << error;
+    double scale = -1;
+    EXPECT_EQ(ResolveClockScale(options, c.variable, scale, error), c.accepted);
+    if (c.accepted) {
+      EXPECT_DOUBLE_EQ(scale, c.scale);
+    } else {
+      EXPECT_NE(error.find(c.reasonPart), std::string::npos) << error;
+    }
+  }
+}
+
 TEST(CliOptions, UsageNamesEveryOptionAndExitStatus) {
   std::string usage = CliUsage();
-  for (const char* part : {"check", "upgrade", "demo", "--images", "--discovery-address", "--udp-port", "--link-port",
-                           "--telnet-port", "--json", "--quiet", "--yes", "--speed", "--log", "128+N"})
+  for (const char* part : {"check", "upgrade", "demo", "--images", "--discovery-address", "--udp-port",
+                           "--link-port", "--telnet-port", "--json", "--quiet", "--yes", "--speed",
+                           "demo only", "--log", "128+N", "\"Time\"", "(mm:ss)", "failed"})
     EXPECT_NE(usage.find(part), std::string::npos) << part;
 }
 

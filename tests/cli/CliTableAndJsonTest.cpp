@@ -55,57 +55,97 @@ TEST(TerminalTable, ColumnWidthsFitContentsAndHeading) {
   EXPECT_EQ(table.GetStringWidth("Done..."), 7);
 }
 
-TEST(TerminalTable, ElapsedTimeRunsFromTheFirstProgressTextToTheFinalText) {
-  ScaledClock clock(100);
-  ScopedClock use(clock);
-  CTerminalTable table;
-  table.InsertItem(0, "Firmware");
-  table.SetItemData(0, kColourBlue);  // the Check's colour: no step yet
-  EXPECT_FALSE(table.Snapshot()[0].started);
-
-  table.SetItemData(0, kColourBlack);
-  table.SetItemText(0, COL_STATUS, "Backing up the NV");
-  CTerminalTable::Row first = table.Snapshot()[0];
-  ASSERT_TRUE(first.started);
-  Clock().SleepMs(2000);
-  table.SetItemData(0, kColourBlack);  // a later progress text does not restart the time
-  EXPECT_EQ(table.Snapshot()[0].startTick, first.startTick);
-  table.SetItemData(0, kColourRed);
-  CTerminalTable::Row done = table.Snapshot()[0];
-  ASSERT_TRUE(done.finished);
-  EXPECT_GE(done.endTick - done.startTick, 2000u);
-
-  // the time stands still once the final text is there
-  std::vector<std::string> lines = CTerminalTable::RenderLines({done}, false, done.endTick + 600000);
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[1].find("10:00"), std::string::npos) << lines[1];
-  EXPECT_NE(lines[1].find("00:0"), std::string::npos) << lines[1];
+// The Time column and the final status' "(mm:ss)" never disagree: a finished row shows the time of
+// its status, the running row the engine's step time by the same rule, any other row none.
+TEST(TerminalTable, TimeColumnTellsTheSameTimeAsTheFinalStatus) {
+  struct Case {
+    const char* name;
+    uint32_t colour;
+    const char* status;
+    int runningItem;  // the running step's row, -1 none
+    int64_t runningSeconds;
+    const char* time;  // what the Time column shows
+  };
+  const Case cases[] = {
+      {"final blue", kColourBlue, "Download successfully (02:05)", -1, 0, "02:05"},
+      // a finished row keeps its status time, however long the next step has been running
+      {"final red, next step running", kColourRed, "Download failed (00:07)", 1, 83, "00:07"},
+      {"final red on the running item", kColourRed, "Handshake failed (12:34)", 0, 3599, "12:34"},
+      {"running", kColourBlack, "Backing up the NV", 0, 83, "01:23"},
+      // whole hours are not shown, as in the final status
+      {"running past an hour", kColourBlack, "Waiting for the upgrade of the router module", 0, 3600 + 61,
+       "01:01"},
+      {"skipped: black but not the running row", kColourBlack,
+       "Skipped: the router's NVRAM could not be erased", 1, 40, ""},
+      {"check's blue text has no time", kColourBlue, "Waiting for the upgrade", -1, 0, ""},
+      {"check's red text has no time", kColourRed, "Version mismatch", 0, 5, ""},
+      {"a status that only looks timed", kColourBlue, "Done (1a:05)", -1, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CTerminalTable::Row row;
+    row.text = {"Firmware", "1.0.0.1", "1.0.0.2", "", c.status};
+    row.colour = c.colour;
+    CTerminalTable::RunningStep running{c.runningItem, c.runningSeconds};
+    EXPECT_EQ(CTerminalTable::TimeOf(row, 0, running), c.time);
+    const std::vector<std::string> lines = CTerminalTable::RenderLines({row}, false, running);
+    ASSERT_EQ(lines.size(), 2u);
+    if (*c.time != '\0') {
+      EXPECT_NE(lines[1].find(std::string("  ") + c.time + "  "), std::string::npos) << lines[1];
+    }
+  }
+  EXPECT_EQ(CTerminalTable::MinutesSeconds(-5), "00:00");
+  EXPECT_EQ(CTerminalTable::MinutesSeconds(61 * 60), "01:00");
 }
 
 TEST(TerminalTable, RenderedLineShowsBarPercentAndColour) {
   CTerminalTable::Row row;
-  row.text = {"APP of router module", "1.2.0.5", "1.2.7.1", "50%", "Download failed (00:07)"};
-  row.colour = kColourRed;
-  row.started = true;
-  row.finished = true;
-  row.startTick = 1000;
-  row.endTick = 1000 + 83000;
+  row.text = {"APP of router module", "1.2.0.5", "1.2.7.1", "50%",
+              "Transmitting the upgrade data of the router module"};
+  row.colour = kColourBlack;
 
-  std::vector<std::string> plain = CTerminalTable::RenderLines({row}, false, 0);
+  std::vector<std::string> plain = CTerminalTable::RenderLines({row}, false);
   ASSERT_EQ(plain.size(), 2u);
   EXPECT_NE(plain[0].find("Current Version"), std::string::npos);
+  EXPECT_NE(plain[0].find("Time"), std::string::npos);
   EXPECT_NE(plain[1].find("[##########..........]  50%"), std::string::npos) << plain[1];
-  EXPECT_NE(plain[1].find("01:23"), std::string::npos) << plain[1];
   EXPECT_EQ(plain[1].find('\033'), std::string::npos);
-
-  std::vector<std::string> coloured = CTerminalTable::RenderLines({row}, true, 0);
-  EXPECT_NE(coloured[1].find("\033[1;31mDownload failed (00:07)\033[0m"), std::string::npos);
-
-  row.colour = kColourBlack;  // progress texts are drawn in the terminal's own colour
-  EXPECT_EQ(CTerminalTable::RenderLines({row}, true, 0)[1].find('\033'), std::string::npos);
+  // progress texts are drawn in the terminal's own colour
+  EXPECT_EQ(CTerminalTable::RenderLines({row}, true)[1].find('\033'), std::string::npos);
 
   row.text[COL_PERCENT] = "";
-  EXPECT_NE(CTerminalTable::RenderLines({row}, false, 0)[1].find("[....................]"), std::string::npos);
+  EXPECT_NE(CTerminalTable::RenderLines({row}, false)[1].find("[....................]"), std::string::npos);
+
+  row.colour = kColourBlue;
+  row.text[COL_PERCENT] = "100%";
+  row.text[COL_STATUS] = "Download successfully (00:09)";
+  EXPECT_NE(CTerminalTable::RenderLines({row}, false)[1].find("[####################] 100%"),
+            std::string::npos);
+  EXPECT_NE(
+      CTerminalTable::RenderLines({row}, true)[1].find("\033[1;34mDownload successfully (00:09)\033[0m"),
+      std::string::npos);
+}
+
+// A failed step may end with any percentage (a refused router image shows 100%): its bar says
+// failed and is never drawn full; the percentage stays as the row has it.
+TEST(TerminalTable, BarOfAFailedRowIsDrawnAsFailed) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"100%", "[------ failed ------] 100%"},
+      {"50%", "[------ failed ------]  50%"},
+      {"0%", "[------ failed ------]   0%"},
+      // a red row without a percentage had no step (a version conflict, a link that never opened)
+      {"", "[....................]     "}};
+  for (const auto& [percent, bar] : cases) {
+    CTerminalTable::Row row;
+    row.text = {"APP of router module", "1.2.0.5", "1.2.7.1", percent,
+                "Upgrading result of the router module is fail (00:07)"};
+    row.colour = kColourRed;
+    const std::vector<std::string> lines = CTerminalTable::RenderLines({row}, true);
+    EXPECT_NE(lines[1].find(bar), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[1].find("####"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\033[1;31mUpgrading result of the router module is fail (00:07)\033[0m"),
+              std::string::npos);
+  }
 }
 
 TEST(TerminalTable, PercentAndColourNames) {
@@ -174,7 +214,7 @@ TEST(CliJson, WholeObject) {
   r.imageFolder = "/media/usb";
   r.skipped.push_back({"/media/usb/old.bin", "unit 0: block 7 CRC"});
   EXPECT_EQ(CliResultToJson(r),
-            "{\"command\":\"check\",\"result\":\"version-conflict\",\"exitStatus\":1,"
+            "{\"command\":\"check\",\"result\":\"version-conflict\",\"exitStatus\":1,\"reason\":null,"
             "\"router\":{\"ip\":\"192.168.1.1\",\"mac\":\"00-1E-10-5A-3C-01\",\"text\":\"1.0.0.0\"},"
             "\"imageFolder\":\"/media/usb\",\"skipped\":[{\"path\":\"/media/usb/old.bin\",\"reason\":"
             "\"unit 0: block 7 CRC\"}],\"modules\":[{\"type\":7,\"name\":\"Firmware of wireless module\",\"currentVersion\":\"11.2.0.1\","
@@ -196,9 +236,20 @@ TEST(CliJson, WholeObject) {
   none.logError = "cannot open /x/QorUpgradeLog.txt: Permission denied";
   // a log that was not written is null, with the reason beside it
   EXPECT_EQ(CliResultToJson(none),
-            "{\"command\":\"check\",\"result\":\"check-stopped\",\"exitStatus\":3,\"router\":null,"
+            "{\"command\":\"check\",\"result\":\"check-stopped\",\"exitStatus\":3,\"reason\":null,\"router\":null,"
             "\"imageFolder\":null,\"skipped\":[],\"modules\":[],\"log\":null,"
             "\"logError\":\"cannot open /x/QorUpgradeLog.txt: Permission denied\"}");
+
+  // a failed upgrade names its reason, escaped like every text
+  CliResult failed;
+  failed.command = "upgrade";
+  failed.result = "upgrade-failed";
+  failed.exitStatus = 1;
+  failed.reason = "The router's NVRAM could not be erased \"now\"";
+  EXPECT_NE(
+      CliResultToJson(failed).find("\"reason\":\"The router's NVRAM could not be erased \\\"now\\\"\","),
+      std::string::npos)
+      << CliResultToJson(failed);
 }
 
 }  // namespace

@@ -26,7 +26,6 @@ std::vector<std::string> CliRun::TargetArgs(bool withImages) const {
   }
   args.insert(args.end(), {"--udp-port", std::to_string(e.udpPort), "--link-port", std::to_string(e.linkPort),
                            "--telnet-port", std::to_string(e.telnetPort), "--log", m_LogPath});
-  if (m_Speed != 1) args.insert(args.end(), {"--speed", std::to_string(m_Speed)});
   if (withImages) args.insert(args.end(), {"--images", m_Stage->ImageFolder()});
   return args;
 }
@@ -36,13 +35,20 @@ bool CliRun::Start(const std::vector<std::string>& args, const std::string& stdi
   std::vector<std::string> all = args;
   std::vector<std::string> target = TargetArgs(true);
   all.insert(all.end(), target.begin(), target.end());
-  std::map<std::string, std::string> childEnv = env;
-  childEnv["XDG_STATE_HOME"] = m_Temp + "/state";
+  std::map<std::string, std::string> childEnv = Env();
+  for (const auto& [name, value] : env) childEnv[name] = value;
   // colours follow the terminal, not the test's own environment
   if (!env.count("NO_COLOR")) childEnv["NO_COLOR"] = "";
   // and the language the test's expectations are written in, not the tester's
   if (!env.count("LANGUAGE")) childEnv["LANGUAGE"] = "en";
   return m_Child.Start(QOR_CLI_PATH, all, childEnv, stdinText);
+}
+
+std::map<std::string, std::string> CliRun::Env() const {
+  std::map<std::string, std::string> env = {{"XDG_STATE_HOME", m_Temp + "/state"}};
+  // check and upgrade take the faster clock only from the test variable, and only on loopback
+  if (m_Speed != 1) env[kTestClockScaleVariable] = std::to_string(m_Speed);
+  return env;
 }
 
 int CliRun::Finish(int timeoutMs) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "cli/CliOptions.h"
 #include "platform/Clock.h"
 #include "tools/DemoSetup.h"
 
@@ -28,8 +29,10 @@ class CliRun {
   const std::string& LogPath() const { return m_LogPath; }
   const std::string& TempDir() const { return m_Temp; }
 
-  // The options that aim the CLI at the emulator, the images, the log and the clock.
+  // The options that aim the CLI at the emulator, the images and the log.
   std::vector<std::string> TargetArgs(bool withImages = true) const;
+  // The CLI's environment: its own state folder and the clock (kTestClockScaleVariable).
+  std::map<std::string, std::string> Env() const;
   // Starts the CLI with the command and extra arguments (after TargetArgs).
   bool Start(const std::vector<std::string>& args, const std::string& stdinText = "",
              const std::map<std::string, std::string>& env = {});

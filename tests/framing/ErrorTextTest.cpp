@@ -14,10 +14,20 @@ TEST(ErrorText, PortCodesHaveTheirOwnTexts) {
     int code;
     const char* part;
   } cases[] = {
-      {kErrPurged, "purge"},    {kErrTimeout, "timed out"},   {kErrIoPending, "in progress"},
-      {kErrInvalid, "invalid"}, {kErrConnAborted, "aborted"}, {kErrConnReset, "reset"},
-      {kErrAborted, "replaced"}, {kErrMsgSize, "larger than the buffer"}, {kErrAddrNotAvail, "not valid"},
+      {kErrPurged, "purge"},
+      {kErrTimeout, "timed out"},
+      {kErrIoPending, "in progress"},
+      {kErrInvalid, "invalid"},
+      {kErrConnAborted, "aborted"},
+      {kErrConnReset, "reset"},
+      {kErrAborted, "replaced"},
+      {kErrMsgSize, "larger than the buffer"},
+      {kErrAddrNotAvail, "not valid"},
       {kErrShutdown, "shut down"},
+      {kErrAccess, "refused"},
+      {kErrInterrupted, "stop request"},
+      {kErrTimedOut, "did not answer"},
+      {kErrDisconnected, "closed by the remote host"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
@@ -34,6 +44,17 @@ TEST(ErrorText, ErrnoValuesReadLikeTheSystemsText) {
   }
 }
 
+// EPERM comes back from the ports as 10013: the log then says that the send was refused, not that
+// a read was purged.
+TEST(ErrorText, APermissionRefusalReadsAsARefusedSend) {
+  for (int err : {EPERM, EACCES}) {
+    SCOPED_TRACE(err);
+    const std::string text = GetErrorText(MapSocketErrno(err));
+    EXPECT_NE(text.find("refused the send"), std::string::npos) << text;
+    EXPECT_EQ(text.find("purge"), std::string::npos) << text;
+  }
+}
+
 TEST(ErrorText, CodesWithoutTextFallBackWithTheNumber) {
   const struct {
     int code;
@@ -41,7 +62,7 @@ TEST(ErrorText, CodesWithoutTextFallBackWithTheNumber) {
   } cases[] = {
       {-1, "Unknow Error Code: -1\n"},
       {12345, "Unknow Error Code: 12345\n"},
-      {10060, "Unknow Error Code: 10060\n"},
+      {10061, "Unknow Error Code: 10061\n"},
       {-2147483647 - 1, "Unknow Error Code: -2147483648\n"},
   };
   for (const auto& c : cases) {

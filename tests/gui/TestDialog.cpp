@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QUrl>
 #include <atomic>
+#include <system_error>
 #include <thread>
 
 #include "GuiTestSupport.h"
@@ -202,6 +203,104 @@ class TestDialog : public QObject {
     dlg.StartLoopTimer(1);
     QTRY_COMPARE(dlg.LoopTimerArgument(), 1);
     QVERIFY(dlg.IsLoopTimerPending());
+  }
+
+  // In loop-test mode the close question holds the loop: no Upgrade starts behind it. The answer is
+  // looked at again: an Upgrade that runs by then refuses the close with 140, and a "No" (or the
+  // refusal) lets the loop go on where it was.
+  void CloseQuestionHoldsTheLoopTimer_data() {
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("upgradeStartsMeanwhile");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("No") << int(QMessageBox::No) << false << false;
+    QTest::newRow("Yes") << int(QMessageBox::Yes) << false << true;
+    QTest::newRow("Yes, but an Upgrade runs by then") << int(QMessageBox::Yes) << true << false;
+  }
+  void CloseQuestionHoldsTheLoopTimer() {
+    QFETCH(int, answer);
+    QFETCH(bool, upgradeStartsMeanwhile);
+    QFETCH(bool, closes);
+    TestArea area;
+    BoxRecorder boxes;
+    boxes.answer = static_cast<QMessageBox::StandardButton>(answer);
+    DialogOptions options = area.Options(boxes);
+    QFile marker(QString::fromStdString(options.loopTestMarker));
+    QVERIFY(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    CQorOneClickDlg* self = nullptr;
+    bool pendingWhileAsked = true;
+    bool heldWhileAsked = false;
+    auto record = boxes.Hook();
+    options.runMessageBox = [&](QMessageBox& box) {
+      if (box.text() == QString("Are you sure?")) {
+        pendingWhileAsked = self->IsLoopTimerPending();
+        heldWhileAsked = self->IsLoopTimerHeld();
+        // what a loop-test timer would do while the question waits: request the Upgrade
+        self->OnUpgradeNotify(NOTIFY_START_UPGRADE);
+        self->StartLoopTimer(1);
+        QCoreApplication::processEvents();
+        if (upgradeStartsMeanwhile) self->Engine().SetBusyMarker(CUpgradeEngine::kBusyUpgrading);
+      }
+      return record(box);
+    };
+    CQorOneClickDlg dlg(options);
+    self = &dlg;
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QVERIFY(dlg.IsLoopTest());
+    // the Upgrade button as a successful Check leaves it, and the loop about to start the Upgrade
+    dlg.UpgradeButton()->setEnabled(true);
+    dlg.StartLoopTimer(1);
+    QTRY_VERIFY(dlg.IsLoopTimerPending());
+
+    dlg.close();
+    QVERIFY(!pendingWhileAsked);
+    QVERIFY(heldWhileAsked);
+    QVERIFY2(!dlg.IsWorkerRunning(), "no Upgrade started behind the question");
+    QCOMPARE(dlg.isVisible(), !closes);
+    if (upgradeStartsMeanwhile) {
+      QCOMPARE(boxes.LastText(), QString("The upgrade is in process. Please wait!"));
+      dlg.Engine().SetBusyMarker(0);
+    }
+    // the loop goes on where it was, unless the window went
+    QCOMPARE(dlg.IsLoopTimerPending(), !closes);
+    if (!closes) {
+      QVERIFY(!dlg.IsLoopTimerHeld());
+      QCOMPARE(dlg.LoopTimerArgument(), 1);
+    }
+  }
+
+  // The system gives no thread: the click changes nothing but says so.
+  void AWorkerThatCannotStartLeavesTheButtonsAndWarns_data() {
+    QTest::addColumn<bool>("upgrade");
+    QTest::newRow("Check") << false;
+    QTest::newRow("Upgrade") << true;
+  }
+  void AWorkerThatCannotStartLeavesTheButtonsAndWarns() {
+    QFETCH(bool, upgrade);
+    TestArea area;
+    BoxRecorder boxes;
+    DialogOptions options = area.Options(boxes);
+    int tried = 0;
+    options.startThread = [&tried](std::function<void()>) -> std::thread {
+      ++tried;
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    };
+    CQorOneClickDlg dlg(options);
+    dlg.UpgradeButton()->setEnabled(upgrade);
+    if (upgrade) {
+      dlg.OnUpgrade();
+    } else {
+      dlg.OnCheck();
+    }
+    QCOMPARE(tried, 1);
+    QVERIFY(!dlg.IsWorkerRunning());
+    QVERIFY(dlg.CheckButton()->isEnabled());
+    QCOMPARE(dlg.UpgradeButton()->isEnabled(), upgrade);
+    QCOMPARE(boxes.Count(), 1);
+    QVERIFY2(boxes.LastText().startsWith(QString(kWorkerNotStartedText) + " ("),
+             qPrintable(boxes.LastText()));
+    QCOMPARE(boxes.Boxes()[0].title, QString("Warning"));
   }
 
   void CloseRules() {

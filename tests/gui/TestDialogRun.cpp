@@ -241,6 +241,50 @@ class TestDialogRun : public QObject {
     QVERIFY(!dlg.IsLoopTimerPending());
   }
 
+  // Closing during a Check that waits in a flooded discovery: the window stays until the Check has
+  // stopped, which takes at most 1 s of clock time, and only then hides.
+  void CloseDuringACheckHidesOnlyAfterTheWorkerStopped() {
+    TestArea area;
+    BoxRecorder boxes;
+    DemoConfig config;
+    config.faults.discoveryFloodMs = 20;
+    Stage stage(config);
+    QVERIFY(stage.Start());
+    CQorOneClickDlg dlg(stage.Options(area, boxes));
+    struct HideWatch : QObject {
+      CQorOneClickDlg* dlg = nullptr;
+      int hides = 0;
+      bool workerRanAtHide = false;
+      bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Hide) {
+          ++hides;
+          workerRanAtHide = workerRanAtHide || dlg->IsWorkerRunning();
+        }
+        return false;
+      }
+    } watch;
+    watch.dlg = &dlg;
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.installEventFilter(&watch);
+    dlg.OnCheck();
+    // the UI thread serves the Check's list calls meanwhile
+    QTRY_VERIFY_WITH_TIMEOUT(stage.Sim().CountEvents("udp.discover") > 0, 20000);
+    QTest::qWait(50);
+    QVERIFY(dlg.IsWorkerRunning());
+    boxes.answer = QMessageBox::Yes;
+    const uint64_t start = TickMs();
+    dlg.close();
+    const uint64_t took = TickMs() - start;
+    QVERIFY(!dlg.isVisible());
+    QVERIFY(!dlg.IsWorkerRunning());
+    QCOMPARE(watch.hides, 1);
+    QVERIFY(!watch.workerRanAtHide);
+    QVERIFY2(took <= 1000, qPrintable(QString("%1 clock ms").arg(took)));
+    QCOMPARE(boxes.Count(), 1);
+    dlg.removeEventFilter(&watch);
+  }
+
   void CloseWhileCheckRunsWaitsForTheWorker() {
     TestArea area;
     BoxRecorder boxes;

@@ -134,3 +134,39 @@ inline Fd BoundUdp(const char* address, uint16_t port = 0) {
 }
 
 }  // namespace nettest
+
+namespace nettest {
+
+// A port on 127.0.0.1 that never answers a connection attempt: its listener never accepts and the
+// one place of its queue is taken by a connection of our own, so the system drops every further
+// attempt without a word, as a router (or a firewall in between) that drops them does. The
+// connecting side waits until its own limit. port 0 picks a free one; a given port may be one that
+// another listener just gave up.
+class SilentListener {
+ public:
+  explicit SilentListener(uint16_t port = 0) : m_Listen(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    int one = 1;
+    ::setsockopt(m_Listen.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(m_Listen.Get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
+        ::listen(m_Listen.Get(), 0) != 0)
+      return;
+    m_Port = LocalPort(m_Listen.Get());
+    a.sin_port = htons(m_Port);
+    m_Filler = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    m_Ready = ::connect(m_Filler.Get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+  }
+  bool Ready() const { return m_Ready; }
+  uint16_t Port() const { return m_Port; }
+
+ private:
+  Fd m_Listen;
+  Fd m_Filler;
+  uint16_t m_Port = 0;
+  bool m_Ready = false;
+};
+
+}  // namespace nettest

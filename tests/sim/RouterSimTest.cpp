@@ -1,5 +1,3 @@
-#include "sim/RouterSim.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,6 +5,7 @@
 #include "SimPeers.h"
 #include "SimTestUtil.h"
 #include "platform/Clock.h"
+#include "sim/RouterSim.h"
 #include "tools/ImageBuilder.h"
 
 using namespace qorsim;
@@ -26,7 +25,8 @@ Bytes Datagram(uint8_t type, std::array<uint8_t, 4> ip = {127, 0, 0, 1}, std::ar
   return d;
 }
 
-const Bytes kProbe = Bytes{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kProbe =
+    Bytes{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const Bytes kHandShake = simtest::Padded({0x26, 0x00, 0x00, 0x25, 0xA7, 0x00, 0x06}, 126);
 
 Bytes ControlPacket(const char* text, uint32_t value) {
@@ -268,8 +268,9 @@ TEST_F(RouterSimTest, RouterImageLengthIsCountedExactlyAcrossReads) {
     } else {
       ASSERT_TRUE(link.SendRaw(begin));
       for (size_t at = 0; at < data.size(); at += c.chunk) {
-        ASSERT_TRUE(link.SendRaw(Bytes(data.begin() + static_cast<ptrdiff_t>(at),
-                                       data.begin() + static_cast<ptrdiff_t>(std::min(data.size(), at + c.chunk)))));
+        ASSERT_TRUE(
+            link.SendRaw(Bytes(data.begin() + static_cast<ptrdiff_t>(at),
+                               data.begin() + static_cast<ptrdiff_t>(std::min(data.size(), at + c.chunk)))));
       }
       ASSERT_TRUE(link.SendFrame(kHandShake, false));
     }
@@ -314,7 +315,8 @@ TEST_F(RouterSimTest, RouterImageResults) {
     m_Sim->SetFaults({});
     ASSERT_TRUE(m_Sim->ApplyFault(c.fault, nullptr));
     simtest::LinkPeer link(m_Sim->LinkPort());
-    ASSERT_TRUE(link.SendRaw(simtest::Cat(simtest::Encode(RutBegin(static_cast<uint32_t>(c.data.size()))), c.data)));
+    ASSERT_TRUE(
+        link.SendRaw(simtest::Cat(simtest::Encode(RutBegin(static_cast<uint32_t>(c.data.size()))), c.data)));
     auto result = link.ReadFrame(kWaitMs);
     ASSERT_TRUE(result.has_value());
     ASSERT_EQ(result->size(), 40u);
@@ -328,7 +330,8 @@ TEST_F(RouterSimTest, RouterImageResults) {
   simtest::LinkPeer link(m_Sim->LinkPort());
   const uint64_t seq = m_Sim->LastSeq();
   Bytes data = RouterData(MODULE_APP, "8.8.8.8", 10);
-  ASSERT_TRUE(link.SendRaw(simtest::Cat(simtest::Encode(RutBegin(static_cast<uint32_t>(data.size()))), data)));
+  ASSERT_TRUE(
+      link.SendRaw(simtest::Cat(simtest::Encode(RutBegin(static_cast<uint32_t>(data.size()))), data)));
   ASSERT_TRUE(m_Sim->WaitForEvent("router.image", 20000, seq));
   EXPECT_FALSE(link.ReadFrame(static_cast<int>(3 * m_Config.routerWriteMs / 10 + 200)).has_value());
 }
@@ -380,8 +383,13 @@ TEST_F(RouterSimTest, FullWriteBlocksWithEveryByteEscapedReachTheFlash) {
   } cases[] = {{0x7E7D7E7D, 0x7E}, {0x00100000, 0x7D}, {0x00101000, 0x55}};
   for (const auto& c : cases) {
     // 0F, address and length big-endian, 4096 data bytes: about 8 KB on the wire when escaped
-    Bytes frame = {0x0F, static_cast<uint8_t>(c.address >> 24), static_cast<uint8_t>(c.address >> 16),
-                   static_cast<uint8_t>(c.address >> 8), static_cast<uint8_t>(c.address), 0x10, 0x00};
+    Bytes frame = {0x0F,
+                   static_cast<uint8_t>(c.address >> 24),
+                   static_cast<uint8_t>(c.address >> 16),
+                   static_cast<uint8_t>(c.address >> 8),
+                   static_cast<uint8_t>(c.address),
+                   0x10,
+                   0x00};
     frame.resize(7 + 4096, c.fill);
     ASSERT_TRUE(link.SendFrame(frame));
     auto a = link.ReadFrame(kWaitMs);
@@ -433,6 +441,66 @@ TEST_F(RouterSimTest, ClosedPortsRefuseConnectionsUntilTheFaultIsCleared) {
   EXPECT_GE(m_Sim->CountEvents("link.listen"), 2u);
 }
 
+// A port that never answers: connection attempts get no reply at all (the connecting side waits for
+// its own limit), a connection made before stays, and clearing the fault answers again.
+TEST_F(RouterSimTest, UnansweredPortsDropConnectionAttemptsUntilTheFaultIsCleared) {
+  Start();
+  simtest::LinkPeer before(m_Sim->LinkPort());
+  ASSERT_TRUE(before.Connected());
+  // answered once: the emulator has taken the connection from its listener's queue
+  ASSERT_TRUE(before.SendFrame({0x4B, 0xC9, 0x03, 0xFF}, false));
+  ASSERT_TRUE(before.ReadFrame(kWaitMs).has_value());
+  for (const char* fault : {"link-unanswered", "telnet-unanswered"}) {
+    SCOPED_TRACE(fault);
+    const bool link = std::string(fault) == "link-unanswered";
+    const uint16_t port = link ? m_Sim->LinkPort() : m_Sim->TelnetPort();
+    const char* listen = link ? "link.listen" : "telnet.listen";
+    uint64_t seq = m_Sim->LastSeq();
+    ASSERT_TRUE(m_Sim->ApplyFault(fault, nullptr));
+    ASSERT_TRUE(m_Sim->WaitForEvent(listen, 20000, seq));
+
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in to = simtest::Loopback("127.0.0.1", port);
+    const int r = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    EXPECT_TRUE(r < 0 && errno == EINPROGRESS) << "neither accepted nor refused at once";
+    pollfd p{fd, POLLOUT, 0};
+    EXPECT_EQ(poll(&p, 1, 500), 0) << "no answer within half a second";
+    close(fd);
+    if (link) {
+      // the connection made before still carries the module's answers
+      ASSERT_TRUE(before.SendFrame({0x4B, 0xC9, 0x03, 0xFF}, false));
+      EXPECT_TRUE(before.ReadFrame(kWaitMs).has_value());
+    }
+
+    seq = m_Sim->LastSeq();
+    ASSERT_TRUE(m_Sim->ApplyFault(std::string(fault) + "=0", nullptr));
+    ASSERT_TRUE(m_Sim->WaitForEvent(listen, 20000, seq));
+    simtest::LinkPeer again(port);
+    EXPECT_TRUE(again.Connected()) << "answered again";
+  }
+}
+
+// A discovery flooded with foreign datagrams instead of its answer, until the fault is cleared.
+TEST_F(RouterSimTest, ADiscoveryFloodSendsForeignDatagramsInsteadOfTheAnswer) {
+  Start("discovery-flood=10");
+  m_Udp.Send("127.0.0.1", m_Sim->UdpPort(), kProbe);
+  int foreign = 0;
+  for (int i = 0; i < 20; ++i) {
+    auto d = m_Udp.Receive(kWaitMs);
+    ASSERT_TRUE(d.has_value()) << i;
+    EXPECT_EQ(d->size(), 32u);
+    if ((*d)[0] != 1) ++foreign;
+  }
+  EXPECT_EQ(foreign, 20) << "never the discovery answer";
+  m_Sim->SetFaults({});
+  // once cleared, the flood stops (a datagram already on its way may still come)
+  while (m_Udp.Receive(200).has_value()) {
+  }
+  auto answer = Ask(kProbe);
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ((*answer)[0], 1);
+}
+
 TEST_F(RouterSimTest, EventsAreRecordedInOrder) {
   Start();
   std::vector<std::string> seen;
@@ -459,7 +527,8 @@ TEST_F(RouterSimTest, StartFailsCleanlyOnAPortInUseAndCanRestart) {
   RouterSim second(clash);
   std::string error;
   EXPECT_FALSE(second.Start(&error));
-  EXPECT_NE(error.find("cannot bind TCP 127.0.0.1:" + std::to_string(m_Sim->LinkPort())), std::string::npos) << error;
+  EXPECT_NE(error.find("cannot bind TCP 127.0.0.1:" + std::to_string(m_Sim->LinkPort())), std::string::npos)
+      << error;
   EXPECT_EQ(second.UdpPort(), 0) << "nothing keeps running";
 
   clash.linkPort = 0;

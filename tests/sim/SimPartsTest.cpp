@@ -26,14 +26,16 @@ TEST(SparseFlash, WritesMergeIntoRunsAndNewerBytesWin) {
       {"a gap keeps two runs", {{0x100, {1}}, {0x102, {2}}}, {{0x100, "01"}, {0x102, "02"}}},
       {"filling the gap joins them", {{0x100, {1}}, {0x102, {3}}, {0x101, {2}}}, {{0x100, "01 02 03"}}},
       {"overwrite inside a run", {{0x10, {1, 2, 3, 4}}, {0x11, {9, 9}}}, {{0x10, "01 09 09 04"}}},
-      {"a write covering several runs", {{0x10, {1}}, {0x12, {2}}, {0x14, {3}}, {0x0F, {7, 7, 7, 7, 7, 7, 7}}},
+      {"a write covering several runs",
+       {{0x10, {1}}, {0x12, {2}}, {0x14, {3}}, {0x0F, {7, 7, 7, 7, 7, 7, 7}}},
        {{0x0F, "07 07 07 07 07 07 07"}}},
       {"a write before a run that touches it", {{0x10, {2}}, {0x0F, {1}}}, {{0x0F, "01 02"}}},
       {"the top of the address space", {{0xFFFFFFFE, {1, 2}}}, {{0xFFFFFFFE, "01 02"}}},
   };
   for (const auto& c : cases) {
     SparseFlash flash;
-    for (const auto& w : c.writes) ASSERT_TRUE(flash.Write(w.address, w.data.data(), w.data.size())) << c.what;
+    for (const auto& w : c.writes)
+      ASSERT_TRUE(flash.Write(w.address, w.data.data(), w.data.size())) << c.what;
     std::map<uint32_t, std::string> got;
     size_t total = 0;
     for (const auto& [start, bytes] : flash.Runs()) {
@@ -75,6 +77,11 @@ TEST(FaultNamesParse, EveryNameSetsItsSwitch) {
       {"write-nak=4", [](const Faults& f) { return f.writeNak == 4; }},
       {"never-back=on", [](const Faults& f) { return f.neverBack; }},
       {"back-in-downloader=1", [](const Faults& f) { return f.backInDownloader; }},
+      {"discovery-flood=20", [](const Faults& f) { return f.discoveryFloodMs == 20u; }},
+      {"link-unanswered", [](const Faults& f) { return f.linkUnanswered && !f.telnetUnanswered; }},
+      {"telnet-unanswered", [](const Faults& f) { return f.telnetUnanswered && !f.linkUnanswered; }},
+      {"reset-after-image", [](const Faults& f) { return f.resetAfterImage && !f.closeAfterImage; }},
+      {"close-after-image", [](const Faults& f) { return f.closeAfterImage && !f.resetAfterImage; }},
   };
   for (const auto& c : cases) {
     Faults f;
@@ -92,8 +99,9 @@ TEST(FaultNamesParse, EveryNameSetsItsSwitch) {
 }
 
 TEST(FaultNamesParse, BadSpecsAreRefusedAndChangeNothing) {
-  const char* bad[] = {"no-such-fault", "handshake-fail", "handshake-fail=x", "handshake-fail=-1",
-                       "write-nak=3x", "no-discovery=maybe", "presence-late=99999999999", ""};
+  const char* bad[] = {
+      "no-such-fault", "handshake-fail",     "handshake-fail=x",          "handshake-fail=-1",
+      "write-nak=3x",  "no-discovery=maybe", "presence-late=99999999999", ""};
   for (const char* spec : bad) {
     Faults f;
     f.writeNak = 9;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -51,8 +52,12 @@ class ScriptedLinkPort : public INetPort {
 
   int Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_t timeout) override {
     std::unique_lock<std::mutex> lock(m_Lock);
+    ++m_ReadsEntered;
+    m_Ready.notify_all();
     const bool ready = m_Ready.wait_for(lock, Clock().RealWait(timeout),
-                                        [this] { return !m_Incoming.empty() || m_Purged; });
+                                        [this] { return !m_Stuck && (!m_Incoming.empty() || m_Purged); });
+    // a read stuck in the system (a reconnect that hangs): no purge ends it, only Release
+    m_Ready.wait(lock, [this] { return !m_Stuck; });
     if (m_Purged) {
       m_Purged = false;
       m_LastError.store(kErrPurged);
@@ -71,7 +76,13 @@ class ScriptedLinkPort : public INetPort {
     return 1;
   }
 
-  int Close() override { return 1; }
+  int Close() override {
+    Release();
+    return 1;
+  }
+  bool IsConnected() const override { return m_Connected.load(); }
+  void SetConnectionObserver(PortConnectionObserver observer) override { m_Observer = std::move(observer); }
+  uint32_t GetGeneration() const override { return m_Generation.load(); }
   int SetConfig(const std::string&, uint16_t) override { return 1; }
   int Open() override { return 1; }
   int GetPortType() override { return NetPortTcp; }
@@ -104,6 +115,24 @@ class ScriptedLinkPort : public INetPort {
   }
 
   void FailWritesFrom(int index) { m_FailFrom = index; }
+  // From now on the reader hangs until Release (or Close); IsConnected answers connected. Waits
+  // until the reader is inside a read, so the hang is where the receiver is.
+  void Stick(bool connected) {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    m_Ready.wait_for(lock, std::chrono::seconds(10), [this] { return m_ReadsEntered > 0; });
+    m_Stuck = true;
+    m_Connected = connected;
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_Stuck = false;
+    m_Ready.notify_all();
+  }
+  // The connection ends as the TCP port reports it (on the calling thread).
+  void EndConnection(const PortConnectionEvent& event) {
+    m_Generation.fetch_add(1);
+    if (m_Observer) m_Observer(event);
+  }
   void AfterWrite(std::function<void(ScriptedLinkPort&)> hook) { m_AfterWrite = std::move(hook); }
   std::vector<std::vector<uint8_t>> Writes() {
     std::lock_guard<std::mutex> lock(m_Lock);
@@ -125,6 +154,11 @@ class ScriptedLinkPort : public INetPort {
   bool m_Purged = false;
   std::vector<std::vector<uint8_t>> m_Writes;
   int m_FailFrom = -1;
+  bool m_Stuck = false;
+  int m_ReadsEntered = 0;
+  std::atomic<bool> m_Connected{true};
+  std::atomic<uint32_t> m_Generation{0};
+  PortConnectionObserver m_Observer;
   std::function<void(ScriptedLinkPort&)> m_AfterWrite;
   std::thread m_Later;
 };
@@ -269,6 +303,113 @@ TEST_F(RouterTransfer, AFailedDataWriteIsLoggedWithItsBlockAndTheSystemText) {
   EXPECT_GT(log.back().size(), std::string("Router Block2 Transfer Fail: ").size());
   // nothing after the failed block is sent
   EXPECT_EQ(m_Port->Writes().size(), 3u);
+}
+
+// A receiver that does not stop before the stream (stuck in its port) fails the transfer before
+// anything is sent: 119 when the link has lost its connection meanwhile, else 121. Nothing waits for
+// a result from a queue that nobody would fill.
+TEST_F(RouterTransfer, AReceiverThatCannotBeStoppedFailsTheTransferBeforeAnythingIsSent) {
+  struct Case {
+    bool connected;
+    int status;
+    const char* log;
+  };
+  const Case cases[] = {
+      {false, 119,
+       "The router image was not sent: the router link's receiver did not stop while the link was "
+       "being connected again"},
+      {true, 121, "The router image was not sent: the router link's receiver did not stop"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    Prepare();
+    ASSERT_TRUE(MakeImage(500));
+    m_Port->Stick(c.connected);
+    const uint64_t start = TickMs();
+    EXPECT_FALSE(m_Engine->TransferRouterModule(Image()));
+    const uint64_t took = TickMs() - start;
+    EXPECT_EQ(m_Engine->GetStatusId(), c.status);
+    EXPECT_TRUE(m_Port->Writes().empty()) << "no begin packet, no data";
+    const std::vector<std::string> log = Logged();
+    EXPECT_GE(FindMessage(log, "Receiver thread did not end within 10000 ms"), 0);
+    EXPECT_GE(FindMessage(log, c.log), 0);
+    // the receiver's stop gets its 10 s, no more: no result wait follows
+    EXPECT_GE(took, 10000u);
+    EXPECT_LT(took, 20000u);
+    m_Port->Release();
+  }
+}
+
+// The stream's connection ends before its result came: the port has already connected again (or
+// found the connection closed), and the new connection can never carry the result. The wait ends
+// at once with 121 and says why, instead of running out the application's 300 s.
+TEST_F(RouterTransfer, TheResultWaitEndsAtOnceWhenTheStreamsConnectionEnded) {
+  struct Case {
+    PortConnectionEvent::Kind kind;
+    int cause;
+    const char* linkLine;
+    const char* why;
+  };
+  const Case cases[] = {
+      {PortConnectionEvent::Reconnected, kErrConnReset,
+       "Router link lost (The connection was reset by the remote host.); connected again",
+       "The connection was reset by the remote host."},
+      {PortConnectionEvent::PeerClosed, kErrDisconnected, "Router link closed by the router",
+       "The connection was closed by the remote host."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.linkLine);
+    Prepare();
+    ASSERT_TRUE(MakeImage(7300 + 1));
+    const size_t expected = m_Data.size();
+    ScriptedLinkPort* port = m_Port;
+    std::thread ender;
+    // 2 s after the last byte, from another thread, as the receiver would meet it
+    m_Port->AfterWrite([&, expected, port](ScriptedLinkPort&) {
+      if (port->RawBytes() == expected) {
+        ender = std::thread([&c, port] {
+          SleepMs(2000);
+          PortConnectionEvent event;
+          event.kind = c.kind;
+          event.cause = c.cause;
+          port->EndConnection(event);
+        });
+      }
+    });
+    const uint64_t start = TickMs();
+    EXPECT_FALSE(m_Engine->TransferRouterModule(Image()));
+    const uint64_t took = TickMs() - start;
+    if (ender.joinable()) ender.join();
+    EXPECT_EQ(m_Engine->GetStatusId(), 121);
+    const std::vector<std::string> log = Logged();
+    const int link = FindMessage(log, c.linkLine);
+    EXPECT_GE(link, 0);
+    EXPECT_GT(
+        FindMessage(log, std::string("The router link's connection ended after the router image was sent, so "
+                                     "its result cannot arrive: ") +
+                             c.why),
+        link);
+    // begin packet pause 2500 ms, the end 2000 ms after the stream: nowhere near the 300 s limit
+    EXPECT_GE(took, 4500u);
+    EXPECT_LT(took, 15000u);
+    EXPECT_EQ(m_List->Row(1).text[COL_PERCENT], "0%");
+  }
+}
+
+// A reconnect before the stream began is no reason to fail: the stream went on the new connection.
+TEST_F(RouterTransfer, AReconnectBeforeTheStreamDoesNotEndTheWait) {
+  ASSERT_TRUE(MakeImage(500));
+  PortConnectionEvent event;
+  event.kind = PortConnectionEvent::Reconnected;
+  event.cause = kErrConnReset;
+  m_Port->EndConnection(event);
+  AnswerWhenComplete({ResultRecord(4)});
+  EXPECT_TRUE(m_Engine->TransferRouterModule(Image()));
+  EXPECT_EQ(m_Engine->GetStatusId(), 103);
+  // the reconnect is in the log all the same
+  EXPECT_GE(FindMessage(Logged(),
+                        "Router link lost (The connection was reset by the remote host.); connected again"),
+            0);
 }
 
 TEST_F(RouterTransfer, ABeginPacketThatCannotBeWrittenIsTriedThreeTimes) {

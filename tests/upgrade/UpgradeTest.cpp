@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "ProcedureFixture.h"
+#include "platform/Warnings.h"
 
 namespace upgrade_test {
 namespace {
@@ -166,25 +168,58 @@ TEST_F(UpgradeRun, AFailingRouterModuleEndsTheRunAndLaterRowsKeepTheirCheckText)
   EXPECT_EQ(log.back(), std::string(50, '+'));
 }
 
-TEST_F(UpgradeRun, AFailedNvramEraseEndsTheRunWithoutARowShowingIt) {
+// The router modules are written, the NVRAM is not erased, the wireless modules are skipped: the
+// log says so, the skipped rows say so, the front end's sink shows it once the run is over, and the
+// run's reason names it.
+TEST_F(UpgradeRun, AFailedNvramEraseIsLoggedWarnedAndMarksTheSkippedRows) {
   AddRouterImage(MODULE_BOOT, kBootImage, 100);
   AddRouterImage(MODULE_APP, kAppImage, 100);
   AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x00100000, 600}});
+  AddWirelessImage(MODULE_DASHBOARD, kDashboardImage, {{0x00800000, 300}});
   StartSim();
   ASSERT_TRUE(Check());
   ApplyFault("erase-refuse");
+  // the warning comes when the end-of-run steps are done: the log is written by then
+  struct LogAtWarning : IWarningSink {
+    std::string logPath;
+    std::vector<std::string> texts;
+    std::string lastLogLine;
+    int ShowWarning(const std::string& text) override {
+      texts.push_back(text);
+      const std::vector<std::string> log = LogMessages(ReadText(logPath));
+      lastLogLine = log.empty() ? "" : log.back();
+      return 1;
+    }
+  } sink;
+  sink.logPath = LogPath();
+  ScopedWarningSink install(sink);
+  const uint64_t start = TickMs();
   RunUpgrade(*m_Engine, m_Host);
+  const uint64_t took = TickMs() - start;
 
   // asked once, after both router modules, three times
   EXPECT_EQ(EventKinds({"router.image", "udp.ignored"}),
             (Strings{"router.image", "router.image", "udp.ignored", "udp.ignored", "udp.ignored"}));
   ExpectFinal(MODULE_BOOT, "Download successfully", kColourBlue);
   ExpectFinal(MODULE_APP, "Download successfully", kColourBlue);
-  EXPECT_EQ(RowOf(MODULE_FIRMWARE).text[COL_STATUS], "Waiting for the upgrade");
+  for (ModuleType m : {MODULE_FIRMWARE, MODULE_DASHBOARD}) {
+    EXPECT_EQ(RowOf(m).text[COL_STATUS], kSkippedAfterNvramText) << m;
+    EXPECT_EQ(RowOf(m).colour, kColourBlack) << m;
+    EXPECT_EQ(RowOf(m).text[COL_PERCENT], "") << m;
+    EXPECT_EQ(m_Engine->GetModuleOutcome(m), 0) << m;
+  }
   EXPECT_EQ(Sim().CountEvents("diag.nv-backup"), 0u);
-  EXPECT_TRUE(Logged("Erasing the NVRAM of the router module"));
+  const Strings log = Log();
+  const int erasing = FindMessage(log, "Erasing the NVRAM of the router module");
+  ASSERT_GE(erasing, 0);
+  EXPECT_GT(FindMessage(log, kNvramEraseFailedLog, static_cast<size_t>(erasing)), erasing);
+  EXPECT_EQ(sink.texts, Strings{std::string(kNvramEraseFailedWarning) + kWirelessSkippedWarning});
+  EXPECT_EQ(sink.lastLogLine, std::string(50, '+'));
+  EXPECT_EQ(m_Engine->GetLastRunFailure(), kNvramEraseFailedReason);
   EXPECT_FALSE(UpgradeRunSucceeded(*m_Engine));
   EXPECT_EQ(m_Host.Events().back(), "Notify0");
+  // three erase requests of 4 s with 1 s pauses, besides the router modules: no wait beyond them
+  EXPECT_LT(took, 60000u) << took;
 }
 
 TEST_F(UpgradeRun, TheBootLoaderAloneIsNotFollowedByAnNvramErase) {
@@ -259,6 +294,27 @@ TEST_F(UpgradeRun, AHandshakeThatNeverRecoversRecords124YetTheDownloadGoesOn) {
   EXPECT_FALSE(UpgradeRunSucceeded(*m_Engine));
 }
 
+// The hand-shake that failed belongs to the firmware: its row keeps "Handshake failed", while the
+// dashboard, whose own hand-shake succeeded, ends "Download successfully".
+TEST_F(UpgradeRun, AFailedHandshakeColoursOnlyItsOwnModule) {
+  AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x00100000, 900}});
+  AddWirelessImage(MODULE_DASHBOARD, kDashboardImage, {{0x00800000, 300}});
+  StartSim();
+  ASSERT_TRUE(Check());
+  ApplyFault("handshake-fail=15");  // the firmware's first contact, before and in force-load mode
+  RunUpgrade(*m_Engine, m_Host);
+
+  ExpectFinal(MODULE_FIRMWARE, "Handshake failed", kColourRed);
+  EXPECT_EQ(m_Engine->GetModuleOutcome(MODULE_FIRMWARE), 124);
+  ExpectFinal(MODULE_DASHBOARD, "Download successfully", kColourBlue);
+  EXPECT_EQ(m_Engine->GetModuleOutcome(MODULE_DASHBOARD), 103);
+  ExpectFlashHolds(MODULE_FIRMWARE);
+  ExpectFlashHolds(MODULE_DASHBOARD);
+  // the run as a whole did not succeed: the firmware's row is red
+  EXPECT_FALSE(UpgradeRunSucceeded(*m_Engine));
+  EXPECT_EQ(m_Engine->GetLastRunFailure(), Name(MODULE_FIRMWARE) + ": Handshake failed");
+}
+
 TEST_F(UpgradeRun, TheNvRestoreCheckQueriesTwiceThenRestoresTwice) {
   AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x00100000, 900}});
   StartSim();
@@ -305,33 +361,64 @@ TEST_F(UpgradeRun, TwoRunsInOneProcessResetTheRunStateAndShareTheLastPercent) {
   EXPECT_EQ(MessagesStartingWith(LogMessages(ReadText(LogPath())), std::string(50, '+')).size(), 2u);
 }
 
-TEST_F(UpgradeRun, ALinkThatCannotBeOpenedChangesNoRowButEndsTheRunProperly) {
-  AddRouterImage(MODULE_APP, kAppImage, 100);
-  AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x1000, 100}});
-  StartSim();
-  ASSERT_TRUE(Check());
-  Endpoints endpoints = m_Sim->GetEndpoints();
-  endpoints.linkPort = UnusedTcpPort();
-  m_Engine->SetEndpoints(endpoints);
-  const std::vector<FakeRow> rowsBefore = m_List.Rows();
+// A link that cannot be opened at the start is no silent end: 119 stands in red on the row the
+// run would have begun with, the log says why, and a router that never answers is given up on
+// after the connect's 21 s.
+TEST_F(UpgradeRun, ALinkThatCannotBeOpenedShows119OnTheFirstRowAndLogsWhy) {
+  struct Case {
+    const char* fault;
+    const char* why;
+    uint64_t atLeast;
+    uint64_t below;
+  };
+  const Case cases[] = {
+      {"link-closed", "Connection refused", 0, 5000},
+      {"link-unanswered", "The connection attempt timed out: the other side did not answer.", 21000, 27000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    ResetModuleTable();
+    m_List.DeleteAllItems();
+    AddRouterImage(MODULE_APP, kAppImage, 100);
+    AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x1000, 100}});
+    StartSim();
+    ASSERT_TRUE(Check());
+    const uint64_t seq = Sim().LastSeq();
+    ApplyFault(c.fault);
+    // the emulator's listener has changed before the run connects
+    ASSERT_TRUE(Sim().WaitForEvent("link.listen", 10000, seq));
+    const std::vector<FakeRow> rowsBefore = m_List.Rows();
 
-  RunUpgrade(*m_Engine, m_Host);
+    const uint64_t start = TickMs();
+    RunUpgrade(*m_Engine, m_Host);
+    const uint64_t took = TickMs() - start;
+    std::printf("[clock] run with %s: %llu ms\n", c.fault, static_cast<unsigned long long>(took));
 
-  const std::vector<FakeRow> rowsAfter = m_List.Rows();
-  ASSERT_EQ(rowsAfter.size(), rowsBefore.size());
-  for (size_t i = 0; i < rowsAfter.size(); ++i) {
-    EXPECT_EQ(rowsAfter[i].text, rowsBefore[i].text) << i;
-    EXPECT_EQ(rowsAfter[i].colour, rowsBefore[i].colour) << i;
+    ExpectFinal(MODULE_APP, "Creating the TCP connection failed", kColourRed);
+    EXPECT_EQ(m_Engine->GetModuleOutcome(MODULE_APP), 119);
+    // every other row as the Check left it
+    const std::vector<FakeRow> rowsAfter = m_List.Rows();
+    ASSERT_EQ(rowsAfter.size(), rowsBefore.size());
+    for (size_t i = 0; i < rowsAfter.size(); ++i) {
+      if (static_cast<int>(i) == CUpgradeEngine::ItemOfModule(MODULE_APP)) continue;
+      EXPECT_EQ(rowsAfter[i].text, rowsBefore[i].text) << i;
+      EXPECT_EQ(rowsAfter[i].colour, rowsBefore[i].colour) << i;
+    }
+    EXPECT_EQ(m_Engine->GetStatusId(), 119);
+    EXPECT_EQ(m_Engine->GetLastRunFailure(), "Creating the TCP connection failed");
+    const Strings log = LogMessages(ReadText(LogPath()));
+    EXPECT_GE(FindMessage(log, "Creating the TCP connection to 127.0.0.1:" +
+                                   std::to_string(Sim().LinkPort()) + " failed: " + c.why),
+              0);
+    EXPECT_GE(FindMessage(log, RowOf(MODULE_APP).text[COL_STATUS]), 0) << "the row's text is logged";
+    EXPECT_EQ(log.back(), std::string(50, '+'));
+    EXPECT_EQ(m_Host.Events().back(), "Notify0");
+    EXPECT_FALSE(UpgradeRunSucceeded(*m_Engine));
+    EXPECT_EQ(m_Engine->GetBusyMarker(), 0);
+    EXPECT_GE(took, c.atLeast);
+    EXPECT_LT(took, c.below);
+    EXPECT_EQ(Sim().CountEvents("link.rut-begin"), 0u);
   }
-  EXPECT_EQ(m_Engine->GetStatusId(), 119);
-  EXPECT_TRUE(m_Warnings.Texts().empty());  // 119 is shown nowhere during a run
-  const Strings log = LogMessages(ReadText(LogPath()));
-  ASSERT_GE(log.size(), 2u);
-  EXPECT_GE(FindMessage(log, m_Engine->m_RouterMac.ToString()), 0);
-  EXPECT_EQ(log.back(), std::string(50, '+'));
-  EXPECT_EQ(m_Host.Events().back(), "Notify0");
-  EXPECT_FALSE(UpgradeRunSucceeded(*m_Engine));
-  EXPECT_EQ(m_Engine->GetBusyMarker(), 0);
 }
 
 TEST_F(UpgradeRun, TheBusyMarkerIsSetWhileTheRunWorks) {
