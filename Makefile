@@ -4,6 +4,8 @@
 #               the first two and the unit tests of the third inside a private network namespace
 #               that has only loopback.
 #   make demo   builds the tool and runs the whole job against the built-in router emulator.
+#   make package  builds the Debian package qor-oneclick_<version>_<arch>.deb (Release, in
+#               build/package) and copies it here.
 #   make format applies .clang-format to every C++ file of the tree.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
@@ -18,7 +20,9 @@ CLANG_FORMAT ?= $(shell command -v clang-format-$(CLANG_FORMAT_MAJOR) 2>/dev/nul
 
 DEB_PACKAGES := cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                 qt6-base-dev qt6-base-dev-tools libgl-dev iproute2 util-linux busybox-static ccache \
-                nlohmann-json3-dev clang-format-$(CLANG_FORMAT_MAJOR) git
+                nlohmann-json3-dev gettext qt6-l10n-tools qt6-tools-dev-tools qt6-translations-l10n \
+                help2man librsvg2-bin dpkg-dev fakeroot file man-db lintian desktop-file-utils appstream \
+                clang-format-$(CLANG_FORMAT_MAJOR) git
 
 # Every configuration that make test builds treats warnings as errors.
 CONFIG_RELEASE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_WERROR=ON
@@ -27,8 +31,8 @@ CONFIG_ASAN := -DCMAKE_BUILD_TYPE=Debug -DQOR_SANITIZE=ON -DQOR_BUILD_BENCH=OFF 
 # desktop builds.
 CONFIG_CORE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_BUILD_GUI=OFF -DQOR_BUILD_BENCH=OFF -DQOR_WERROR=ON
 
-.PHONY: all deps build build-release build-asan build-core test test-release test-asan test-core demo clean \
-        format format-check
+.PHONY: all deps build build-release build-asan build-core test test-release test-asan test-core demo package \
+        clean format format-check
 
 all: build-release
 
@@ -119,9 +123,16 @@ format-check: deps
 demo: build-release
 	./build/release/cli/qor-oneclick-cli demo
 
+# The package's own Release build (no tests), with Debian's build flags; see cmake/BuildPackage.cmake.
+package: deps
+	cmake -DSOURCE_DIR=$(CURDIR) -DBINARY_DIR=$(CURDIR)/build/package -DJOBS=$(JOBS) \
+	  -DGENERATOR="$(filter-out -G,$(GENERATOR))" -P cmake/BuildPackage.cmake
+	cp build/package/qor-oneclick_*.deb .
+	@ls -l qor-oneclick_*.deb
+
 format:
 	$(call check_clang_format)
 	"$(CLANG_FORMAT)" -i $(SOURCES)
 
 clean:
-	rm -rf build
+	rm -rf build qor-oneclick_*.deb

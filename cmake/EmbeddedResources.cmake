@@ -1,4 +1,5 @@
-# Generates the table of blobs that LoadRawResource serves: the window title text, the help guide and,
+# Generates the table of blobs that LoadRawResource serves: the window title text, the help guide (and
+# its translations) and,
 # when QOR_EMBED_IMAGES_DIR names a folder, the upgrade images found there.
 #
 # An image file is matched to its resource id by the number its file name starts with: "144.bin",
@@ -28,6 +29,11 @@ endmacro()
 
 _qor_embed(STRING 150 "" ${CMAKE_SOURCE_DIR}/resources/title.txt)
 _qor_embed(HELP 152 "" ${CMAKE_SOURCE_DIR}/resources/help/QorUpgradeHelp.html)
+# the guide in every shipped language (QOR_LANGUAGES): QorUpgradeHelp.<language>.html becomes the
+# HELP resource named after the language ("zh_CN")
+foreach(_lang ${QOR_LANGUAGES})
+  _qor_embed(HELP 152 "${_lang}" ${CMAKE_SOURCE_DIR}/resources/help/QorUpgradeHelp.${_lang}.html)
+endforeach()
 
 if(QOR_EMBED_IMAGES_DIR)
   file(GLOB _imgs ${QOR_EMBED_IMAGES_DIR}/*)

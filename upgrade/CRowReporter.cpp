@@ -6,6 +6,7 @@
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
+#include "platform/Translation.h"
 #include "upgrade/ModulePlan.h"
 
 namespace {
@@ -81,8 +82,8 @@ void CRowReporter::ShowPlan(const ModulePlan& plan) {
     const int row = entry.row;
     m_pList->InsertItem(row, ModuleDisplayName(m));
     if (entry.HasImage()) {
-      m_pList->SetItemText(row, COL_CURRENT, entry.currentVersion);
-      m_pList->SetItemText(row, COL_UPGRADE, entry.imageVersion);
+      m_pList->SetItemText(row, COL_CURRENT, ShownVersion(entry.currentVersion));
+      m_pList->SetItemText(row, COL_UPGRADE, ShownVersion(entry.imageVersion));
     }
     m_pList->SetItemData(row, ColourValue(record.colour, *m_pList));
     m_pList->SetItemText(row, COL_STATUS, record.status);
@@ -109,22 +110,23 @@ void CRowReporter::WriteStatus(int row, const std::string& text, RowColour colou
   }
 }
 
-void CRowReporter::ShowStatusText(const std::string& text, RowColour colour) {
-  WriteStatus(m_CurrentRow.load(), text, colour);
-  m_Log.PrintText(text);
+void CRowReporter::ShowStatusText(const std::string& shown, const std::string& logged, RowColour colour) {
+  WriteStatus(m_CurrentRow.load(), shown, colour);
+  m_Log.PrintText(logged);
 }
 
 void CRowReporter::ShowStatus(int stringId) {
   std::string text;
   if (LoadStringById(stringId, text)) {
-    ShowStatusText(text, RowColour::Black);
+    ShowStatusText(text, LoadEnglishStringById(stringId), RowColour::Black);
   }
 }
 
 void CRowReporter::ShowFinalStatus(int statusId) {
   const int64_t now = Clock().NowSeconds();
-  const std::string text = LoadStringById(statusId) + FormatElapsed(now - m_StepStart.load());
-  ShowStatusText(text, statusId == kStatusSuccess ? RowColour::Blue : RowColour::Red);
+  const std::string elapsed = FormatElapsed(now - m_StepStart.load());
+  ShowStatusText(LoadStringById(statusId) + elapsed, LoadEnglishStringById(statusId) + elapsed,
+                 statusId == kStatusSuccess ? RowColour::Blue : RowColour::Red);
   m_StepStart.store(now);
   m_Log.Flush();
 }
@@ -175,6 +177,13 @@ std::string CRowReporter::FormatElapsed(int64_t seconds) {
   char text[16];
   std::snprintf(text, sizeof text, " (%02d:%02d)", minutes, secs);
   return text;
+}
+
+std::string ShownVersion(const std::string& version) {
+  for (const char* placeholder : {kForceLoadText, kVersionReadFailedText, kNoVersionText}) {
+    if (version == placeholder) return Tr(placeholder);
+  }
+  return version;
 }
 
 void FitModuleColumns(IModuleList& list) {

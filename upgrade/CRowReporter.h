@@ -52,7 +52,7 @@ class CRowReporter {
   // Empties the list and the records.
   void ClearRows();
   // One row per module the plan shows, in its order: the row name, and for a module with an image
-  // its current and image versions, blue "Waiting for the upgrade" or red "Version does not match";
+  // its current and image versions (ShownVersion), blue "Waiting for the upgrade" or red "Version does not match";
   // without an image grey "Not found".
   void ShowPlan(const ModulePlan& plan);
 
@@ -61,9 +61,11 @@ class CRowReporter {
   int GetCurrentRow() const { return m_CurrentRow.load(); }
 
   // --- writes to the current row ---
-  // The text in the Status column in a colour, then logged as it stands; the Status column widens
-  // for a longer text, never narrows.
-  void ShowStatusText(const std::string& text, RowColour colour);
+  // shown in the Status column in a colour (the user's language), then logged (English, the
+  // language support reads the log in); the Status column widens for a longer text, never narrows.
+  void ShowStatusText(const std::string& shown, const std::string& logged, RowColour colour);
+  // A text that is the same in the list and the log (a device's or a file's words).
+  void ShowStatusText(const std::string& text, RowColour colour) { ShowStatusText(text, text, colour); }
   // The string table's text of stringId in black; an unknown id writes nothing.
   void ShowStatus(int stringId);
   // The text of statusId with " (%M:%S)" since the step start, blue for 103 and red otherwise; the
@@ -108,6 +110,10 @@ class CRowReporter {
   mutable std::mutex m_RecordsLock;
   std::vector<RowRecord> m_Records;
 };
+
+// A current or image version as a row shows it: the placeholder texts of the plan (kForceLoadText,
+// kVersionReadFailedText, kNoVersionText) in the user's language, any other text as it stands.
+std::string ShownVersion(const std::string& version);
 
 // Fits the five columns: each gets the largest of the width of (n + 2) "1" characters (n = 16, 15,
 // 15, 4, 20), its width after -1 and its width after -2; redraw is suspended meanwhile.

@@ -144,7 +144,9 @@ class CUpgradeEngine {
   }
   // The procedures' writes to the list, through the reporter.
   void ShowStatus(int stringId) { m_Report.ShowStatus(stringId); }
-  void ShowStatusText(const std::string& text, RowColour colour) { m_Report.ShowStatusText(text, colour); }
+  void ShowStatusText(const std::string& shown, const std::string& logged, RowColour colour) {
+    m_Report.ShowStatusText(shown, logged, colour);
+  }
   void ShowPercent(int percent) { m_Report.ShowPercent(percent); }
   static int PercentOf(uint64_t done, uint64_t total) { return CRowReporter::PercentOf(done, total); }
 

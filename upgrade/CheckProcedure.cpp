@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/StopRequest.h"
 #include "platform/StringTable.h"
+#include "platform/Translation.h"
 #include "platform/Warnings.h"
 #include "protocol/CUdpHdlc.h"
 

@@ -90,6 +90,3 @@ WirelessState ReadWirelessVersions(const CheckContext& context, ModulePlan& plan
 
 // The log line of a Check that ended on the front end's stop request.
 inline constexpr const char* kCheckStoppedLog = "The Check was stopped on request";
-
-// The force-load text shown for the wireless rows when the module waits in download mode.
-inline constexpr const char* kForceLoadText = "Can't read in force-load mode";

@@ -3,6 +3,7 @@
 
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
+#include "platform/Translation.h"
 #include "protocol/CUdpHdlc.h"
 #include "upgrade/CUpgradeEngine.h"
 
@@ -14,7 +15,8 @@ constexpr uint32_t kProbePauseMs = 2000;
 }  // namespace
 
 bool CUpgradeEngine::EnterForceLoadMode() {
-  ShowStatusText("Enter Forcing Download Mode ...", RowColour::Black);
+  constexpr const char* kEntering = N_("Enter Forcing Download Mode ...");
+  ShowStatusText(Tr(kEntering), kEntering, RowColour::Black);
   bool entered = false;
   {
     CUdpHdlc udp(m_Router.ip, m_Endpoints.udpPort);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/ModuleType.h"
+#include "platform/Translation.h"
 #include "protocol/RouterDatagram.h"
 
 class CBinFile;
@@ -94,6 +95,13 @@ class ModulePlan {
   RouterFamily m_Family = RouterFamily::Second;
   std::array<PlannedModule, kModuleCount> m_Modules;
 };
+
+// The texts that stand in a current version instead of a version: the module waits in its
+// downloader, or the device's answer held none. The plan keeps them in English (the version rule and
+// the log read them); the rows show them in the user's language (ShownVersion).
+inline constexpr const char* kForceLoadText = N_("Can't read in force-load mode");
+inline constexpr const char* kVersionReadFailedText = N_("Failed to read");
+inline constexpr const char* kNoVersionText = N_("No version");
 
 // The first three numbers of a version text; digits after the last separator are not stored.
 struct VersionTriple {

@@ -5,6 +5,7 @@
 
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
+#include "platform/Translation.h"
 #include "platform/Warnings.h"
 
 namespace {
@@ -76,17 +77,17 @@ bool RunModules(CUpgradeEngine& engine, const ModulePlan& plan, EarlyEnd& end) {
   if (plan.AnyChosen(MODULE_APP, MODULE_CONFIG_FILE)) {
     if (!engine.RunNvramErase()) {
       engine.GetLog().PrintText(kNvramEraseFailedLog);
-      end.reason = kNvramEraseFailedReason;
-      end.warning = kNvramEraseFailedWarning;
+      end.reason = Tr(kNvramEraseFailedReason);
+      end.warning = Tr(kNvramEraseFailedWarning);
       bool skipped = false;
       for (ModuleType m : {MODULE_FIRMWARE, MODULE_DASHBOARD}) {
         if (plan.IsChosen(m)) {
-          engine.Reporter().MarkSkipped(plan.RowOf(m), kSkippedAfterNvramText);
+          engine.Reporter().MarkSkipped(plan.RowOf(m), Tr(kSkippedAfterNvramText));
           skipped = true;
         }
       }
       if (skipped) {
-        end.warning += kWirelessSkippedWarning;
+        end.warning += Tr(kWirelessSkippedWarning);
       }
       return false;
     }
@@ -139,9 +140,8 @@ void RunUpgrade(CUpgradeEngine& engine, const CheckResult& check, IDialogHost& h
   if (!changed.empty()) {
     std::string warning;
     for (const std::string& path : changed) {
-      const std::string line = path + kImageChangedText;
-      log.PrintText(line);
-      warning += (warning.empty() ? "" : "\n") + line;
+      log.PrintText(path + kImageChangedText);
+      warning += (warning.empty() ? "" : "\n") + path + Tr(kImageChangedText);
     }
     engine.SetLastRunRefused(true);
     log.PrintText(std::string(50, '+'));
