@@ -9,11 +9,10 @@
 
 #include "app/CQorOneClickDlg.h"
 #include "app/CSingleInstance.h"
+#include "demo/DemoSetup.h"
 #include "platform/Clock.h"
 #include "platform/UserDirs.h"
 #include "platform/Version.h"
-
-#include "demo/DemoSetup.h"
 
 namespace {
 

@@ -27,13 +27,13 @@
 #include "controls/CXPStyleButtonST.h"
 #include "controls/UiThreadCall.h"
 #include "image/Catalogue.h"
-#include "upgrade/CRowReporter.h"
 #include "platform/Clock.h"
 #include "platform/Resources.h"
 #include "platform/StringTable.h"
 #include "platform/Translation.h"
 #include "platform/UserDirs.h"
 #include "platform/Warnings.h"
+#include "upgrade/CRowReporter.h"
 #include "upgrade/UpgradeRun.h"
 
 #ifndef QOR_PRODUCT_VERSION

@@ -5,7 +5,6 @@
 // buffer and into fresh memory allocated as the copy is, and beside mapping and verifying it in place.
 // Prints the rates and the load's share of the plain reads at the end.
 #include <benchmark/benchmark.h>
-
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -224,8 +223,10 @@ int main(int argc, char** argv) {
   const double plain = BestRate([&] { sink = sink + PlainSum(image); }, image.size(), 7);
   const double verify = BestRate([&] { sink = sink + (Verify(image) ? 1 : 0); }, image.size(), 7);
   const char* method = Crc16FastestMethod() == Crc16Method::Clmul ? "clmul" : "slice16";
-  std::printf("\n64 MiB image, 4096-byte blocks: plain read %.0f MB/s, verification %.0f MB/s (%s): %.1f%% of the plain read\n",
-              plain, verify, method, 100.0 * verify / plain);
+  std::printf(
+      "\n64 MiB image, 4096-byte blocks: plain read %.0f MB/s, verification %.0f MB/s (%s): %.1f%% of the "
+      "plain read\n",
+      plain, verify, method, 100.0 * verify / plain);
 
   const double fileRead = BestRate([&] { sink = sink + (PlainFileRead(warm) ? 1 : 0); }, image.size(), 7);
   const double ownRead = BestRate([&] { sink = sink + (ReadIntoOwnMemory() ? 1 : 0); }, image.size(), 7);

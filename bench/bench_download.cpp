@@ -9,6 +9,7 @@
 //                             the procedure itself makes (counted on its thread).
 
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <stdlib.h>
@@ -23,8 +24,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-
-#include <benchmark/benchmark.h>
 
 #include "image/CBinFile.h"
 #include "platform/Clock.h"
@@ -142,8 +141,9 @@ void BM_AcknowledgedBlock(benchmark::State& state) {
   engine.CloseRouterLink();
   state.counters["blocks"] = blocks;
   // seconds per block, printed with an SI prefix (u = microseconds)
-  state.counters["per_block"] = benchmark::Counter(
-      static_cast<double>(blocks), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["per_block"] =
+      benchmark::Counter(static_cast<double>(blocks),
+                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * image.GetTotalDataLength());
 }
 
@@ -184,7 +184,8 @@ void BM_BareLoopbackExchange(benchmark::State& state) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 1) != 0 ||
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener, 1) != 0 ||
       getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     close(listener);
     return state.SkipWithError("cannot listen on loopback");
@@ -223,8 +224,9 @@ void BM_BareLoopbackExchange(benchmark::State& state) {
   peer.join();
   state.counters["frame_bytes"] = static_cast<double>(request);
   // seconds per block, printed with an SI prefix (u = microseconds)
-  state.counters["per_block"] = benchmark::Counter(
-      static_cast<double>(blocks), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["per_block"] =
+      benchmark::Counter(static_cast<double>(blocks),
+                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_WholeFirmwareRun(benchmark::State& state) {

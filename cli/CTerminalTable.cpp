@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr int kHeadingIds[5] = {IDS_COL_TYPE, IDS_COL_CURRENT, IDS_COL_UPGRADE, IDS_COL_PERCENT, IDS_COL_STATUS};
+constexpr int kHeadingIds[5] = {IDS_COL_TYPE, IDS_COL_CURRENT, IDS_COL_UPGRADE, IDS_COL_PERCENT,
+                                IDS_COL_STATUS};
 constexpr int kBarCells = 20;
 
 std::string PadRight(const std::string& text, int width) {
@@ -19,10 +20,14 @@ std::string PadRight(const std::string& text, int width) {
 
 const char* AnsiFor(uint32_t colour) {
   switch (colour) {
-    case kColourBlue: return "\033[1;34m";
-    case kColourRed: return "\033[1;31m";
-    case CTerminalTable::kGreyText: return "\033[90m";
-    default: return nullptr;
+    case kColourBlue:
+      return "\033[1;34m";
+    case kColourRed:
+      return "\033[1;31m";
+    case CTerminalTable::kGreyText:
+      return "\033[90m";
+    default:
+      return nullptr;
   }
 }
 
@@ -49,7 +54,8 @@ std::string FailedBar() {
 }  // namespace
 
 CTerminalTable::CTerminalTable() {
-  for (int c = 0; c < 5; ++c) m_ColumnWidths[static_cast<size_t>(c)] = TextWidth(LoadStringById(kHeadingIds[c]));
+  for (int c = 0; c < 5; ++c)
+    m_ColumnWidths[static_cast<size_t>(c)] = TextWidth(LoadStringById(kHeadingIds[c]));
 }
 
 void CTerminalTable::DeleteAllItems() {
@@ -202,15 +208,21 @@ int CTerminalTable::ParsePercent(const std::string& text) {
 
 std::string CTerminalTable::ColourName(uint32_t colour) {
   switch (colour) {
-    case kColourBlack: return "black";
-    case kColourBlue: return "blue";
-    case kColourRed: return "red";
-    case kGreyText: return "grey";
-    default: break;
+    case kColourBlack:
+      return "black";
+    case kColourBlue:
+      return "blue";
+    case kColourRed:
+      return "red";
+    case kGreyText:
+      return "grey";
+    default:
+      break;
   }
   char text[16];
   // stored as 0x00BBGGRR
-  std::snprintf(text, sizeof text, "#%02X%02X%02X", colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+  std::snprintf(text, sizeof text, "#%02X%02X%02X", colour & 0xFF, (colour >> 8) & 0xFF,
+                (colour >> 16) & 0xFF);
   return text;
 }
 
@@ -266,8 +278,10 @@ std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& raw
     std::string elapsed = TimeOf(row, static_cast<int>(i), running);
     line += PadRight(elapsed, 5) + gap;
     const char* ansi = colour ? AnsiFor(row.colour) : nullptr;
-    if (ansi) line += ansi + row.text[COL_STATUS] + "\033[0m";
-    else line += row.text[COL_STATUS];
+    if (ansi)
+      line += ansi + row.text[COL_STATUS] + "\033[0m";
+    else
+      line += row.text[COL_STATUS];
     lines.push_back(line);
   }
   return lines;

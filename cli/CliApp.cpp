@@ -17,6 +17,7 @@
 #include "cli/CSignalWatch.h"
 #include "cli/CTerminalTable.h"
 #include "cli/CliResult.h"
+#include "demo/DemoSetup.h"
 #include "image/Catalogue.h"
 #include "image/ImageSearch.h"
 #include "image/ImageSet.h"
@@ -26,7 +27,6 @@
 #include "platform/Translation.h"
 #include "platform/Warnings.h"
 #include "protocol/CTelnetClient.h"
-#include "demo/DemoSetup.h"
 #include "upgrade/CUpgradeEngine.h"
 #include "upgrade/CheckProcedure.h"
 #include "upgrade/UpgradeRun.h"
@@ -193,8 +193,9 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     imageFolder = imageSource->folder;
   }
 
-  std::unique_ptr<CUpgradeEngine> engine =
-      options.logPath ? std::make_unique<CUpgradeEngine>(*options.logPath) : std::make_unique<CUpgradeEngine>();
+  std::unique_ptr<CUpgradeEngine> engine = options.logPath
+                                               ? std::make_unique<CUpgradeEngine>(*options.logPath)
+                                               : std::make_unique<CUpgradeEngine>();
   engine->Reporter().SetList(&table);
   engine->SetEndpoints(endpoints);
   CTelnetClient telnet;
@@ -223,9 +224,10 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     if (embedded || scan.folder.empty()) return;
     result.imageFolder = scan.folder;
     if (!images.Any()) {
-      display.Report(scan.folderError.empty()
-                         ? FormatText(Tr("Folder scanned: %1"), {PrintableText(scan.folder)})
-                         : FormatText(Tr("Folder scanned: %1 (%2)"), {PrintableText(scan.folder), scan.folderError}));
+      display.Report(
+          scan.folderError.empty()
+              ? FormatText(Tr("Folder scanned: %1"), {PrintableText(scan.folder)})
+              : FormatText(Tr("Folder scanned: %1 (%2)"), {PrintableText(scan.folder), scan.folderError}));
     }
     for (const SkippedImage& skipped : scan.skipped) {
       result.skipped.push_back({skipped.path, skipped.reason});

@@ -38,10 +38,14 @@ bool ParseSpeed(const std::string& text, double& speed) {
 
 const char* CliCommandName(CliCommand command) {
   switch (command) {
-    case CliCommand::Check: return "check";
-    case CliCommand::Upgrade: return "upgrade";
-    case CliCommand::Demo: return "demo";
-    case CliCommand::None: break;
+    case CliCommand::Check:
+      return "check";
+    case CliCommand::Upgrade:
+      return "upgrade";
+    case CliCommand::Demo:
+      return "demo";
+    case CliCommand::None:
+      break;
   }
   return "";
 }
@@ -127,9 +131,12 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         error = FormatText(Tr("not a port number (1 to 65535) for %1: '%2'"), {arg, text});
         return false;
       }
-      if (arg == "--udp-port") options.endpoints.udpPort = port;
-      else if (arg == "--link-port") options.endpoints.linkPort = port;
-      else options.endpoints.telnetPort = port;
+      if (arg == "--udp-port")
+        options.endpoints.udpPort = port;
+      else if (arg == "--link-port")
+        options.endpoints.linkPort = port;
+      else
+        options.endpoints.telnetPort = port;
     } else if (arg == "--speed") {
       std::string text;
       if (!takeValue(text)) return false;
@@ -143,9 +150,12 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
       return false;
     } else {
       CliCommand command = CliCommand::None;
-      if (arg == "check") command = CliCommand::Check;
-      else if (arg == "upgrade") command = CliCommand::Upgrade;
-      else if (arg == "demo") command = CliCommand::Demo;
+      if (arg == "check")
+        command = CliCommand::Check;
+      else if (arg == "upgrade")
+        command = CliCommand::Upgrade;
+      else if (arg == "demo")
+        command = CliCommand::Demo;
       if (command == CliCommand::None) {
         error = FormatText(Tr("unknown command: '%1'"), {arg});
         return false;

@@ -11,8 +11,8 @@
 // Check's result (router, plan), the rows the engine's reporter shows and the engine's outcome, once
 // every worker has ended.
 struct CliModuleResult {
-  int type = 9;                // ModuleType of the row
-  std::string name;            // the row's first column
+  int type = 9;      // ModuleType of the row
+  std::string name;  // the row's first column
   std::string currentVersion;
   std::string upgradeVersion;
   std::optional<int> percent;  // the "%" column as a number, absent while empty

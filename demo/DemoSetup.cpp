@@ -80,9 +80,8 @@ qorsim::SimConfig DemoSetup::EmulatorConfig(const DemoConfig& config) {
 
 bool DemoSetup::MakeFolder(std::string* error) {
   std::error_code ec;
-  std::filesystem::path parent = m_Config.parentFolder.empty()
-                                     ? std::filesystem::temp_directory_path(ec)
-                                     : std::filesystem::path(m_Config.parentFolder);
+  std::filesystem::path parent = m_Config.parentFolder.empty() ? std::filesystem::temp_directory_path(ec)
+                                                               : std::filesystem::path(m_Config.parentFolder);
   if (ec) parent = "/tmp";
   std::string pattern = (parent / "qor-demo-XXXXXX").string();
   std::vector<char> buffer(pattern.begin(), pattern.end());

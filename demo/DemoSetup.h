@@ -24,11 +24,11 @@
 // (stopped and joined on destruction). Install the clock the demo runs on before Start(): the
 // emulator's threads read it.
 struct DemoConfig {
-  size_t routerPayloadBytes = 192 * 1024;   // per router image
-  size_t firmwareBytes = 384 * 1024;        // split into two units at different load addresses
+  size_t routerPayloadBytes = 192 * 1024;  // per router image
+  size_t firmwareBytes = 384 * 1024;       // split into two units at different load addresses
   size_t dashboardBytes = 96 * 1024;
-  std::string parentFolder;                 // "" = the system's temporary directory
-  qorsim::Faults faults;                    // none by default
+  std::string parentFolder;  // "" = the system's temporary directory
+  qorsim::Faults faults;     // none by default
   // Last say over the emulator's configuration (tests: other device versions, a console flavour).
   // Addresses and ports stay the demo's: loopback, free ports.
   std::function<void(qorsim::SimConfig&)> tuneEmulator;

@@ -30,8 +30,8 @@ int RunGenerated() {
     LLVMFuzzerTestOneInput(&one, 1);
   }
   // bytes the parsers care about most: flags, escapes, 0xFF, zero and the image magics
-  const uint8_t interesting[] = {0x7E, 0x7D, 0x5E, 0x5D, 0xFF, 0x00, 0x01, 0x55, 0xAA, 0x5A, 0xA5,
-                                 'H',  'D',  'R',  '0',  '\r', '\n', '.',  '#',  ':'};
+  const uint8_t interesting[] = {0x7E, 0x7D, 0x5E, 0x5D, 0xFF, 0x00, 0x01, 0x55, 0xAA, 0x5A,
+                                 0xA5, 'H',  'D',  'R',  '0',  '\r', '\n', '.',  '#',  ':'};
   int runs = 0;
   for (int i = 0; i < 3000; ++i) {
     size_t len = (i < 2000) ? rng() % 300 : rng() % 70000;

@@ -166,7 +166,8 @@ bool CBinFile::LoadFromResource(int resourceId) {
     return false;
   }
   // embedded images are built with the program: no CRCs, but every length is still checked
-  if (!WalkUnits(std::span<const uint8_t>(data, size), false, m_Units, m_Extents, &m_RejectReason)) return false;
+  if (!WalkUnits(std::span<const uint8_t>(data, size), false, m_Units, m_Extents, &m_RejectReason))
+    return false;
 
   const ModuleType t = TypeOfResource(resourceId);
   if (t == MODULE_NONE) {

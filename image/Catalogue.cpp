@@ -76,7 +76,8 @@ bool ResolveImageFolder(const std::string& folder, std::string& resolved, std::s
   return true;
 }
 
-bool ScanImageFiles(CImageSet& images, const std::string& folder, CDownloadLog& log, ImageScanReport* report) {
+bool ScanImageFiles(CImageSet& images, const std::string& folder, CDownloadLog& log,
+                    ImageScanReport* report) {
   // the catalogue's reset: no copy of an earlier Check stays in memory beside the new ones
   images.Clear();
   ImageScanReport local;

@@ -14,7 +14,8 @@ constexpr uint16_t kPoly = 0x8408;  // reflected 0x1021
 
 constexpr uint16_t MakeEntry(unsigned i) {
   uint16_t r = static_cast<uint16_t>(i);
-  for (int k = 0; k < 8; ++k) r = (r & 1) ? static_cast<uint16_t>((r >> 1) ^ kPoly) : static_cast<uint16_t>(r >> 1);
+  for (int k = 0; k < 8; ++k)
+    r = (r & 1) ? static_cast<uint16_t>((r >> 1) ^ kPoly) : static_cast<uint16_t>(r >> 1);
   return r;
 }
 
@@ -42,9 +43,10 @@ uint16_t RunSlice16(uint16_t reg, const uint8_t* p, size_t n) {
     // the register overlays the first two bytes of the block
     const unsigned b0 = p[0] ^ (reg & 0xFF);
     const unsigned b1 = p[1] ^ (reg >> 8);
-    reg = static_cast<uint16_t>(s[15][b0] ^ s[14][b1] ^ s[13][p[2]] ^ s[12][p[3]] ^ s[11][p[4]] ^ s[10][p[5]] ^
-                                s[9][p[6]] ^ s[8][p[7]] ^ s[7][p[8]] ^ s[6][p[9]] ^ s[5][p[10]] ^
-                                s[4][p[11]] ^ s[3][p[12]] ^ s[2][p[13]] ^ s[1][p[14]] ^ s[0][p[15]]);
+    reg =
+        static_cast<uint16_t>(s[15][b0] ^ s[14][b1] ^ s[13][p[2]] ^ s[12][p[3]] ^ s[11][p[4]] ^ s[10][p[5]] ^
+                              s[9][p[6]] ^ s[8][p[7]] ^ s[7][p[8]] ^ s[6][p[9]] ^ s[5][p[10]] ^ s[4][p[11]] ^
+                              s[3][p[12]] ^ s[2][p[13]] ^ s[1][p[14]] ^ s[0][p[15]]);
     p += 16;
     n -= 16;
   }
@@ -166,7 +168,8 @@ uint16_t Crc16Compute(const void* data, size_t length) {
 bool Crc16MethodAvailable(Crc16Method method) {
   switch (method) {
     case Crc16Method::Bytewise:
-    case Crc16Method::Slice16: return true;
+    case Crc16Method::Slice16:
+      return true;
     case Crc16Method::Clmul:
 #if QOR_CRC_HAVE_CLMUL
       return DetectClmul();
@@ -181,8 +184,10 @@ uint16_t Crc16RunWith(Crc16Method method, uint16_t reg, const void* data, size_t
   const uint8_t* p = static_cast<const uint8_t*>(data);
   if (length == 0) return reg;
   switch (method) {
-    case Crc16Method::Bytewise: return RunBytewise(reg, p, length);
-    case Crc16Method::Slice16: return RunSlice16(reg, p, length);
+    case Crc16Method::Bytewise:
+      return RunBytewise(reg, p, length);
+    case Crc16Method::Slice16:
+      return RunSlice16(reg, p, length);
     case Crc16Method::Clmul:
 #if QOR_CRC_HAVE_CLMUL
       if (DetectClmul()) return RunClmul(reg, p, length);

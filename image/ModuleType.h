@@ -27,8 +27,8 @@ constexpr int kModuleCount = 9;
 
 // Every module, in the order of its number (the order a run takes them in).
 inline constexpr std::array<ModuleType, kModuleCount> kAllModules = {
-    MODULE_BOOT,        MODULE_APP,         MODULE_CUSTOMIZATION, MODULE_COMMON_HTML, MODULE_SPECIAL_HTML,
-    MODULE_APP2,        MODULE_CONFIG_FILE, MODULE_FIRMWARE,      MODULE_DASHBOARD};
+    MODULE_BOOT, MODULE_APP,         MODULE_CUSTOMIZATION, MODULE_COMMON_HTML, MODULE_SPECIAL_HTML,
+    MODULE_APP2, MODULE_CONFIG_FILE, MODULE_FIRMWARE,      MODULE_DASHBOARD};
 
 // The module numbered n; MODULE_NONE for any number outside 0 to 8.
 constexpr ModuleType ModuleFromNumber(int n) {

@@ -38,9 +38,12 @@ size_t TrimToCharBoundary(const char* s, size_t n) {
   if (start == 0) return n;
   const unsigned char lead = static_cast<unsigned char>(s[start - 1]);
   size_t need = 1;
-  if ((lead & 0xE0) == 0xC0) need = 2;
-  else if ((lead & 0xF0) == 0xE0) need = 3;
-  else if ((lead & 0xF8) == 0xF0) need = 4;
+  if ((lead & 0xE0) == 0xC0)
+    need = 2;
+  else if ((lead & 0xF0) == 0xE0)
+    need = 3;
+  else if ((lead & 0xF8) == 0xF0)
+    need = 4;
   return (n - (start - 1) < need) ? start - 1 : n;
 }
 
@@ -57,11 +60,16 @@ bool TakeLock(int fd) {
 // What the user is told when the file cannot be opened (OpenPrivateFile's refusals included).
 std::string OpenErrorText(const std::string& path, int error) {
   switch (error) {
-    case ELOOP: return path + " is a symbolic link";
-    case EMLINK: return path + " has more than one link";
-    case EPERM: return path + " is owned by another user";
-    case EINVAL: return path + " is not a regular file";
-    default: return "cannot open " + path + ": " + std::strerror(error);
+    case ELOOP:
+      return path + " is a symbolic link";
+    case EMLINK:
+      return path + " has more than one link";
+    case EPERM:
+      return path + " is owned by another user";
+    case EINVAL:
+      return path + " is not a regular file";
+    default:
+      return "cannot open " + path + ": " + std::strerror(error);
   }
 }
 

@@ -56,7 +56,8 @@ bool EnsurePrivateDirectory(const std::string& dir, std::string* error) {
   if (fd < 0) {
     const int e = errno;
     struct stat ls {};
-    if (lstat(path.c_str(), &ls) == 0 && S_ISLNK(ls.st_mode)) return SetError(error, path + " is a symbolic link");
+    if (lstat(path.c_str(), &ls) == 0 && S_ISLNK(ls.st_mode))
+      return SetError(error, path + " is a symbolic link");
     if (e == ENOTDIR) return SetError(error, path + " is not a directory");
     return SetError(error, "cannot open " + path + ": " + std::strerror(e));
   }
@@ -120,10 +121,14 @@ int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, 
   }
   struct stat st {};
   int refuse = 0;
-  if (fstat(fd, &st) != 0) refuse = errno;
-  else if (!S_ISREG(st.st_mode)) refuse = EINVAL;
-  else if (st.st_uid != geteuid()) refuse = EPERM;
-  else if (st.st_nlink != 1) refuse = EMLINK;
+  if (fstat(fd, &st) != 0)
+    refuse = errno;
+  else if (!S_ISREG(st.st_mode))
+    refuse = EINVAL;
+  else if (st.st_uid != geteuid())
+    refuse = EPERM;
+  else if (st.st_nlink != 1)
+    refuse = EMLINK;
   if (refuse != 0) {
     close(fd);
     errno = refuse;

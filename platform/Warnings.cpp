@@ -19,5 +19,7 @@ int ShowWarningText(const std::string& text) {
 
 int ShowMessage(int stringId) { return ShowWarningText(LoadStringById(stringId)); }
 
-ScopedWarningSink::ScopedWarningSink(IWarningSink& sink) : m_Previous(g_Sink.load()) { SetWarningSink(&sink); }
+ScopedWarningSink::ScopedWarningSink(IWarningSink& sink) : m_Previous(g_Sink.load()) {
+  SetWarningSink(&sink);
+}
 ScopedWarningSink::~ScopedWarningSink() { SetWarningSink(m_Previous); }

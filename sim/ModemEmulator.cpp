@@ -68,9 +68,12 @@ constexpr size_t kWriteHeaderLength = 7;  // command, address (4, BE), length (2
 
 const char* ModeName(ModuleMode m) {
   switch (m) {
-    case ModuleMode::Normal: return "normal";
-    case ModuleMode::Offline: return "offline";
-    case ModuleMode::Downloader: return "downloader";
+    case ModuleMode::Normal:
+      return "normal";
+    case ModuleMode::Offline:
+      return "offline";
+    case ModuleMode::Downloader:
+      return "downloader";
   }
   return "?";
 }
@@ -91,8 +94,10 @@ ModemEmulator::ModemEmulator(const SimConfig& config, FaultStore& faults, EventL
       m_Events(events),
       m_FirmwareVersion(config.firmwareVersion),
       m_DashboardVersion(config.dashboardVersion) {
-  if (config.startInDownloader) m_Mode = ModuleMode::Downloader;
-  else if (config.startOffline) m_Mode = ModuleMode::Offline;
+  if (config.startInDownloader)
+    m_Mode = ModuleMode::Downloader;
+  else if (config.startOffline)
+    m_Mode = ModuleMode::Offline;
 }
 
 Bytes ModemEmulator::Error(uint8_t code, ByteView req) {
@@ -315,9 +320,12 @@ std::vector<Bytes> ModemEmulator::HandleNormalLocked(ByteView req) {
     if (req.size() != 3) return error(kErrBadLength);
     if (req[2] != 0 || f.modeRefuse) return error(kErrBadParameter);
     // mode 1 takes the module offline, mode 4 back online
-    if (req[1] == 1) m_Mode = ModuleMode::Offline;
-    else if (req[1] == 4) m_Mode = ModuleMode::Normal;
-    else return error(kErrBadParameter);
+    if (req[1] == 1)
+      m_Mode = ModuleMode::Offline;
+    else if (req[1] == 4)
+      m_Mode = ModuleMode::Normal;
+    else
+      return error(kErrBadParameter);
     m_Events.Record("diag.change-mode", std::string("now ") + ModeName(m_Mode));
     return {Bytes(req.begin(), req.end())};
   }

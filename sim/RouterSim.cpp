@@ -60,8 +60,9 @@ bool RouterSim::Start(std::string* error) {
     return false;
   }
   d.running = true;
-  d.ctx.events.Record("sim.start", "udp " + std::to_string(d.udp.Port()) + ", link " + std::to_string(d.link.Port()) +
-                                       ", telnet " + std::to_string(d.telnet.Port()) + " on " + c.address);
+  d.ctx.events.Record("sim.start", "udp " + std::to_string(d.udp.Port()) + ", link " +
+                                       std::to_string(d.link.Port()) + ", telnet " +
+                                       std::to_string(d.telnet.Port()) + " on " + c.address);
   return true;
 }
 
@@ -97,19 +98,24 @@ bool RouterSim::ApplyFault(const std::string& spec, std::string* error) {
 }
 
 std::vector<SimEvent> RouterSim::Events() const { return m_Impl->ctx.events.All(); }
-std::vector<SimEvent> RouterSim::EventsOfKind(const std::string& kind) const { return m_Impl->ctx.events.OfKind(kind); }
+std::vector<SimEvent> RouterSim::EventsOfKind(const std::string& kind) const {
+  return m_Impl->ctx.events.OfKind(kind);
+}
 size_t RouterSim::CountEvents(const std::string& kind) const { return m_Impl->ctx.events.Count(kind); }
 void RouterSim::ClearEvents() { m_Impl->ctx.events.Clear(); }
 void RouterSim::SetEventCallback(std::function<void(const SimEvent&)> callback) {
   m_Impl->ctx.events.SetCallback(std::move(callback));
 }
-bool RouterSim::WaitForEvent(const std::string& kind, uint32_t timeoutMs, uint64_t afterSeq, SimEvent* found) const {
+bool RouterSim::WaitForEvent(const std::string& kind, uint32_t timeoutMs, uint64_t afterSeq,
+                             SimEvent* found) const {
   return m_Impl->ctx.events.Wait(kind, timeoutMs, afterSeq, found);
 }
 uint64_t RouterSim::LastSeq() const { return m_Impl->ctx.events.LastSeq(); }
 
 std::vector<RouterImageRecord> RouterSim::RouterImages() const { return m_Impl->ctx.router.Images(); }
-std::vector<uint8_t> RouterSim::RouterImage(int moduleType) const { return m_Impl->ctx.router.LastImage(moduleType); }
+std::vector<uint8_t> RouterSim::RouterImage(int moduleType) const {
+  return m_Impl->ctx.router.LastImage(moduleType);
+}
 std::map<uint32_t, std::vector<uint8_t>> RouterSim::Flash() const { return m_Impl->ctx.modem.FlashRuns(); }
 bool RouterSim::ReadFlash(uint32_t address, size_t length, std::vector<uint8_t>* out) const {
   return m_Impl->ctx.modem.ReadFlash(address, length, out);

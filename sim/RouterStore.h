@@ -13,10 +13,10 @@ namespace qorsim {
 // The link thread adds images, the console thread reads versions; one lock guards both.
 class RouterStore {
  public:
-  static constexpr size_t kMaxImages = 32;                // older records are dropped
-  static constexpr uint32_t kResultSuccess = 4;           // result record code for a written image
-  static constexpr uint32_t kResultBadImage = 3;          // the TRX header did not check out
-  static constexpr uint32_t kResultIncomplete = 5;        // the stream ended early (never sent)
+  static constexpr size_t kMaxImages = 32;          // older records are dropped
+  static constexpr uint32_t kResultSuccess = 4;     // result record code for a written image
+  static constexpr uint32_t kResultBadImage = 3;    // the TRX header did not check out
+  static constexpr uint32_t kResultIncomplete = 5;  // the stream ended early (never sent)
 
   explicit RouterStore(const SimConfig& config);
 

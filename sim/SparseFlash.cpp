@@ -55,8 +55,9 @@ bool SparseFlash::Read(uint32_t address, size_t length, std::vector<uint8_t>* ou
   --it;
   const uint64_t offset = address - it->first;
   if (offset + length > it->second.size()) return false;
-  if (out) out->assign(it->second.begin() + static_cast<ptrdiff_t>(offset),
-                       it->second.begin() + static_cast<ptrdiff_t>(offset + length));
+  if (out)
+    out->assign(it->second.begin() + static_cast<ptrdiff_t>(offset),
+                it->second.begin() + static_cast<ptrdiff_t>(offset + length));
   return true;
 }
 

@@ -18,7 +18,10 @@ const char kPassword[] = "korvx";
 
 TelnetSession::TelnetSession(SimConfig::Console console, Versions versions, std::function<Faults()> faults,
                              std::function<void(const std::string&, const std::string&)> record)
-    : m_Console(console), m_Versions(std::move(versions)), m_Faults(std::move(faults)), m_Record(std::move(record)) {}
+    : m_Console(console),
+      m_Versions(std::move(versions)),
+      m_Faults(std::move(faults)),
+      m_Record(std::move(record)) {}
 
 std::string TelnetSession::LoginPrompt() const { return m_Faults().telnetNoColon ? "login " : "login: "; }
 
@@ -48,9 +51,15 @@ std::string TelnetSession::Receive(const uint8_t* data, size_t n, bool* close) {
         }
         m_Iac = (b >= kWill && b <= kDont) ? 2 : (b == kSb ? 3 : 0);
         continue;
-      case 2: m_Iac = 0; continue;
-      case 3: m_Iac = b == kIac ? 4 : 3; continue;
-      case 4: m_Iac = b == kSe ? 0 : 3; continue;
+      case 2:
+        m_Iac = 0;
+        continue;
+      case 3:
+        m_Iac = b == kIac ? 4 : 3;
+        continue;
+      case 4:
+        m_Iac = b == kSe ? 0 : 3;
+        continue;
       default:
         if (b == kIac) {
           m_Iac = 1;

@@ -66,8 +66,8 @@ bool ParseMac(const std::string& text, std::array<uint8_t, 6>& mac) {
   unsigned v[6];
   char sep[5];
   if (text.size() != 17) return false;
-  if (std::sscanf(text.c_str(), "%2x%c%2x%c%2x%c%2x%c%2x%c%2x", &v[0], &sep[0], &v[1], &sep[1], &v[2], &sep[2], &v[3],
-                  &sep[3], &v[4], &sep[4], &v[5]) != 11) {
+  if (std::sscanf(text.c_str(), "%2x%c%2x%c%2x%c%2x%c%2x%c%2x", &v[0], &sep[0], &v[1], &sep[1], &v[2],
+                  &sep[2], &v[3], &sep[3], &v[4], &sep[4], &v[5]) != 11) {
     return false;
   }
   for (char c : sep) {
@@ -99,10 +99,25 @@ int Bad(const std::string& what) {
 
 }  // namespace
 
-const std::set<std::string> kValueOptions = {
-    "--address", "--broadcast", "--udp-port", "--link-port", "--telnet-port", "--console", "--mac", "--router-text",
-    "--cfe-version", "--app-version", "--software-version", "--res-version", "--firmware-version",
-    "--dashboard-version", "--unlock-code", "--restart-ms", "--write-ms", "--time-scale", "--fault"};
+const std::set<std::string> kValueOptions = {"--address",
+                                             "--broadcast",
+                                             "--udp-port",
+                                             "--link-port",
+                                             "--telnet-port",
+                                             "--console",
+                                             "--mac",
+                                             "--router-text",
+                                             "--cfe-version",
+                                             "--app-version",
+                                             "--software-version",
+                                             "--res-version",
+                                             "--firmware-version",
+                                             "--dashboard-version",
+                                             "--unlock-code",
+                                             "--restart-ms",
+                                             "--write-ms",
+                                             "--time-scale",
+                                             "--fault"};
 
 int main(int argc, char** argv) {
   qorsim::SimConfig cfg;
@@ -142,12 +157,16 @@ int main(int argc, char** argv) {
       cfg.broadcastAddress = v;
     } else if (opt == "--udp-port" || opt == "--link-port" || opt == "--telnet-port") {
       if (!ParseNumber(v, 65535, n)) return Bad("bad port '" + v + "'");
-      (opt == "--udp-port" ? cfg.udpPort : opt == "--link-port" ? cfg.linkPort : cfg.telnetPort) =
-          static_cast<uint16_t>(n);
+      (opt == "--udp-port"    ? cfg.udpPort
+       : opt == "--link-port" ? cfg.linkPort
+                              : cfg.telnetPort) = static_cast<uint16_t>(n);
     } else if (opt == "--console") {
-      if (v == "shell") cfg.console = qorsim::SimConfig::Console::Shell;
-      else if (v == "cli") cfg.console = qorsim::SimConfig::Console::Cli;
-      else return Bad("--console takes shell or cli");
+      if (v == "shell")
+        cfg.console = qorsim::SimConfig::Console::Shell;
+      else if (v == "cli")
+        cfg.console = qorsim::SimConfig::Console::Cli;
+      else
+        return Bad("--console takes shell or cli");
     } else if (opt == "--mac") {
       if (!ParseMac(v, cfg.mac)) return Bad("bad MAC address '" + v + "'");
     } else if (opt == "--router-text") {
@@ -199,8 +218,8 @@ int main(int argc, char** argv) {
   qorsim::RouterSim sim(cfg);
   if (!quiet) {
     sim.SetEventCallback([](const qorsim::SimEvent& e) {
-      std::printf("%10llu  %-22s %s\n", static_cast<unsigned long long>(e.tickMs % 10000000000ull), e.kind.c_str(),
-                  e.detail.c_str());
+      std::printf("%10llu  %-22s %s\n", static_cast<unsigned long long>(e.tickMs % 10000000000ull),
+                  e.kind.c_str(), e.detail.c_str());
       std::fflush(stdout);
     });
   }

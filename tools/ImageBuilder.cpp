@@ -112,14 +112,22 @@ uint32_t RouterFlagWord(ModuleType module) {
   // A in bits 1-2, B in bits 3-4
   auto flags = [](uint32_t a, uint32_t b) { return (a << 1) | (b << 3); };
   switch (module) {
-    case MODULE_BOOT: return flags(1, 0);
-    case MODULE_APP: return flags(0, 0);
-    case MODULE_CUSTOMIZATION: return flags(2, 0);
-    case MODULE_COMMON_HTML: return flags(3, 2);
-    case MODULE_SPECIAL_HTML: return flags(3, 3);
-    case MODULE_APP2: return flags(3, 0);
-    case MODULE_CONFIG_FILE: return flags(3, 1);
-    default: return 0;
+    case MODULE_BOOT:
+      return flags(1, 0);
+    case MODULE_APP:
+      return flags(0, 0);
+    case MODULE_CUSTOMIZATION:
+      return flags(2, 0);
+    case MODULE_COMMON_HTML:
+      return flags(3, 2);
+    case MODULE_SPECIAL_HTML:
+      return flags(3, 3);
+    case MODULE_APP2:
+      return flags(3, 0);
+    case MODULE_CONFIG_FILE:
+      return flags(3, 1);
+    default:
+      return 0;
   }
 }
 
@@ -177,7 +185,8 @@ std::vector<uint8_t> BuildRouterImage(const RouterImageSpec& spec, std::vector<U
   return BuildImage(image, placements);
 }
 
-std::vector<uint8_t> BuildWirelessImage(const WirelessImageSpec& spec, std::vector<UnitPlacement>* placements) {
+std::vector<uint8_t> BuildWirelessImage(const WirelessImageSpec& spec,
+                                        std::vector<UnitPlacement>* placements) {
   if (!IsWirelessModule(spec.kind) || spec.units.empty()) return {};
   ImageSpec image;
   image.fileType = spec.fileType;

@@ -22,21 +22,21 @@ struct UnitSpec {
   std::array<uint8_t, 4> magic = image_layout::kWirelessMagic;
   std::array<uint8_t, 8> hardwareId = {};  // 8 characters, not zero-terminated
   uint32_t loadAddress = 0;
-  uint32_t blockSize = 4096;               // must not be 0 (BuildImage returns {} otherwise)
+  uint32_t blockSize = 4096;  // must not be 0 (BuildImage returns {} otherwise)
   uint32_t unitFormat = 1;
-  std::string date = "2026.01.01";         // cut to 16 bytes, zero-filled
-  std::string time = "00.00.00";           // cut to 16 bytes
-  std::string name;                        // cut to 32 bytes
+  std::string date = "2026.01.01";  // cut to 16 bytes, zero-filled
+  std::string time = "00.00.00";    // cut to 16 bytes
+  std::string name;                 // cut to 32 bytes
   std::vector<uint8_t> data;
 };
 
 // Deliberate damage, for tests of the verifier. Unit/block indexes that do not exist are ignored.
 struct ImageDamage {
-  int headerCrcUnit = -1;          // flip the stored header CRC of this unit
-  int blockCrcUnit = -1;           // flip the stored CRC of block blockCrcBlock of this unit
+  int headerCrcUnit = -1;  // flip the stored header CRC of this unit
+  int blockCrcUnit = -1;   // flip the stored CRC of block blockCrcBlock of this unit
   uint32_t blockCrcBlock = 0;
-  int headerLengthUnit = -1;       // store a header length one block entry too long
-  bool omitLastFill = false;       // leave out the fill bytes after the last unit
+  int headerLengthUnit = -1;  // store a header length one block entry too long
+  bool omitLastFill = false;  // leave out the fill bytes after the last unit
 };
 
 struct ImageSpec {
@@ -65,7 +65,7 @@ std::vector<uint8_t> BuildImage(const ImageSpec& spec, std::vector<UnitPlacement
 struct RouterImageSpec {
   ModuleType module = MODULE_APP;  // 0 to 6
   std::string version;
-  std::vector<uint8_t> payload;    // what follows the TRX header (and the tag)
+  std::vector<uint8_t> payload;  // what follows the TRX header (and the tag)
   uint32_t blockSize = 4096;
   bool versionTag = true;
   std::string unitName = "router";
@@ -80,7 +80,7 @@ struct WirelessUnitSpec {
 };
 
 struct WirelessImageSpec {
-  ModuleType kind = MODULE_FIRMWARE;  // 7 or 8: what goes into the version tag
+  ModuleType kind = MODULE_FIRMWARE;                    // 7 or 8: what goes into the version tag
   uint32_t fileType = image_layout::kFileTypeFirmware;  // 1, 3, or 0
   std::string version;
   std::array<uint8_t, 8> hardwareId = {'0', '0', '0', '0', '0', '0', '0', '0'};
@@ -91,7 +91,8 @@ struct WirelessImageSpec {
 };
 
 // {} for a module type outside 0..6, or for the cases BuildImage refuses.
-std::vector<uint8_t> BuildRouterImage(const RouterImageSpec& spec, std::vector<UnitPlacement>* placements = nullptr);
+std::vector<uint8_t> BuildRouterImage(const RouterImageSpec& spec,
+                                      std::vector<UnitPlacement>* placements = nullptr);
 // {} with no units, a kind other than 7 or 8, or the cases BuildImage refuses.
 std::vector<uint8_t> BuildWirelessImage(const WirelessImageSpec& spec,
                                         std::vector<UnitPlacement>* placements = nullptr);
@@ -102,7 +103,8 @@ uint32_t RouterFlagWord(ModuleType module);
 std::array<uint8_t, image_layout::kTrxHeaderSize> MakeTrxHeader(ModuleType module, uint32_t totalLength);
 
 // The 64-byte version tag (see image/ImageFormat.h). The text is cut to 47 bytes.
-std::array<uint8_t, image_layout::kVersionTagSize> MakeVersionTag(ModuleType module, const std::string& version);
+std::array<uint8_t, image_layout::kVersionTagSize> MakeVersionTag(ModuleType module,
+                                                                  const std::string& version);
 // Reads a version tag at the start of bytes; false when there is none (too short or wrong magic).
 bool ParseVersionTag(std::span<const uint8_t> bytes, ModuleType& module, std::string& version);
 

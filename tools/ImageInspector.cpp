@@ -22,7 +22,8 @@ ImageInfo InspectImageFile(const std::string& path) {
     u.loadAddress = h.loadAddress;
     u.dataLength = h.dataLength;
     u.blockSize = h.blockSize;
-    u.blocks = h.blockSize ? static_cast<uint32_t>((uint64_t{h.dataLength} + h.blockSize - 1) / h.blockSize) : 0;
+    u.blocks =
+        h.blockSize ? static_cast<uint32_t>((uint64_t{h.dataLength} + h.blockSize - 1) / h.blockSize) : 0;
     info.units.push_back(u);
   }
   return info;
@@ -68,7 +69,8 @@ std::string FormatImageInfoText(const std::vector<ImageInfo>& infos) {
     }
     for (size_t u = 0; u < f.units.size(); ++u) {
       const UnitInfo& x = f.units[u];
-      std::snprintf(buf, sizeof buf, "  unit %zu: load address 0x%08X, data length %u, block size %u, blocks %u\n", u,
+      std::snprintf(buf, sizeof buf,
+                    "  unit %zu: load address 0x%08X, data length %u, block size %u, blocks %u\n", u,
                     x.loadAddress, x.dataLength, x.blockSize, x.blocks);
       out += buf;
     }

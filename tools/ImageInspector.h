@@ -19,9 +19,9 @@ struct ImageInfo {
   std::string path;
   bool valid = false;
   ModuleType moduleType = MODULE_NONE;
-  std::string version;       // "" when invalid
+  std::string version;          // "" when invalid
   std::vector<UnitInfo> units;  // the units walked (those before the fault in an invalid file)
-  std::string reason;        // why it is invalid ("" when valid)
+  std::string reason;           // why it is invalid ("" when valid)
 };
 
 ImageInfo InspectImageFile(const std::string& path);

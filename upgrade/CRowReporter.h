@@ -52,8 +52,8 @@ class CRowReporter {
   // Empties the list and the records.
   void ClearRows();
   // One row per module the plan shows, in its order: the row name, and for a module with an image
-  // its current and image versions (ShownVersion), blue "Waiting for the upgrade" or red "Version does not match";
-  // without an image grey "Not found".
+  // its current and image versions (ShownVersion), blue "Waiting for the upgrade" or red "Version does not
+  // match"; without an image grey "Not found".
   void ShowPlan(const ModulePlan& plan);
 
   // --- the current row ---

@@ -5,8 +5,7 @@
 
 CUpgradeEngine::CUpgradeEngine() : m_Diag(&m_RouterLink, &m_Log) { m_RouterLink.SetLog(&m_Log); }
 
-CUpgradeEngine::CUpgradeEngine(const std::string& logPath)
-    : m_Log(logPath), m_Diag(&m_RouterLink, &m_Log) {
+CUpgradeEngine::CUpgradeEngine(const std::string& logPath) : m_Log(logPath), m_Diag(&m_RouterLink, &m_Log) {
   m_RouterLink.SetLog(&m_Log);
 }
 

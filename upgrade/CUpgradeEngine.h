@@ -76,13 +76,13 @@ class CUpgradeEngine {
   // Records 121, 122 or 123.
   bool WaitRouterResult(ModuleType type, std::optional<uint32_t> streamGeneration = std::nullopt);
   // Three UDP erase requests (4000 ms answer time, 1000 ms pause after each failure).
-  bool RunNvramErase();                              // records nothing
+  bool RunNvramErase();  // records nothing
 
   // --- wireless module download (progress on the reporter's current row) ---
   bool UpgradeWirelessFirmware(const CBinFile& image);
   bool UpgradeDashboard(const CBinFile& image);
-  bool HandShakeWithRecovery();  // records 124
-  bool PrepareDownload();        // records 120, 127 or 131
+  bool HandShakeWithRecovery();               // records 124
+  bool PrepareDownload();                     // records 120, 127 or 131
   bool DownloadImage(const CBinFile& image);  // records 128 or 129
   bool UnlockModule(const uint8_t code[8]);   // records 128
   // Builds the download-mode write frame of one block in the link's write buffer; returns its

@@ -8,7 +8,7 @@ namespace {
 constexpr ModuleType kFirstFamilyRows[] = {MODULE_BOOT, MODULE_APP, MODULE_CUSTOMIZATION, MODULE_FIRMWARE,
                                            MODULE_DASHBOARD};
 constexpr ModuleType kSecondFamilyRows[] = {MODULE_COMMON_HTML, MODULE_SPECIAL_HTML, MODULE_APP2,
-                                            MODULE_CONFIG_FILE, MODULE_FIRMWARE,    MODULE_DASHBOARD};
+                                            MODULE_CONFIG_FILE, MODULE_FIRMWARE,     MODULE_DASHBOARD};
 
 // A device whose third number is this accepts any image of the same first two numbers.
 constexpr int32_t kAnyImageThird = 994;
@@ -81,7 +81,8 @@ bool ModulePlan::OtherFamilyLeftOut() const {
   if (m_Family != RouterFamily::First) return false;
   for (ModuleType m : kAllModules) {
     const PlannedModule& entry = (*this)[m];
-    if (IsSecondRouterFamily(m) && entry.HasImage() && entry.decision == UpgradeDecision::Upgrade) return true;
+    if (IsSecondRouterFamily(m) && entry.HasImage() && entry.decision == UpgradeDecision::Upgrade)
+      return true;
   }
   return false;
 }

@@ -14,7 +14,13 @@ constexpr uint32_t kColourBlue = 0x00FF0000;  // red 0, green 0, blue 255
 constexpr uint32_t kColourRed = 0x000000FF;   // red 255, green 0, blue 0
 
 // Module list columns.
-enum ModuleListColumn : int { COL_TYPE = 0, COL_CURRENT = 1, COL_UPGRADE = 2, COL_PERCENT = 3, COL_STATUS = 4 };
+enum ModuleListColumn : int {
+  COL_TYPE = 0,
+  COL_CURRENT = 1,
+  COL_UPGRADE = 2,
+  COL_PERCENT = 3,
+  COL_STATUS = 4
+};
 
 class IModuleList {
  public:

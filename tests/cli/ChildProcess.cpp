@@ -75,8 +75,10 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
   if (pid < 0) return false;
   if (pid == 0) {
     if (workingDirectory != nullptr && chdir(workingDirectory) != 0) _exit(126);
-    if (m_NoStdin) close(0);
-    else dup2(in[0], 0);
+    if (m_NoStdin)
+      close(0);
+    else
+      dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
     execve(argv[0], argv.data(), envp.data());

@@ -93,8 +93,8 @@ TEST(CliCheck, ExitStatusesOfConflictsAndStoppedChecks) {
        [](DemoConfig& c) { c.tuneEmulator = [](qorsim::SimConfig& s) { s.firmwareVersion = "11.2.0.6"; }; },
        nullptr, 1, "version-conflict", 0},
       {"boot loader with another third number conflicts",
-       [](DemoConfig& c) { c.tuneEmulator = [](qorsim::SimConfig& s) { s.cfeVersion = "1.2.5.0"; }; }, nullptr, 1,
-       "version-conflict", 0},
+       [](DemoConfig& c) { c.tuneEmulator = [](qorsim::SimConfig& s) { s.cfeVersion = "1.2.5.0"; }; },
+       nullptr, 1, "version-conflict", 0},
       {"no valid image", nullptr,
        [](const std::string& folder) {
          for (const auto& entry : fs::directory_iterator(folder)) fs::remove(entry.path());
@@ -167,7 +167,7 @@ TEST(CliUpgrade, ConfirmationDecidesWhetherAnythingIsSent) {
     bool proceeds;
   };
   // nullptr: no stdin at all
-  const Case cases[] = {{"n\n", false},       {"", false},         {nullptr, false},
+  const Case cases[] = {{"n\n", false},        {"", false},   {nullptr, false},
                         {"whatever\n", false}, {"y\n", true}, {" YES \n", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("answer '") + (c.stdinText ? c.stdinText : "<closed>") + "'");
@@ -255,15 +255,17 @@ TEST(CliUpgrade, PlainOutputTracesEveryStatusAndEndsWithTheTableAndTheLog) {
   std::string out = run.Out();
   ASSERT_EQ(code, 0) << run.Diagnostics();
   std::string boot = LoadStringById(IDS_NAME_BOOT);
-  for (std::string line : {boot + ": " + Text(IDS_TRANSMITTING_ROUTER), boot + ": " + Text(IDS_WAITING_ROUTER_UPGRADE),
-                           LoadStringById(IDS_NAME_FIRMWARE) + ": " + Text(IDS_BACKING_UP_NV),
-                           LoadStringById(IDS_NAME_DASHBOARD) + ": " + Text(IDS_DOWNLOADING_DASHBOARD)})
+  for (std::string line :
+       {boot + ": " + Text(IDS_TRANSMITTING_ROUTER), boot + ": " + Text(IDS_WAITING_ROUTER_UPGRADE),
+        LoadStringById(IDS_NAME_FIRMWARE) + ": " + Text(IDS_BACKING_UP_NV),
+        LoadStringById(IDS_NAME_DASHBOARD) + ": " + Text(IDS_DOWNLOADING_DASHBOARD)})
     EXPECT_NE(out.find(line + "\n"), std::string::npos) << line;
   // not a terminal: no colours, no cursor movement
   EXPECT_EQ(out.find('\033'), std::string::npos);
   EXPECT_NE(out.find("[####################] 100%"), std::string::npos);
   EXPECT_NE(out.find("Log: " + run.LogPath() + "\n"), std::string::npos);
-  EXPECT_TRUE(out.size() > 0 && out.substr(out.size() - run.LogPath().size() - 6) == "Log: " + run.LogPath() + "\n");
+  EXPECT_TRUE(out.size() > 0 &&
+              out.substr(out.size() - run.LogPath().size() - 6) == "Log: " + run.LogPath() + "\n");
 }
 
 TEST(CliCommandLine, UsageErrorsAndHelp) {
@@ -311,7 +313,8 @@ TEST(CliDemo, RunsTheWholeJobAndCleansUp) {
   ASSERT_EQ(modules.size(), 5u) << json;
   for (const std::string& m : modules)
     EXPECT_TRUE(StartsWith(JsonField(m, "status"), Text(IDS_DOWNLOAD_SUCCESSFULLY) + " (")) << m;
-  EXPECT_NE(child.Stderr().find("sample images in " + temp + "/qor-demo-"), std::string::npos) << child.Stderr();
+  EXPECT_NE(child.Stderr().find("sample images in " + temp + "/qor-demo-"), std::string::npos)
+      << child.Stderr();
   size_t left = 0;
   for (const auto& entry : std::filesystem::directory_iterator(temp))
     if (entry.path().filename().string().rfind("qor-demo-", 0) == 0) ++left;
@@ -331,11 +334,12 @@ TEST(CliAgainstSimProcess, ChecksAndUpgradesASeparatelyStartedEmulator) {
   uint16_t udp = FreeLoopbackPort(), link = FreeLoopbackPort(), telnet = FreeLoopbackPort();
   ASSERT_TRUE(udp && link && telnet);
   ChildProcess sim;
-  ASSERT_TRUE(sim.Start(QOR_SIM_PATH, {"--address", "127.0.0.1", "--udp-port", std::to_string(udp), "--link-port",
-                                       std::to_string(link), "--telnet-port", std::to_string(telnet), "--time-scale",
-                                       "5", "--cfe-version", DemoSetup::kDeviceCfeVersion, "--app-version",
-                                       DemoSetup::kDeviceAppVersion, "--firmware-version",
-                                       DemoSetup::kDeviceFirmwareVersion, "--unlock-code", "QORDEMO1", "--quiet"}));
+  ASSERT_TRUE(sim.Start(
+      QOR_SIM_PATH,
+      {"--address", "127.0.0.1", "--udp-port", std::to_string(udp), "--link-port", std::to_string(link),
+       "--telnet-port", std::to_string(telnet), "--time-scale", "5", "--cfe-version",
+       DemoSetup::kDeviceCfeVersion, "--app-version", DemoSetup::kDeviceAppVersion, "--firmware-version",
+       DemoSetup::kDeviceFirmwareVersion, "--unlock-code", "QORDEMO1", "--quiet"}));
   ASSERT_TRUE(sim.WaitForOutput("qor-router-sim: router", 30000)) << sim.Stderr();
   std::vector<std::string> target = {"--discovery-address",
                                      "127.255.255.255",
@@ -380,8 +384,10 @@ TEST(CliTerminal, LiveTableIsRedrawnInPlaceWithRowColours) {
   int code = run.Finish();
   std::string out = run.Out();
   ASSERT_EQ(code, 1) << run.Diagnostics();
-  EXPECT_NE(out.find("\033[1;34m" + LoadStringById(IDS_WAITING_UPGRADE) + "\033[0m"), std::string::npos) << out;
-  EXPECT_NE(out.find("\033[1;31m" + LoadStringById(IDS_VERSION_MISMATCH) + "\033[0m"), std::string::npos) << out;
+  EXPECT_NE(out.find("\033[1;34m" + LoadStringById(IDS_WAITING_UPGRADE) + "\033[0m"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\033[1;31m" + LoadStringById(IDS_VERSION_MISMATCH) + "\033[0m"), std::string::npos)
+      << out;
   // redrawn over itself: the cursor goes back up before a later frame
   EXPECT_NE(out.find("A\r\033[2K"), std::string::npos) << out;
 
@@ -413,7 +419,8 @@ TEST(CliUpgrade, RecoveredHandshakeIsNotReportedAsSuccess) {
   std::string json = run.Out();
   std::vector<std::string> modules = JsonModules(json);
   ASSERT_EQ(modules.size(), 5u) << run.Diagnostics();
-  EXPECT_EQ(JsonField(modules[3], "status").rfind(Text(IDS_HANDSHAKE_FAILED) + " (", 0), 0u) << run.Diagnostics();
+  EXPECT_EQ(JsonField(modules[3], "status").rfind(Text(IDS_HANDSHAKE_FAILED) + " (", 0), 0u)
+      << run.Diagnostics();
   EXPECT_EQ(JsonField(modules[3], "colour"), "red");
   // the dashboard's own hand-shake succeeded: its row tells its own success
   EXPECT_TRUE(StartsWith(JsonField(modules[4], "status"), Text(IDS_DOWNLOAD_SUCCESSFULLY) + " ("))

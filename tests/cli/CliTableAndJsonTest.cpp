@@ -151,8 +151,9 @@ TEST(TerminalTable, BarOfAFailedRowIsDrawnAsFailed) {
 }
 
 TEST(TerminalTable, PercentAndColourNames) {
-  const std::pair<const char*, int> percents[] = {{"0%", 0}, {"42%", 42}, {"100%", 100}, {"101%", -1}, {"", -1},
-                                                   {"%", -1},  {"4a%", -1}, {"42", -1},   {"-1%", -1}, {"1000%", -1}};
+  const std::pair<const char*, int> percents[] = {{"0%", 0},   {"42%", 42},  {"100%", 100}, {"101%", -1},
+                                                  {"", -1},    {"%", -1},    {"4a%", -1},   {"42", -1},
+                                                  {"-1%", -1}, {"1000%", -1}};
   for (const auto& [text, value] : percents) EXPECT_EQ(CTerminalTable::ParsePercent(text), value) << text;
 
   EXPECT_EQ(CTerminalTable::ColourName(kColourBlack), "black");
@@ -182,10 +183,10 @@ TEST(CliJson, StringsAreEscapedAndAlwaysValidUtf8) {
       {"line\r\n\t", "\"line\\r\\n\\t\""},
       {std::string("nul\0x", 5), "\"nul\\u0000x\""},
       {"\x1b[31m", "\"\\u001b[31m\""},
-      {"\xe8\xb7\xaf", "\"\xe8\xb7\xaf\""},   // valid UTF-8 stays as it is
-      {"caf\xe9", "\"caf\xc3\xa9\""},         // a Latin-1 byte from the device becomes UTF-8
+      {"\xe8\xb7\xaf", "\"\xe8\xb7\xaf\""},  // valid UTF-8 stays as it is
+      {"caf\xe9", "\"caf\xc3\xa9\""},        // a Latin-1 byte from the device becomes UTF-8
       {"del\x7f", "\"del\\u007f\""},
-      {"csi\xc2\x9b", "\"csi\\u009b\""},      // a C1 control is escaped, not left raw
+      {"csi\xc2\x9b", "\"csi\\u009b\""},  // a C1 control is escaped, not left raw
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(JsonString(in), out);
 }
@@ -215,16 +216,18 @@ TEST(CliJson, WholeObject) {
   r.logPath = "/home/u/.local/state/qor-oneclick/QorUpgradeLog.txt";
   r.imageFolder = "/media/usb";
   r.skipped.push_back({"/media/usb/old.bin", "unit 0: block 7 CRC"});
-  EXPECT_EQ(CliResultToJson(r),
-            "{\"command\":\"check\",\"result\":\"version-conflict\",\"exitStatus\":1,\"reason\":null,"
-            "\"router\":{\"ip\":\"192.168.1.1\",\"mac\":\"00-1E-10-5A-3C-01\",\"text\":\"1.0.0.0\"},"
-            "\"imageFolder\":\"/media/usb\",\"skipped\":[{\"path\":\"/media/usb/old.bin\",\"reason\":"
-            "\"unit 0: block 7 CRC\"}],\"modules\":[{\"type\":7,\"name\":\"Firmware of wireless module\",\"currentVersion\":\"11.2.0.1\","
-            "\"upgradeVersion\":\"11.1.20.7\",\"percent\":null,\"status\":\"Version does not match\","
-            "\"colour\":\"red\"},{\"type\":8,\"name\":\"Firmware of wireless module\",\"currentVersion\":"
-            "\"11.2.0.1\",\"upgradeVersion\":\"11.1.20.7\",\"percent\":100,\"status\":\"Download successfully "
-            "(00:21)\",\"colour\":\"blue\"}],\"log\":\"/home/u/.local/state/qor-oneclick/QorUpgradeLog.txt\","
-            "\"logError\":null}");
+  EXPECT_EQ(
+      CliResultToJson(r),
+      "{\"command\":\"check\",\"result\":\"version-conflict\",\"exitStatus\":1,\"reason\":null,"
+      "\"router\":{\"ip\":\"192.168.1.1\",\"mac\":\"00-1E-10-5A-3C-01\",\"text\":\"1.0.0.0\"},"
+      "\"imageFolder\":\"/media/usb\",\"skipped\":[{\"path\":\"/media/usb/old.bin\",\"reason\":"
+      "\"unit 0: block 7 CRC\"}],\"modules\":[{\"type\":7,\"name\":\"Firmware of wireless "
+      "module\",\"currentVersion\":\"11.2.0.1\","
+      "\"upgradeVersion\":\"11.1.20.7\",\"percent\":null,\"status\":\"Version does not match\","
+      "\"colour\":\"red\"},{\"type\":8,\"name\":\"Firmware of wireless module\",\"currentVersion\":"
+      "\"11.2.0.1\",\"upgradeVersion\":\"11.1.20.7\",\"percent\":100,\"status\":\"Download successfully "
+      "(00:21)\",\"colour\":\"blue\"}],\"log\":\"/home/u/.local/state/qor-oneclick/QorUpgradeLog.txt\","
+      "\"logError\":null}");
 
   CliResult none;
   none.command = "check";
@@ -237,10 +240,11 @@ TEST(CliJson, WholeObject) {
   none.routerFound = false;
   none.logError = "cannot open /x/QorUpgradeLog.txt: Permission denied";
   // a log that was not written is null, with the reason beside it
-  EXPECT_EQ(CliResultToJson(none),
-            "{\"command\":\"check\",\"result\":\"check-stopped\",\"exitStatus\":3,\"reason\":null,\"router\":null,"
-            "\"imageFolder\":null,\"skipped\":[],\"modules\":[],\"log\":null,"
-            "\"logError\":\"cannot open /x/QorUpgradeLog.txt: Permission denied\"}");
+  EXPECT_EQ(
+      CliResultToJson(none),
+      "{\"command\":\"check\",\"result\":\"check-stopped\",\"exitStatus\":3,\"reason\":null,\"router\":null,"
+      "\"imageFolder\":null,\"skipped\":[],\"modules\":[],\"log\":null,"
+      "\"logError\":\"cannot open /x/QorUpgradeLog.txt: Permission denied\"}");
 
   // a failed upgrade names its reason, escaped like every text
   CliResult failed;

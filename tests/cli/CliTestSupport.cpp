@@ -62,8 +62,10 @@ int CliRun::Finish(int timeoutMs) {
 
 std::string CliRun::Diagnostics() {
   std::ostringstream text;
-  text << "--- stdout\n" << Out() << "--- stderr\n" << Err() << "--- log\n" << ReadTextFile(m_LogPath)
-       << "--- emulator events\n";
+  text << "--- stdout\n"
+       << Out() << "--- stderr\n"
+       << Err() << "--- log\n"
+       << ReadTextFile(m_LogPath) << "--- emulator events\n";
   for (const qorsim::SimEvent& e : Sim().Events()) text << e.seq << " " << e.kind << " " << e.detail << "\n";
   return text.str();
 }

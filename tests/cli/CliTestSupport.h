@@ -8,8 +8,8 @@
 
 #include "ChildProcess.h"
 #include "cli/CliOptions.h"
-#include "platform/Clock.h"
 #include "demo/DemoSetup.h"
+#include "platform/Clock.h"
 
 // The emulator in this process on the scaled clock, and the CLI run as a separate process on a
 // clock of the same scale, pointed at it with every endpoint option.

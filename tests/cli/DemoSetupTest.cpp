@@ -1,11 +1,11 @@
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <filesystem>
 
-#include <gtest/gtest.h>
-
+#include "demo/DemoSetup.h"
 #include "image/CBinFile.h"
 #include "platform/Clock.h"
-#include "demo/DemoSetup.h"
 
 namespace {
 

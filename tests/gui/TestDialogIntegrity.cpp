@@ -12,8 +12,8 @@
 #include "GuiTestSupport.h"
 #include "controls/CMyListCtrl.h"
 #include "controls/CXPStyleButtonST.h"
-#include "platform/Clock.h"
 #include "demo/DemoSetup.h"
+#include "platform/Clock.h"
 #include "tools/ImageBuilder.h"
 #include "upgrade/UpgradeRun.h"
 

@@ -10,8 +10,8 @@
 #include "GuiTestSupport.h"
 #include "controls/CMyListCtrl.h"
 #include "controls/CXPStyleButtonST.h"
-#include "platform/Clock.h"
 #include "demo/DemoSetup.h"
+#include "platform/Clock.h"
 
 namespace {
 

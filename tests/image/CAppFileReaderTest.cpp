@@ -5,8 +5,8 @@
 
 #include "image/CAppFileReader.h"
 #include "image/CBinFile.h"
-#include "support/TempDir.h"
 #include "platform/Resources.h"
+#include "support/TempDir.h"
 #include "tools/ImageBuilder.h"
 
 namespace {
@@ -38,8 +38,13 @@ TEST_F(ReaderFixture, BlockCountsAndLengthsForTheTransferSizes) {
     uint32_t lastLength;
   };
   const Case cases[] = {
-      {0, 4096, 21, 4096}, {0, 7300, 12, 21 * 4096 - 11 * 7300}, {1, 4096, 4, 12345 - 3 * 4096},
-      {1, 7300, 2, 12345 - 7300}, {2, 4096, 1, 1}, {0, 1, 21 * 4096, 1}, {1, 12345, 1, 12345},
+      {0, 4096, 21, 4096},
+      {0, 7300, 12, 21 * 4096 - 11 * 7300},
+      {1, 4096, 4, 12345 - 3 * 4096},
+      {1, 7300, 2, 12345 - 7300},
+      {2, 4096, 1, 1},
+      {0, 1, 21 * 4096, 1},
+      {1, 12345, 1, 12345},
   };
   for (const Case& c : cases) {
     CAppFileReader reader(m_Image, c.blockSize);

@@ -4,14 +4,13 @@
 
 #include <cstdio>
 #include <cstring>
-
 #include <string>
 #include <vector>
 
 #include "image/CBinFile.h"
 #include "image/ImageFormat.h"
-#include "support/TempDir.h"
 #include "platform/Resources.h"
+#include "support/TempDir.h"
 #include "tools/ImageBuilder.h"
 
 namespace {
@@ -35,7 +34,9 @@ TEST(CBinFileOpen, ClassifiesVersionsAndUnitsOfBuiltFiles) {
   };
   WirelessImageSpec fw;
   fw.version = "FW_2.1.0";
-  fw.units = {{0x1000, GeneratePayload(9000, 1)}, {0x8000, GeneratePayload(3, 2)}, {0x9000, GeneratePayload(4096, 3)}};
+  fw.units = {{0x1000, GeneratePayload(9000, 1)},
+              {0x8000, GeneratePayload(3, 2)},
+              {0x9000, GeneratePayload(4096, 3)}};
   WirelessImageSpec db = fw;
   db.kind = MODULE_DASHBOARD;
   db.fileType = 3;
@@ -115,8 +116,8 @@ TEST(CBinFileOpen, RefusedFilesSayWhy) {
 
 TEST(CBinFileOpen, PathsThatAreRefusedBeforeOpening) {
   TempDir dir;
-  for (const std::string& path : {std::string("/a.bin1"), std::string("\\\\server\\share\\a.bin"), std::string(""),
-                                 dir.File("missing.bin"), dir.Path()}) {
+  for (const std::string& path : {std::string("/a.bin1"), std::string("\\\\server\\share\\a.bin"),
+                                  std::string(""), dir.File("missing.bin"), dir.Path()}) {
     CBinFile f;
     f.SetFilePath(path);
     EXPECT_FALSE(f.OpenFile(MODULE_NONE)) << path;
@@ -155,8 +156,8 @@ TEST(CBinFileOpen, ExpectedTypeSelectsTheGroupOfAnswers) {
   TempDir dir;
   const std::string path = dir.File("html.bin");
   ASSERT_TRUE(WriteImageFile(path, Router(MODULE_COMMON_HTML, "h")));
-  for (const auto& [expected, result] : std::vector<std::pair<int, int>>{
-           {9, 3}, {3, 3}, {6, 3}, {0, 9}, {2, 9}, {7, 9}}) {
+  for (const auto& [expected, result] :
+       std::vector<std::pair<int, int>>{{9, 3}, {3, 3}, {6, 3}, {0, 9}, {2, 9}, {7, 9}}) {
     CBinFile f;
     f.SetFilePath(path);
     EXPECT_EQ(f.OpenFile(ModuleFromNumber(expected)), result != 9) << expected;
@@ -193,7 +194,8 @@ TEST_F(CBinFileResource, TypeComesFromTheIdAndCrcsAreNotChecked) {
   const std::vector<uint8_t> zero = BuildImage(zeroSpec);  // 190 bytes, zero data length
   const std::vector<uint8_t> oneByte = {0x42};
   const std::vector<uint8_t> truncated(image.begin(), image.end() - 100);
-  Install({Entry(144, image), Entry(163, zero), Entry(145, oneByte), Entry(146, truncated), Entry(150, image)});
+  Install(
+      {Entry(144, image), Entry(163, zero), Entry(145, oneByte), Entry(146, truncated), Entry(150, image)});
 
   struct Case {
     int id;
@@ -243,10 +245,12 @@ TEST_F(CBinFileResource, AFileAfterAnEmbeddedImageLeavesTheResourceAlone) {
   spec.payload = GeneratePayload(3000, 6);
   const std::vector<uint8_t> built = BuildRouterImage(spec);
   const PageBytes image(built);
-  const PageBytes broken(std::vector<uint8_t>(built.begin(), built.begin() + 150));  // refused after taking the pointer
+  const PageBytes broken(
+      std::vector<uint8_t>(built.begin(), built.begin() + 150));  // refused after taking the pointer
   ASSERT_NE(image.begin(), MAP_FAILED);
   ASSERT_NE(broken.begin(), MAP_FAILED);
-  Install({{"BINARY", 144, "", image.begin(), image.end()}, {"BINARY", 148, "", broken.begin(), broken.end()}});
+  Install(
+      {{"BINARY", 144, "", image.begin(), image.end()}, {"BINARY", 148, "", broken.begin(), broken.end()}});
   const std::vector<uint8_t>& bytes = built;
   ASSERT_TRUE(WriteImageFile(dir.File("app.bin"), bytes));
 

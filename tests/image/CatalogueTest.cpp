@@ -9,12 +9,12 @@
 
 #include "image/Catalogue.h"
 #include "image/ImageSet.h"
-#include "support/TempDir.h"
 #include "log/CDownloadLog.h"
 #include "platform/Resources.h"
 #include "platform/StringTable.h"
 #include "platform/Warnings.h"
 #include "support/RecordingSink.h"
+#include "support/TempDir.h"
 #include "tools/ImageBuilder.h"
 
 namespace {
@@ -31,7 +31,8 @@ std::vector<uint8_t> Wireless(uint32_t fileType, size_t units) {
   WirelessImageSpec s;
   s.fileType = fileType;
   s.kind = fileType == 3 ? MODULE_DASHBOARD : MODULE_FIRMWARE;
-  for (size_t i = 0; i < units; ++i) s.units.push_back({0x1000u * static_cast<uint32_t>(i), GeneratePayload(300, 1)});
+  for (size_t i = 0; i < units; ++i)
+    s.units.push_back({0x1000u * static_cast<uint32_t>(i), GeneratePayload(300, 1)});
   return BuildWirelessImage(s);
 }
 
@@ -136,7 +137,8 @@ TEST_F(Catalogue, EachScanStartsFromEmptySlots) {
 TEST_F(Catalogue, AnEmptyFolderMeansTheExecutablesFolder) {
   const std::string exeDir = GetExecutableFolder();
   ASSERT_FALSE(exeDir.empty());
-  EXPECT_TRUE(std::filesystem::equivalent(exeDir, std::filesystem::read_symlink("/proc/self/exe").parent_path()));
+  EXPECT_TRUE(
+      std::filesystem::equivalent(exeDir, std::filesystem::read_symlink("/proc/self/exe").parent_path()));
   if (access(exeDir.c_str(), W_OK) != 0) GTEST_SKIP() << "the test's own folder is read-only here";
   const std::string path = exeDir + "/qor-catalogue-test-dashboard.bin";
   ASSERT_TRUE(WriteImageFile(path, Wireless(3, 1)));

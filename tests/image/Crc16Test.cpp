@@ -12,7 +12,8 @@ namespace {
 uint16_t BitwiseRun(uint16_t reg, const uint8_t* p, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     reg ^= p[i];
-    for (int b = 0; b < 8; ++b) reg = (reg & 1) ? static_cast<uint16_t>((reg >> 1) ^ 0x8408) : static_cast<uint16_t>(reg >> 1);
+    for (int b = 0; b < 8; ++b)
+      reg = (reg & 1) ? static_cast<uint16_t>((reg >> 1) ^ 0x8408) : static_cast<uint16_t>(reg >> 1);
   }
   return reg;
 }
@@ -53,7 +54,8 @@ TEST(Crc16, AllMethodsAgreeWithTheOneByteStep) {
         for (size_t i = 0; i < n; ++i) Crc16Update(expected, data[align + i]);
         for (Crc16Method m : methods)
           ASSERT_EQ(Crc16RunWith(m, start, data.data() + align, n), expected)
-              << "method " << static_cast<int>(m) << " length " << n << " align " << align << " start " << start;
+              << "method " << static_cast<int>(m) << " length " << n << " align " << align << " start "
+              << start;
         ASSERT_EQ(Crc16Run(start, data.data() + align, n), expected);
       }
     }
@@ -64,7 +66,8 @@ TEST(Crc16, RunsCanBeChainedAndSeeEveryBitFlip) {
   const std::vector<uint8_t> data = GeneratePayload(5000, 11);
   const uint16_t whole = Crc16Run(0xFFFF, data.data(), data.size());
   for (size_t cut : {0u, 1u, 15u, 16u, 63u, 64u, 65u, 2500u, 4999u, 5000u})
-    EXPECT_EQ(Crc16Run(Crc16Run(0xFFFF, data.data(), cut), data.data() + cut, data.size() - cut), whole) << cut;
+    EXPECT_EQ(Crc16Run(Crc16Run(0xFFFF, data.data(), cut), data.data() + cut, data.size() - cut), whole)
+        << cut;
 
   // a CRC-16 catches every single-bit error; check it through the fast path over a long run
   std::vector<uint8_t> flipped = data;

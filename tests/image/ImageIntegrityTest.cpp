@@ -18,11 +18,11 @@
 #include "image/CBinFile.h"
 #include "image/Catalogue.h"
 #include "image/ImageSet.h"
-#include "support/TempDir.h"
 #include "image/UnitWalk.h"
 #include "log/CDownloadLog.h"
 #include "platform/Warnings.h"
 #include "support/RecordingSink.h"
+#include "support/TempDir.h"
 #include "tools/ImageBuilder.h"
 
 namespace {
@@ -352,7 +352,8 @@ TEST_F(ScanFolder, AFolderThatCannotBeReadIsNamedWithItsReason) {
     EXPECT_FALSE(ScanImageFiles(m_Images, c.folder, log, &report));
     EXPECT_EQ(report.folder, c.folder);
     EXPECT_EQ(report.folderError, c.reason);
-    EXPECT_EQ(m_Sink.Texts(), std::vector<std::string>{"No valid .bin file is found in the current directory"});
+    EXPECT_EQ(m_Sink.Texts(),
+              std::vector<std::string>{"No valid .bin file is found in the current directory"});
     EXPECT_NE(log.GetPending().find("没有找到至少一个有效的BIN文件\r\n"), std::string::npos);
     EXPECT_NE(log.GetPending().find("Folder scanned: " + c.folder + " (" + c.reason + ")\r\n"),
               std::string::npos)

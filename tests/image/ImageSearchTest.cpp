@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "support/TempDir.h"
 #include "image/ImageSearch.h"
+#include "support/TempDir.h"
 
 namespace {
 

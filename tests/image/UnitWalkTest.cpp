@@ -35,7 +35,8 @@ WirelessImageSpec ThreeUnits() {
   WirelessImageSpec s;
   s.version = "FW 1.0";
   s.blockSize = 64;
-  s.units = {{0x1000, GeneratePayload(131, 1)}, {0x2000, GeneratePayload(64, 2)}, {0x3000, GeneratePayload(5, 3)}};
+  s.units = {
+      {0x1000, GeneratePayload(131, 1)}, {0x2000, GeneratePayload(64, 2)}, {0x3000, GeneratePayload(5, 3)}};
   return s;
 }
 
@@ -153,11 +154,25 @@ TEST(UnitWalk, DamageIsFoundWhenVerifyingAndOverlookedOtherwise) {
     return d;
   };
   const Case cases[] = {
-      {"header CRC of the second unit", damage([](ImageDamage& d) { d.headerCrcUnit = 1; }), "unit 1: header CRC", true},
-      {"first block", damage([](ImageDamage& d) { d.blockCrcUnit = 0; d.blockCrcBlock = 0; }), "unit 0: block 0 CRC", true},
-      {"short last block", damage([](ImageDamage& d) { d.blockCrcUnit = 0; d.blockCrcBlock = 2; }), "unit 0: block 2 CRC", true},
-      {"only block of the last unit", damage([](ImageDamage& d) { d.blockCrcUnit = 2; d.blockCrcBlock = 0; }), "unit 2: block 0 CRC", true},
-      {"header length", damage([](ImageDamage& d) { d.headerLengthUnit = 1; }), "unit 1: length mismatch", false},
+      {"header CRC of the second unit", damage([](ImageDamage& d) { d.headerCrcUnit = 1; }),
+       "unit 1: header CRC", true},
+      {"first block", damage([](ImageDamage& d) {
+         d.blockCrcUnit = 0;
+         d.blockCrcBlock = 0;
+       }),
+       "unit 0: block 0 CRC", true},
+      {"short last block", damage([](ImageDamage& d) {
+         d.blockCrcUnit = 0;
+         d.blockCrcBlock = 2;
+       }),
+       "unit 0: block 2 CRC", true},
+      {"only block of the last unit", damage([](ImageDamage& d) {
+         d.blockCrcUnit = 2;
+         d.blockCrcBlock = 0;
+       }),
+       "unit 2: block 0 CRC", true},
+      {"header length", damage([](ImageDamage& d) { d.headerLengthUnit = 1; }), "unit 1: length mismatch",
+       false},
   };
   for (const Case& c : cases) {
     WirelessImageSpec spec = ThreeUnits();
@@ -257,13 +272,31 @@ struct TypeCase {
 TEST(TypeRule, RouterFlagWordSelectsWithinTheExpectedGroup) {
   const TypeCase cases[] = {
       // any type: A alone, or B when A is 3
-      {1, 0, 9, 0}, {0, 0, 9, 1}, {2, 3, 9, 2}, {3, 2, 9, 3}, {3, 3, 9, 4}, {3, 0, 9, 5}, {3, 1, 9, 6},
+      {1, 0, 9, 0},
+      {0, 0, 9, 1},
+      {2, 3, 9, 2},
+      {3, 2, 9, 3},
+      {3, 3, 9, 4},
+      {3, 0, 9, 5},
+      {3, 1, 9, 6},
       // first family expected: A decides; A = 3 is none
-      {1, 0, 0, 0}, {0, 1, 0, 1}, {2, 0, 1, 2}, {3, 0, 0, 9}, {3, 2, 2, 9}, {1, 3, 2, 0},
+      {1, 0, 0, 0},
+      {0, 1, 0, 1},
+      {2, 0, 1, 2},
+      {3, 0, 0, 9},
+      {3, 2, 2, 9},
+      {1, 3, 2, 0},
       // second family expected: A must be 3
-      {3, 2, 3, 3}, {3, 3, 6, 4}, {3, 0, 4, 5}, {3, 1, 5, 6}, {1, 2, 3, 9}, {0, 0, 5, 9}, {2, 1, 6, 9},
+      {3, 2, 3, 3},
+      {3, 3, 6, 4},
+      {3, 0, 4, 5},
+      {3, 1, 5, 6},
+      {1, 2, 3, 9},
+      {0, 0, 5, 9},
+      {2, 1, 6, 9},
       // a wireless type expected never fits a router image
-      {1, 0, 7, 9}, {3, 2, 8, 9},
+      {1, 0, 7, 9},
+      {3, 2, 8, 9},
   };
   for (const TypeCase& c : cases) {
     ImageSpec spec;
@@ -276,7 +309,8 @@ TEST(TypeRule, RouterFlagWordSelectsWithinTheExpectedGroup) {
     const std::vector<uint8_t> image = BuildImage(spec);
     const Walked w = Walk(image, true);
     ASSERT_TRUE(w.ok);
-    EXPECT_EQ(ClassifyImage(image, w.units, w.extents, ModuleFromNumber(c.expected), "/images/x.bin"), c.result)
+    EXPECT_EQ(ClassifyImage(image, w.units, w.extents, ModuleFromNumber(c.expected), "/images/x.bin"),
+              c.result)
         << "A=" << c.a << " B=" << c.b << " expected " << c.expected;
   }
 }
@@ -313,17 +347,17 @@ TEST(TypeRule, WirelessFileTypeUnitCountAndPath) {
     int result;
   };
   const Case cases[] = {
-      {1, 1, "/x/fw.bin", 9, 7},          {3, 1, "/x/db.bin", 9, 8},
-      {1, 2, "/x/ZRMP/a.bin", 0, 7},      {3, 3, "/x/a.bin", 7, 8},  // expected type not used
-      {0, 2, "/x/ZRMP/a.bin", 9, 8},      {0, 3, "/x/ZRMP/a.bin", 9, 7},
-      {0, 2, "/x/zrmp/a.bin", 9, 7},      {0, 2, "/x/a_ZRMP.bin", 9, 8},  // case-sensitive, anywhere
-      {0, 1, "/x/ZRMP/a.bin", 9, 7},      {2, 1, "/x/a.bin", 9, 9},
-      {4, 1, "/x/a.bin", 9, 9},
+      {1, 1, "/x/fw.bin", 9, 7},     {3, 1, "/x/db.bin", 9, 8},     {1, 2, "/x/ZRMP/a.bin", 0, 7},
+      {3, 3, "/x/a.bin", 7, 8},  // expected type not used
+      {0, 2, "/x/ZRMP/a.bin", 9, 8}, {0, 3, "/x/ZRMP/a.bin", 9, 7}, {0, 2, "/x/zrmp/a.bin", 9, 7},
+      {0, 2, "/x/a_ZRMP.bin", 9, 8},  // case-sensitive, anywhere
+      {0, 1, "/x/ZRMP/a.bin", 9, 7}, {2, 1, "/x/a.bin", 9, 9},      {4, 1, "/x/a.bin", 9, 9},
   };
   for (const Case& c : cases) {
     WirelessImageSpec s;
     s.fileType = c.fileType;
-    for (size_t i = 0; i < c.units; ++i) s.units.push_back({0x100u * static_cast<uint32_t>(i), GeneratePayload(10, 1)});
+    for (size_t i = 0; i < c.units; ++i)
+      s.units.push_back({0x100u * static_cast<uint32_t>(i), GeneratePayload(10, 1)});
     const std::vector<uint8_t> image = BuildWirelessImage(s);
     const Walked w = Walk(image, true);
     ASSERT_TRUE(w.ok);

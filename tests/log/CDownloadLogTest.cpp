@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -12,9 +12,9 @@
 #include <sstream>
 #include <string>
 
-#include "support/TempDir.h"
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -56,9 +56,9 @@ TEST(DownloadLogFormat, EntriesAreStampedAndEndWithCrLf) {
     log.PrintText("没有找到至少一个有效的BIN文件");
   }  // the destructor flushes
   const std::vector<std::string> entries = Entries(ReadFile(path));
-  const std::vector<std::string> messages = {"Unit2 Block17: Download Fail", "Sending RUT Begin Pkt", "", "0A-FF",
-                                             "system error text\n", "100% done, %s %d %n",
-                                             "没有找到至少一个有效的BIN文件"};
+  const std::vector<std::string> messages = {
+      "Unit2 Block17: Download Fail", "Sending RUT Begin Pkt",        "", "0A-FF", "system error text\n",
+      "100% done, %s %d %n",          "没有找到至少一个有效的BIN文件"};
   ASSERT_EQ(entries.size(), messages.size());
   for (size_t i = 0; i < entries.size(); ++i) {
     EXPECT_TRUE(std::regex_search(entries[i], kStamp)) << entries[i];
@@ -192,16 +192,15 @@ TEST(DownloadLogFile, AShortWriteIsTakenBackAndTheTextKept) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setrlimit, 11 flush reported success, 12 text lost, 13 file changed";
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "10 setrlimit, 11 flush reported success, 12 text lost, 13 file changed";
   EXPECT_EQ(ReadFile(path), before);
 }
 
 TEST(DownloadLogFile, APlantedLinkOrForeignFileIsNotWrittenThrough) {
   TempDir dir;
   const std::string target = dir.File("victim.txt");
-  {
-    std::ofstream(target) << "precious";
-  }
+  { std::ofstream(target) << "precious"; }
   const std::string link = dir.File("QorUpgradeLog.txt");
   ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
   {

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 TEST(NetErrors, ErrnoValuesMapToThePortCodes) {
   struct Case {
     int err;

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 constexpr uint32_t kLong = 20000;
 
 template <class F>

@@ -1,9 +1,9 @@
-#include "platform/Clock.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
+
+#include "platform/Clock.h"
 
 namespace {
 

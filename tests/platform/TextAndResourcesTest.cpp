@@ -45,10 +45,8 @@ TEST(LoadRawResource, ServesTheTitleAndTreatsTinyBlobsAsMissing) {
   static const unsigned char one[1] = {0x42};
   static const unsigned char two[2] = {0x42, 0x43};
   static const EmbeddedResourceEntry table[] = {
-      {"BINARY", 144, "", one, one + 1},
-      {"BINARY", 145, "", two, two + 2},
-      {"BINARY", 146, "", two, two},
-      {"HELP", 0, "guide", two, two + 2},
+      {"BINARY", 144, "", one, one + 1},       {"BINARY", 145, "", two, two + 2},
+      {"BINARY", 146, "", two, two},           {"HELP", 0, "guide", two, two + 2},
       {nullptr, 0, nullptr, nullptr, nullptr},
   };
   SetResourceTableOverride(table);

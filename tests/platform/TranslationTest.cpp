@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "support/TempDir.h"
 #include "platform/StringTable.h"
 #include "platform/Translation.h"
+#include "support/TempDir.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
 
-#include "support/TempDir.h"
 #include "platform/UserDirs.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -39,8 +39,10 @@ TEST(PrivateDirectory, RefusesLinksFilesForeignOwnersAndRelativePaths) {
     std::string path;
     const char* why;
   };
-  std::vector<Case> cases = {
-      {t.File("link"), "symbolic link"}, {t.File("file"), "not a directory"}, {"relative/dir", "absolute"}, {"", "absolute"}};
+  std::vector<Case> cases = {{t.File("link"), "symbolic link"},
+                             {t.File("file"), "not a directory"},
+                             {"relative/dir", "absolute"},
+                             {"", "absolute"}};
   if (geteuid() == 0) {
     ASSERT_EQ(mkdir(t.File("theirs").c_str(), 0700), 0);
     ASSERT_EQ(chown(t.File("theirs").c_str(), 65534, 65534), 0);
@@ -79,7 +81,8 @@ TEST(PrivateDirectory, StateAndTempDirectoriesFollowTheEnvironment) {
     // a link planted where the temp directory goes is refused
     ScopedEnv runtime("XDG_RUNTIME_DIR", t.File("run2"));
     ASSERT_EQ(mkdir(t.File("run2").c_str(), 0777), 0);
-    ASSERT_EQ(symlink(t.File("run").c_str(), t.File("run2/qor-oneclick-" + std::to_string(geteuid())).c_str()), 0);
+    ASSERT_EQ(
+        symlink(t.File("run").c_str(), t.File("run2/qor-oneclick-" + std::to_string(geteuid())).c_str()), 0);
     std::string error;
     EXPECT_FALSE(GetPrivateTempDirectory(path, &error));
     EXPECT_TRUE(path.empty());

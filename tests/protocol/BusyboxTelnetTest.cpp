@@ -20,10 +20,10 @@
 #include <string>
 #include <thread>
 
-#include "support/FreePort.h"
-#include "support/TempDir.h"
 #include "log/CDownloadLog.h"
 #include "protocol/CTelnetClient.h"
+#include "support/FreePort.h"
+#include "support/TempDir.h"
 
 extern char** environ;
 

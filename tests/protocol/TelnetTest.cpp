@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "support/FreePort.h"
 #include "ScriptedPeers.h"
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
 #include "protocol/CTelnetClient.h"
+#include "support/FreePort.h"
 
 namespace {
 

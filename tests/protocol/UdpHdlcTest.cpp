@@ -11,9 +11,9 @@
 #include "ScriptedPeers.h"
 #include "platform/Clock.h"
 #include "platform/Warnings.h"
-#include "support/RecordingSink.h"
 #include "protocol/CUdpHdlc.h"
 #include "protocol/Hdlc.h"
+#include "support/RecordingSink.h"
 
 namespace {
 

@@ -1,11 +1,10 @@
-#include "sim/ModemEmulator.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "SimTestUtil.h"
 #include "image/ImageFormat.h"
+#include "sim/ModemEmulator.h"
 
 using namespace qorsim;
 using simtest::Hex;
@@ -33,9 +32,13 @@ Bytes Unlock(const std::array<uint8_t, 8>& code) {
 }
 
 Bytes Write(uint32_t address, const Bytes& data) {
-  Bytes b = {0x0F, static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
-             static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-             static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())};
+  Bytes b = {0x0F,
+             static_cast<uint8_t>(address >> 24),
+             static_cast<uint8_t>(address >> 16),
+             static_cast<uint8_t>(address >> 8),
+             static_cast<uint8_t>(address),
+             static_cast<uint8_t>(data.size() >> 8),
+             static_cast<uint8_t>(data.size())};
   return simtest::Cat(b, data);
 }
 
@@ -87,7 +90,7 @@ class ModemTest : public ::testing::Test {
                   data.begin() + static_cast<ptrdiff_t>(std::min(data.size(), at + 4096)));
       const uint32_t a = address + static_cast<uint32_t>(at);
       ASSERT_EQ(One(Write(a, block)), Hex({0x02, static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(a >> 16),
-                                             static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)}));
+                                           static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)}));
     }
   }
 
@@ -125,7 +128,9 @@ TEST_F(ModemTest, NormalSoftwareAnswersWithTheLayoutsTheToolReads) {
       {"board version", kBoardVersion, board},
       {"dashboard version", kIsoVersion, iso},
       {"restore status without backup", kRestoreStatus, status},
-      {"restore without backup: refused, no valid backup", kRestore, {0x4B, 0xC8, 0x1E, 0xFF, 0x01, 0x01, 0x02, 0x00}},
+      {"restore without backup: refused, no valid backup",
+       kRestore,
+       {0x4B, 0xC8, 0x1E, 0xFF, 0x01, 0x01, 0x02, 0x00}},
       {"backup", kBackup, {0x4B, 0xC8, 0x1E, 0xFF, 0x00, 0x00, 0x00, 0x00}},
       {"restore after a backup", kRestore, {0x4B, 0xC8, 0x1E, 0xFF, 0x01, 0x00, 0x00, 0x00}},
       {"offline mode", kOffline, kOffline},
@@ -217,7 +222,8 @@ TEST_F(ModemTest, DownloaderCommands) {
       {"unlock too short", Bytes{0x0B, 'C', 'O'}, "03 00 02"},
       {"right code", Unlock(kCode), "02"},
       {"write", Write(0x00A0F000, {0x7E, 0x7D, 0x00}), "02 00 A0 F0 00"},
-      {"write whose length field is one too many", simtest::Cat({0x0F, 0, 0, 0, 0, 0x00, 0x04}, {1, 2, 3}), "03 00 02"},
+      {"write whose length field is one too many", simtest::Cat({0x0F, 0, 0, 0, 0, 0x00, 0x04}, {1, 2, 3}),
+       "03 00 02"},
       {"write past the end of the address space", Write(0xFFFFFFFE, {1, 2, 3}), "03 00 03"},
       {"DIAG request not allowed here", kBoardVersion, "18 4B C9 03 FF"},
       {"unknown download command", Bytes{0x55}, "03 00 05"},

@@ -1,13 +1,12 @@
 #ifdef QOR_ROUTER_SIM_PATH
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <regex>
@@ -62,7 +61,8 @@ class SimProcess {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
     for (;;) {
       if (std::regex_search(m_StdOut, *match, pattern)) return true;
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       pollfd p{m_Out, POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -131,7 +131,9 @@ TEST(RouterSimProgram, ExitsWithAClearMessageOnABadStart) {
     std::string message;
   } cases[] = {
       {{"--udp-port", udp, "--link-port", "0", "--telnet-port", "0"}, 1, "cannot bind UDP 127.0.0.1:" + udp},
-      {{"--udp-port", "0", "--link-port", link, "--telnet-port", "0"}, 1, "cannot bind TCP 127.0.0.1:" + link},
+      {{"--udp-port", "0", "--link-port", link, "--telnet-port", "0"},
+       1,
+       "cannot bind TCP 127.0.0.1:" + link},
       {{"--address", "127.0.0.300"}, 1, "bad IPv4 address"},
       {{"--udp-port", "70000"}, 2, "bad port"},
       {{"--fault", "no-such-fault"}, 2, "unknown fault"},

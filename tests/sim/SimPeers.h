@@ -92,8 +92,12 @@ class LinkPeer {
   }
 
   bool Connected() const { return m_Connected; }
-  bool SendRaw(const Bytes& b) { return ::send(m_Fd.Get(), b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size()); }
-  bool SendFrame(const Bytes& payload, bool leadingFlag = true) { return SendRaw(Encode(payload, leadingFlag)); }
+  bool SendRaw(const Bytes& b) {
+    return ::send(m_Fd.Get(), b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size());
+  }
+  bool SendFrame(const Bytes& payload, bool leadingFlag = true) {
+    return SendRaw(Encode(payload, leadingFlag));
+  }
 
   // the next decoded frame; nullopt after realMs, or when the connection ended (see Ended)
   std::optional<Bytes> ReadFrame(int realMs) {
@@ -107,7 +111,8 @@ class LinkPeer {
           if (auto p = Decode(frame)) return p;
         }
       }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0 || m_Ended) return std::nullopt;
       pollfd p{m_Fd.Get(), POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;

@@ -1,9 +1,9 @@
-#include "sim/TelnetSession.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "sim/TelnetSession.h"
 
 using namespace qorsim;
 
@@ -16,10 +16,14 @@ class Console {
  public:
   explicit Console(SimConfig::Console flavour, Faults faults = {})
       : m_Faults(faults),
-        m_Session(flavour, {[] { return std::string("1.0.2.3"); }, [] { return std::string("2.1.10.6"); },
-                            [] { return std::string("7.7.7.7"); }, [] { return std::string("3.0.4.1"); }},
-                  [this] { return m_Faults; },
-                  [this](const std::string& kind, const std::string& detail) { m_Events.push_back(kind + ": " + detail); }) {}
+        m_Session(
+            flavour,
+            {[] { return std::string("1.0.2.3"); }, [] { return std::string("2.1.10.6"); },
+             [] { return std::string("7.7.7.7"); }, [] { return std::string("3.0.4.1"); }},
+            [this] { return m_Faults; },
+            [this](const std::string& kind, const std::string& detail) {
+              m_Events.push_back(kind + ": " + detail);
+            }) {}
 
   std::string Greeting() { return m_Session.Greeting(); }
   std::string Type(const std::string& text) {
@@ -77,7 +81,8 @@ TEST(TelnetConsole, InputSplitAcrossReadsAndBareLineEnds) {
   out += c.Type("\n");  // the LF of a split CR LF does not make an empty line
   EXPECT_EQ(out, "admin\r\nPassword: ");
   EXPECT_EQ(c.Type("korvx\n"), "\r\n# ") << "LF alone ends a line too";
-  EXPECT_EQ(c.Type("\xFF\xFA\x18\x01\xFF\xF0\r\n"), "\r\n# ") << "subnegotiation skipped, empty line re-prompts";
+  EXPECT_EQ(c.Type("\xFF\xFA\x18\x01\xFF\xF0\r\n"), "\r\n# ")
+      << "subnegotiation skipped, empty line re-prompts";
 }
 
 TEST(TelnetConsole, VersionCommands) {
@@ -94,7 +99,8 @@ TEST(TelnetConsole, VersionCommands) {
        "diag display version\r\nsoftware version: 7.7.7.7\r\nsuccess\r\n<QVX>"},
       {SimConfig::Console::Cli, "diag display resversion\r\n",
        "diag display resversion\r\nRes version:3.0.4.1\r\nsuccess\r\n<QVX>"},
-      {SimConfig::Console::Cli, "nvram get cfe_version\r\n", "nvram get cfe_version\r\nerror: unknown command\r\n<QVX>"},
+      {SimConfig::Console::Cli, "nvram get cfe_version\r\n",
+       "nvram get cfe_version\r\nerror: unknown command\r\n<QVX>"},
   };
   for (const auto& k : cases) {
     Console c(k.flavour);
@@ -112,8 +118,10 @@ TEST(TelnetConsole, WrongCredentialsAreRefusedAndLoginStartsAgain) {
     Console c(SimConfig::Console::Shell);
     c.Greeting();
     c.Type(std::string(k.user) + "\r\n");
-    EXPECT_EQ(c.Type(std::string(k.password) + "\r\n"), "\r\nLogin incorrect\r\nlogin: ") << k.user << "/" << k.password;
-    EXPECT_EQ(c.Type("nvram get cfe_version\r\n"), "nvram get cfe_version\r\nPassword: ") << "taken as a user name";
+    EXPECT_EQ(c.Type(std::string(k.password) + "\r\n"), "\r\nLogin incorrect\r\nlogin: ")
+        << k.user << "/" << k.password;
+    EXPECT_EQ(c.Type("nvram get cfe_version\r\n"), "nvram get cfe_version\r\nPassword: ")
+        << "taken as a user name";
   }
 }
 
@@ -145,8 +153,10 @@ TEST(TelnetConsole, Faults) {
     const char* command;
     const char* reply;
   } cases[] = {
-      {"cfe-fail", SimConfig::Console::Shell, "nvram get cfe_version\r\n", "nvram get cfe_version\r\n1.0.2.3\r\n"},
-      {"app-fail", SimConfig::Console::Shell, "nvram get app_version\r\n", "nvram get app_version\r\n2.1.10.6\r\n"},
+      {"cfe-fail", SimConfig::Console::Shell, "nvram get cfe_version\r\n",
+       "nvram get cfe_version\r\n1.0.2.3\r\n"},
+      {"app-fail", SimConfig::Console::Shell, "nvram get app_version\r\n",
+       "nvram get app_version\r\n2.1.10.6\r\n"},
       {"version-fail", SimConfig::Console::Cli, "diag display version\r\n",
        "diag display version\r\nerror: command failed\r\n<QVX>"},
       {"resversion-fail", SimConfig::Console::Cli, "diag display resversion\r\n",

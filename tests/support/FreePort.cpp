@@ -19,7 +19,8 @@ uint16_t FreeLoopbackPort() {
       continue;
     }
     const Fd udp(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const bool free = udp.Valid() && bind(udp.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const bool free =
+        udp.Valid() && bind(udp.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     const uint16_t port = ntohs(address.sin_port);
     if (free && port != 0) return port;
   }

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -57,7 +56,8 @@ std::vector<uint8_t> HandMadeRouterImage() {
   const uint16_t hc = Crc16Compute(&img[h], 98);
   img[h + 92] = static_cast<uint8_t>(hc);
   img[h + 93] = static_cast<uint8_t>(hc >> 8);
-  std::vector<uint8_t> data = {'H', 'D', 'R', '0', 20, 0, 0, 0, 0, 0, 0, 0, (3 << 1) | (3 << 3), 0, 0, 0, 'a', 'b', 'c', 'd'};
+  std::vector<uint8_t> data = {'H', 'D', 'R', '0', 20,  0,   0,  0, 0, 0, 0, 0, (3 << 1) | (3 << 3),
+                               0,   0,   0,   'a', 'b', 'c', 'd'};
   for (int b = 0; b < 3; ++b) {
     const size_t len = b < 2 ? 8 : 4;
     const uint16_t c = Crc16Compute(&data[static_cast<size_t>(b) * 8], len);
@@ -154,12 +154,14 @@ TEST(MkImageCli, BuildsEveryModuleTypeAndInfoClassifiesIt) {
   };
   std::vector<Case> cases;
   for (int m = 0; m <= 6; ++m)
-    cases.push_back({{"router", "--module", std::to_string(m), "--version", "R" + std::to_string(m), "--payload",
-                      "gen:5000:" + std::to_string(m)},
-                     m, 1});
-  cases.push_back({{"wireless", "--kind", "firmware", "--version", "W7", "--hardware-id", "ABCDEFGH", "--unit",
-                    "0x1000:gen:9000", "--unit", "0x40000:gen:10"},
-                   7, 2});
+    cases.push_back({{"router", "--module", std::to_string(m), "--version", "R" + std::to_string(m),
+                      "--payload", "gen:5000:" + std::to_string(m)},
+                     m,
+                     1});
+  cases.push_back({{"wireless", "--kind", "firmware", "--version", "W7", "--hardware-id", "ABCDEFGH",
+                    "--unit", "0x1000:gen:9000", "--unit", "0x40000:gen:10"},
+                   7,
+                   2});
   cases.push_back({{"wireless", "--kind", "dashboard", "--version", "W8", "--unit", "0:gen:300"}, 8, 1});
   for (size_t i = 0; i < cases.size(); ++i) {
     const std::string path = dir.File("img" + std::to_string(i) + ".bin");
@@ -171,7 +173,8 @@ TEST(MkImageCli, BuildsEveryModuleTypeAndInfoClassifiesIt) {
     EXPECT_TRUE(info.valid) << info.reason;
     EXPECT_EQ(info.moduleType, cases[i].type);
     EXPECT_EQ(info.units.size(), cases[i].units);
-    EXPECT_EQ(info.version, cases[i].type <= 6 ? "R" + std::to_string(cases[i].type) : "W" + std::to_string(cases[i].type));
+    EXPECT_EQ(info.version,
+              cases[i].type <= 6 ? "R" + std::to_string(cases[i].type) : "W" + std::to_string(cases[i].type));
   }
   const ImageInfo fw = InspectImageFile(dir.File("img7.bin"));
   ASSERT_EQ(fw.units.size(), 2u);
@@ -190,7 +193,9 @@ TEST(MkImageCli, InfoJsonHasTheAgreedFieldsAndReasons) {
   const std::string hand = dir.File("hand.bin");
   ASSERT_TRUE(WriteImageFile(hand, HandMadeRouterImage()));
   const std::string bad = dir.File("bad.bin");
-  ASSERT_EQ(Mk({"router", "--module", "1", "--payload", "gen:9000", "--corrupt-block-crc", "0:2", "-o", bad}).rc, 0);
+  ASSERT_EQ(
+      Mk({"router", "--module", "1", "--payload", "gen:9000", "--corrupt-block-crc", "0:2", "-o", bad}).rc,
+      0);
   const std::string quoted = dir.File("a\"b.bin");
   ASSERT_TRUE(WriteImageFile(quoted, std::vector<uint8_t>(10, 0)));
 

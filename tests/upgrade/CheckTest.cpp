@@ -63,7 +63,7 @@ TEST_F(CheckRun, SecondFamilyOverTheCommandInterfaceShowsSixRows) {
                                      "Not found", "Waiting for the upgrade", "Not found"}));
   const std::vector<FakeRow> rows = m_List.Rows();
   ASSERT_EQ(rows.size(), 6u);
-  EXPECT_EQ(rows[0].text[COL_CURRENT], "3.0.4.1");  // the resource version
+  EXPECT_EQ(rows[0].text[COL_CURRENT], "3.0.4.1");   // the resource version
   EXPECT_EQ(rows[2].text[COL_CURRENT], "2.1.10.6");  // the software version
   EXPECT_EQ(rows[1].colour, FakeModuleList::kGray);
   EXPECT_EQ(rows[1].text[COL_CURRENT], "");
@@ -208,7 +208,8 @@ TEST_F(CheckRun, EmbeddedImagesAreUsedWithoutScanningTheFolder) {
   context.hasEmbeddedImages = true;
   context.imageFolder = other.Path();
   EXPECT_TRUE(RunCheck(context).offered);
-  EXPECT_EQ(StatusColumn(), (Strings{"Not found", "Waiting for the upgrade", "Not found", "Not found", "Not found"}));
+  EXPECT_EQ(StatusColumn(),
+            (Strings{"Not found", "Waiting for the upgrade", "Not found", "Not found", "Not found"}));
 }
 
 TEST_F(CheckRun, AFailedLoginFallsBackToTheDiscoveryTextOnlyWhenItIsAVersion) {

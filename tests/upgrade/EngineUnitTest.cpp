@@ -37,7 +37,7 @@ TEST(EngineUnit, PercentOfNeverOverflowsAndStaysWithinRange) {
       {5, 0, 100},
       {3000000000ull, 4000000000ull, 75},  // done x 100 exceeds 32 bits
       {4294967294ull, 4294967295ull, 99},
-      {1ull << 62, 1ull << 63, 50},        // done x 100 exceeds 64 bits
+      {1ull << 62, 1ull << 63, 50},  // done x 100 exceeds 64 bits
       {UINT64_MAX - 1, UINT64_MAX, 99},
       {UINT64_MAX, UINT64_MAX, 100},
       {7, 5, 100},  // more than the total never shows above 100
@@ -50,8 +50,8 @@ TEST(EngineUnit, PercentOfNeverOverflowsAndStaysWithinRange) {
 
 TEST(EngineUnit, ElapsedTimeShowsMinutesAndSecondsWithoutHours) {
   const std::pair<int64_t, const char*> cases[] = {
-      {0, " (00:00)"},    {9, " (00:09)"},    {59, " (00:59)"},   {61, " (01:01)"},
-      {3599, " (59:59)"}, {3660, " (01:00)"},  // 61 minutes
+      {0, " (00:00)"},    {9, " (00:09)"},    {59, " (00:59)"},
+      {61, " (01:01)"},   {3599, " (59:59)"}, {3660, " (01:00)"},  // 61 minutes
       {7322, " (02:02)"}, {-5, " (00:00)"},
   };
   for (const auto& [seconds, text] : cases) {
@@ -244,7 +244,8 @@ TEST_F(EngineDisplay, WriteFrameCarriesCommandAddressLengthAndDataEscapedWithIts
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const int length = m_Engine->BuildWriteFrame(c.address, static_cast<uint32_t>(c.data.size()), c.data.data());
+    const int length =
+        m_Engine->BuildWriteFrame(c.address, static_cast<uint32_t>(c.data.size()), c.data.data());
     ASSERT_GT(length, 0);
     ASSERT_LE(static_cast<size_t>(length), kHdlcWriteBufferSize);
     std::vector<uint8_t> payload;
@@ -276,10 +277,10 @@ TEST(EngineUnit, ColumnsTakeTheWidestOfCharacterRuleContentsAndHeading) {
   FitModuleColumns(list);
 
   const int w = FakeModuleList::kCharWidth;
-  EXPECT_EQ(list.GetColumnWidth(0), 30 * w + 12);          // contents
-  EXPECT_EQ(list.GetColumnWidth(1), 17 * w);               // rule: 15 + 2 characters
+  EXPECT_EQ(list.GetColumnWidth(0), 30 * w + 12);  // contents
+  EXPECT_EQ(list.GetColumnWidth(1), 17 * w);       // rule: 15 + 2 characters
   EXPECT_EQ(list.GetColumnWidth(2), 17 * w);
-  EXPECT_EQ(list.GetColumnWidth(3), 6 * w);                // rule: 4 + 2 characters
+  EXPECT_EQ(list.GetColumnWidth(3), 6 * w);  // rule: 4 + 2 characters
   EXPECT_EQ(list.GetColumnWidth(4), 40 * w + 12);
 
   const std::vector<std::string> calls = list.Calls();
@@ -315,7 +316,8 @@ TEST_F(EngineChoice, ItemsNameExactlyTheRowsTheCheckShows) {
   const Case cases[] = {
       {"first family and wireless", Modules({0, 1, 2, 7, 8}), {0, 1, 2, -1, -1, -1, -1, 3, 4}},
       {"second family and wireless", Modules({3, 4, 5, 6, 7, 8}), {-1, -1, -1, 0, 1, 2, 3, 4, 5}},
-      {"both families: the second is left out", Modules({0, 1, 3, 5, 6, 7, 8}),
+      {"both families: the second is left out",
+       Modules({0, 1, 3, 5, 6, 7, 8}),
        {0, 1, -1, -1, -1, -1, -1, 3, 4}},
       {"wireless only", Modules({7, 8}), {-1, -1, -1, -1, -1, -1, -1, 4, 5}},
       {"application alone", Modules({1}), {-1, 1, -1, -1, -1, -1, -1, -1, -1}},

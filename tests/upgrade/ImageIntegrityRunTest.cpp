@@ -93,8 +93,7 @@ TEST_F(VerifiedBytes, AreWhatTheDevicesGetEvenWhenTheFilesChangeDuringTheRun) {
   StartSim();
   ASSERT_TRUE(Check());
   std::vector<std::string> paths;
-  for (ModuleType m : Modules({0, 1, 2, 7, 8}))
-    paths.push_back(m_ImageSet[m].GetFilePath());
+  for (ModuleType m : Modules({0, 1, 2, 7, 8})) paths.push_back(m_ImageSet[m].GetFilePath());
 
   std::thread vandal([this, &paths] {
     if (!Sim().WaitForEvent("link.rut-begin", 600000)) return;

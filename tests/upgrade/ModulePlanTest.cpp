@@ -28,14 +28,30 @@ TEST(ModulePlan, RowsFollowTheFamilyShownAndHiddenModulesHaveNone) {
     bool otherFamilyLeftOut;
   };
   const Case cases[] = {
-      {"first family", Modules({1, 7}), RouterFamily::First, Modules({0, 1, 2, 7, 8}),
-       {0, 1, 2, -1, -1, -1, -1, 3, 4}, false},
-      {"second family", Modules({5}), RouterFamily::Second, Modules({3, 4, 5, 6, 7, 8}),
-       {-1, -1, -1, 0, 1, 2, 3, 4, 5}, false},
-      {"wireless only: the second family's rows", Modules({8}), RouterFamily::Second,
-       Modules({3, 4, 5, 6, 7, 8}), {-1, -1, -1, 0, 1, 2, 3, 4, 5}, false},
-      {"both families", Modules({2, 4}), RouterFamily::First, Modules({0, 1, 2, 7, 8}),
-       {0, 1, 2, -1, -1, -1, -1, 3, 4}, true},
+      {"first family",
+       Modules({1, 7}),
+       RouterFamily::First,
+       Modules({0, 1, 2, 7, 8}),
+       {0, 1, 2, -1, -1, -1, -1, 3, 4},
+       false},
+      {"second family",
+       Modules({5}),
+       RouterFamily::Second,
+       Modules({3, 4, 5, 6, 7, 8}),
+       {-1, -1, -1, 0, 1, 2, 3, 4, 5},
+       false},
+      {"wireless only: the second family's rows",
+       Modules({8}),
+       RouterFamily::Second,
+       Modules({3, 4, 5, 6, 7, 8}),
+       {-1, -1, -1, 0, 1, 2, 3, 4, 5},
+       false},
+      {"both families",
+       Modules({2, 4}),
+       RouterFamily::First,
+       Modules({0, 1, 2, 7, 8}),
+       {0, 1, 2, -1, -1, -1, -1, 3, 4},
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -86,8 +102,8 @@ TEST(ModulePlan, TheRunTakesTheChosenModulesInOrderAndAConflictOffersNothing) {
     EXPECT_EQ(plan.Chosen(), c.chosen);
     EXPECT_EQ(plan.HasConflict(), !c.conflicts.empty());
     EXPECT_EQ(plan.AnyChosen(MODULE_APP, MODULE_CONFIG_FILE), c.routerPartsAfterBoot);
-    EXPECT_EQ(plan.AnyChosen(MODULE_FIRMWARE, MODULE_DASHBOARD), !plan.Chosen().empty() &&
-                                                                     plan.Chosen().back() >= MODULE_FIRMWARE);
+    EXPECT_EQ(plan.AnyChosen(MODULE_FIRMWARE, MODULE_DASHBOARD),
+              !plan.Chosen().empty() && plan.Chosen().back() >= MODULE_FIRMWARE);
   }
 }
 

@@ -91,12 +91,14 @@ class ProcedureTest : public ::testing::Test {
   qorsim::RouterSim& Sim() { return m_Sim->Sim(); }
 
   void AddRouterImage(ModuleType m, const std::string& version, size_t payload = 20000) {
-    m_Sent.router[m] = WriteRouterImage(m_Images.Path(), m, version, payload, 100u + static_cast<uint32_t>(m));
+    m_Sent.router[m] =
+        WriteRouterImage(m_Images.Path(), m, version, payload, 100u + static_cast<uint32_t>(m));
     ASSERT_FALSE(m_Sent.router[m].empty());
   }
   void AddWirelessImage(ModuleType m, const std::string& version,
                         const std::vector<std::pair<uint32_t, size_t>>& units) {
-    m_Sent.wireless[m - MODULE_FIRMWARE] = WriteWirelessImage(m_Images.Path(), m, version, units, 200u + static_cast<uint32_t>(m));
+    m_Sent.wireless[m - MODULE_FIRMWARE] =
+        WriteWirelessImage(m_Images.Path(), m, version, units, 200u + static_cast<uint32_t>(m));
     ASSERT_FALSE(m_Sent.wireless[m - MODULE_FIRMWARE].empty());
   }
   // Images of the first family and of both wireless parts, versions the emulator accepts.

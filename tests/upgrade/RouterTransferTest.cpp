@@ -13,7 +13,6 @@
 
 #include "UpgradeFixtures.h"
 #include "image/CBinFile.h"
-#include "image/CBinFile.h"
 #include "net/INetPort.h"
 #include "platform/Clock.h"
 #include "protocol/Hdlc.h"

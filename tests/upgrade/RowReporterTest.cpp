@@ -107,7 +107,9 @@ TEST_F(RowReporter, TheRecordFollowsEveryWriteTheListGets) {
   }
   EXPECT_EQ(records[static_cast<size_t>(app)].percent, std::optional<int>(first));
   EXPECT_EQ(records[static_cast<size_t>(app)].colour, RowColour::Red);
-  EXPECT_EQ(records[static_cast<size_t>(app)].status.rfind("Upgrading result of the router module is fail (", 0), 0u);
+  EXPECT_EQ(
+      records[static_cast<size_t>(app)].status.rfind("Upgrading result of the router module is fail (", 0),
+      0u);
   EXPECT_EQ(records[static_cast<size_t>(firmware)].status, "Skipped: no reason at all");
   EXPECT_EQ(records[static_cast<size_t>(firmware)].colour, RowColour::Black);
   EXPECT_EQ(records[0].status, "Not found");
@@ -126,8 +128,10 @@ TEST_F(RowReporter, TheRecordFollowsEveryWriteTheListGets) {
 
 TEST(RowColours, EachColourHasOneValueAndOneName) {
   FakeModuleList list;
-  const std::pair<RowColour, const char*> names[] = {
-      {RowColour::Black, "black"}, {RowColour::Blue, "blue"}, {RowColour::Red, "red"}, {RowColour::Grey, "grey"}};
+  const std::pair<RowColour, const char*> names[] = {{RowColour::Black, "black"},
+                                                     {RowColour::Blue, "blue"},
+                                                     {RowColour::Red, "red"},
+                                                     {RowColour::Grey, "grey"}};
   for (const auto& [colour, name] : names) {
     EXPECT_STREQ(CRowReporter::ColourName(colour), name);
   }

@@ -1,6 +1,5 @@
 #include "UpgradeFixtures.h"
 
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -181,7 +180,8 @@ std::vector<WirelessUnitData> WriteWirelessImage(const std::string& folder, Modu
                                                  uint32_t seed) {
   WirelessImageSpec spec;
   spec.kind = kind;
-  spec.fileType = kind == MODULE_DASHBOARD ? image_layout::kFileTypeDashboard : image_layout::kFileTypeFirmware;
+  spec.fileType =
+      kind == MODULE_DASHBOARD ? image_layout::kFileTypeDashboard : image_layout::kFileTypeFirmware;
   spec.version = version;
   spec.hardwareId = SimUnlockCode();
   uint32_t unitSeed = seed;
@@ -206,8 +206,9 @@ std::vector<WirelessUnitData> WriteWirelessImage(const std::string& folder, Modu
 
 bool FillImageSet(const std::string& folder, CImageSet& images, const std::vector<ModuleType>& modules) {
   for (ModuleType m : modules) {
-    const bool written = IsRouterModule(m) ? !WriteRouterImage(folder, m, "1.0.0.0", 100, 1).empty()
-                                           : !WriteWirelessImage(folder, m, "1.0.0.0", {{0x1000, 100}}, 1).empty();
+    const bool written = IsRouterModule(m)
+                             ? !WriteRouterImage(folder, m, "1.0.0.0", 100, 1).empty()
+                             : !WriteWirelessImage(folder, m, "1.0.0.0", {{0x1000, 100}}, 1).empty();
     if (!written) {
       return false;
     }

@@ -65,22 +65,22 @@ class VersionRuleDecision : public ::testing::Test {
 
 TEST_F(VersionRuleDecision, DecidesPerTheFirstTwoNumbersAndTheAcceptingThirdNumbers) {
   const DecisionCase cases[] = {
-      {"1.2.0.5", "1.2.7.1", 1},      // third number 0 accepts any image
-      {"1.2.994.0", "1.2.3.4", 1},    // so does 994
-      {"1.2.3.4", "1.2.3.9", 1},      // the same third number
+      {"1.2.0.5", "1.2.7.1", 1},    // third number 0 accepts any image
+      {"1.2.994.0", "1.2.3.4", 1},  // so does 994
+      {"1.2.3.4", "1.2.3.9", 1},    // the same third number
       {"1.2.3.4", "1.2.5.0", 0},
-      {"1.2.5.4", "1.2.0.4", 0},      // the direction plays no part
+      {"1.2.5.4", "1.2.0.4", 0},  // the direction plays no part
       {"1.2.3.4", "1.3.3.4", 0},
       {"2.0.0.1", "1.9.9.9", 0},
       {"1.9.0.0", "2.9.0.0", 0},
       {"11.22.33.44", "11.22.33.99", 1},  // the fourth number is never compared
       {"1.2.3.4", "1.2.3.4", 1},
-      {"1.2.3", "9.9.9.9", 1},        // two dots only: not a version text
+      {"1.2.3", "9.9.9.9", 1},  // two dots only: not a version text
       {"", "1.2.3.4", 1},
       {"Failed to read", "1.2.3.4", 1},
       {"No version", "1.2.3.4", 1},
       {"Can't read in force-load mode", "3.4.5.6", 1},
-      {"1.2.3.4", "abc", 1},          // an image text that is not a version text
+      {"1.2.3.4", "abc", 1},  // an image text that is not a version text
       {"abc", "abc", 1},
       {"4294967297.1.1.0", "1.1.7.0", 0},  // wrapped numbers compare like any other
   };

@@ -40,8 +40,8 @@ void Report(int fd, const std::string& text) {
 // In the child: "SKIP <reason>", or "RUN <exit status>\n<stdout>\n--stderr--\n<stderr>\n--events--\n...".
 void ChildMain(int fd) {
   if (unshare(CLONE_NEWNET) != 0) {
-    Report(fd, std::string("SKIP no private network namespace can be made here (unshare: ") + std::strerror(errno) +
-                   "); the run with the unmodified defaults needs one");
+    Report(fd, std::string("SKIP no private network namespace can be made here (unshare: ") +
+                   std::strerror(errno) + "); the run with the unmodified defaults needs one");
     return;
   }
   if (!Shell("ip link set lo up")) {
@@ -52,8 +52,8 @@ void ChildMain(int fd) {
   std::string dev = "qor0";
   bool made = Shell("ip link add qor0 type dummy") ||
               (Shell("ip link add qor0 type veth peer name qor1") && Shell("ip link set qor1 up"));
-  if (!made || !Shell("ip addr add 192.168.1.1/24 broadcast 192.168.1.255 dev qor0") || !Shell("ip link set qor0 up") ||
-      !Shell("ip route add 255.255.255.255/32 dev qor0")) {
+  if (!made || !Shell("ip addr add 192.168.1.1/24 broadcast 192.168.1.255 dev qor0") ||
+      !Shell("ip link set qor0 up") || !Shell("ip route add 255.255.255.255/32 dev qor0")) {
     Report(fd, "SKIP no interface for 192.168.1.1/24 can be made in the private namespace");
     return;
   }

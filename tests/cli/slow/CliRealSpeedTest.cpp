@@ -1,9 +1,9 @@
 // One whole upgrade on the real clock: the waits of the procedures at their true length (restart
 // waits of 10 s and more, 1 s between modules), against the emulator with its real restart time.
 
-#include <chrono>
-
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include "CliTestSupport.h"
 #include "image/ImageFormat.h"
@@ -32,7 +32,8 @@ TEST(CliRealSpeed, FullUpgradeOfEveryModule) {
   EXPECT_GT(seconds, 40.0);
 
   // the router images arrived byte for byte as the files carry them
-  for (const auto& [file, type] : {std::pair{"boot.bin", 0}, std::pair{"app.bin", 1}, std::pair{"customization.bin", 2}}) {
+  for (const auto& [file, type] :
+       {std::pair{"boot.bin", 0}, std::pair{"app.bin", 1}, std::pair{"customization.bin", 2}}) {
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(ReadWholeFile(run.Stage().ImageFolder() + "/" + file, bytes));
     std::vector<uint8_t> received = run.Sim().RouterImage(type);
@@ -41,7 +42,8 @@ TEST(CliRealSpeed, FullUpgradeOfEveryModule) {
     size_t blocks = (received.size() + 4095) / 4096;
     size_t offset = image_layout::kFileHeaderSize + image_layout::kUnitHeaderSize + 2 * blocks;
     ASSERT_GE(bytes.size(), offset + received.size()) << file;
-    EXPECT_TRUE(std::equal(received.begin(), received.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset)))
+    EXPECT_TRUE(
+        std::equal(received.begin(), received.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset)))
         << file;
   }
   EXPECT_EQ(run.Sim().Module().firmwareVersion, DemoSetup::kFirmwareImageVersion);
