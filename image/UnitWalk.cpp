@@ -5,14 +5,16 @@
 #include <exception>
 #include <limits>
 
-#include "image/ByteReader.h"
 #include "image/Crc16.h"
 #include "image/ImageFormat.h"
+#include "platform/ByteOrder.h"
 
 namespace L = image_layout;
 
 namespace {
-std::string UnitReason(size_t unit, const std::string& what) { return "unit " + std::to_string(unit) + ": " + what; }
+std::string UnitReason(size_t unit, const std::string& what) {
+  return "unit " + std::to_string(unit) + ": " + what;
+}
 
 bool Fail(std::string* reason, std::string text) {
   if (reason) *reason = std::move(text);
@@ -21,19 +23,27 @@ bool Fail(std::string* reason, std::string text) {
 
 ModuleType RouterTypeFromB(uint32_t b) {
   switch (b) {
-    case 2: return MODULE_COMMON_HTML;
-    case 3: return MODULE_SPECIAL_HTML;
-    case 0: return MODULE_APP2;
-    default: return MODULE_CONFIG_FILE;  // b == 1
+    case 2:
+      return MODULE_COMMON_HTML;
+    case 3:
+      return MODULE_SPECIAL_HTML;
+    case 0:
+      return MODULE_APP2;
+    default:
+      return MODULE_CONFIG_FILE;  // b == 1
   }
 }
 
 ModuleType RouterTypeFromA(uint32_t a) {
   switch (a) {
-    case 1: return MODULE_BOOT;
-    case 0: return MODULE_APP;
-    case 2: return MODULE_CUSTOMIZATION;
-    default: return MODULE_NONE;  // a == 3: the second family, decided by b
+    case 1:
+      return MODULE_BOOT;
+    case 0:
+      return MODULE_APP;
+    case 2:
+      return MODULE_CUSTOMIZATION;
+    default:
+      return MODULE_NONE;  // a == 3: the second family, decided by b
   }
 }
 }  // namespace
@@ -180,11 +190,13 @@ ModuleType ClassifyImage(std::span<const uint8_t> image, const std::vector<UnitH
   if (std::equal(L::kRouterMagic.begin(), L::kRouterMagic.end(), first.magic)) {
     if (extents.front().length < L::kTrxHeaderSize) return MODULE_NONE;
     uint32_t flags = 0;
-    if (!bytes::ReadU32LE(image, uint64_t{extents.front().offset} + L::kTrxFlagOffset, flags)) return MODULE_NONE;
+    if (!bytes::ReadU32LE(image, uint64_t{extents.front().offset} + L::kTrxFlagOffset, flags))
+      return MODULE_NONE;
     const uint32_t a = (flags >> 1) & 3;
     const uint32_t b = (flags >> 3) & 3;
     if (expected >= MODULE_BOOT && expected <= MODULE_CUSTOMIZATION) return RouterTypeFromA(a);
-    if (expected >= MODULE_COMMON_HTML && expected <= MODULE_CONFIG_FILE) return a == 3 ? RouterTypeFromB(b) : MODULE_NONE;
+    if (expected >= MODULE_COMMON_HTML && expected <= MODULE_CONFIG_FILE)
+      return a == 3 ? RouterTypeFromB(b) : MODULE_NONE;
     if (expected == MODULE_NONE) return a == 3 ? RouterTypeFromB(b) : RouterTypeFromA(a);
     return MODULE_NONE;  // a router image asked for as a wireless one
   }
@@ -193,12 +205,15 @@ ModuleType ClassifyImage(std::span<const uint8_t> image, const std::vector<UnitH
     uint32_t fileType = 0;
     if (!bytes::ReadU32LE(image, L::kFileTypeOffset, fileType)) return MODULE_NONE;
     switch (fileType) {
-      case L::kFileTypeFirmware: return MODULE_FIRMWARE;
-      case L::kFileTypeDashboard: return MODULE_DASHBOARD;
+      case L::kFileTypeFirmware:
+        return MODULE_FIRMWARE;
+      case L::kFileTypeDashboard:
+        return MODULE_DASHBOARD;
       case L::kFileTypeWirelessAny:
         return (units.size() == 2 && path.find("ZRMP") != std::string_view::npos) ? MODULE_DASHBOARD
-                                                                                   : MODULE_FIRMWARE;
-      default: return MODULE_NONE;
+                                                                                  : MODULE_FIRMWARE;
+      default:
+        return MODULE_NONE;
     }
   }
   return MODULE_NONE;

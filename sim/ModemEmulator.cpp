@@ -68,9 +68,12 @@ constexpr size_t kWriteHeaderLength = 7;  // command, address (4, BE), length (2
 
 const char* ModeName(ModuleMode m) {
   switch (m) {
-    case ModuleMode::Normal: return "normal";
-    case ModuleMode::Offline: return "offline";
-    case ModuleMode::Downloader: return "downloader";
+    case ModuleMode::Normal:
+      return "normal";
+    case ModuleMode::Offline:
+      return "offline";
+    case ModuleMode::Downloader:
+      return "downloader";
   }
   return "?";
 }
@@ -91,8 +94,10 @@ ModemEmulator::ModemEmulator(const SimConfig& config, FaultStore& faults, EventL
       m_Events(events),
       m_FirmwareVersion(config.firmwareVersion),
       m_DashboardVersion(config.dashboardVersion) {
-  if (config.startInDownloader) m_Mode = ModuleMode::Downloader;
-  else if (config.startOffline) m_Mode = ModuleMode::Offline;
+  if (config.startInDownloader)
+    m_Mode = ModuleMode::Downloader;
+  else if (config.startOffline)
+    m_Mode = ModuleMode::Offline;
 }
 
 Bytes ModemEmulator::Error(uint8_t code, ByteView req) {
@@ -104,12 +109,14 @@ Bytes ModemEmulator::Error(uint8_t code, ByteView req) {
 }
 
 Bytes ModemEmulator::Nak(uint16_t reason) {
-  return {kDlNak, static_cast<uint8_t>(reason >> 8), static_cast<uint8_t>(reason)};
+  Bytes r = {kDlNak, 0, 0};
+  PutU16BE(&r[1], reason);
+  return r;
 }
 
 bool ModemEmulator::IsHandShake(ByteView req) {
   return req.size() == kNvPacketSize && req[0] == kCmdNvRead && req[1] == 0 && req[2] == 0 &&
-         BytesEqual(req, 3, kHandShakeSignature);
+         EqualAt(req, 3, kHandShakeSignature);
 }
 
 void ModemEmulator::SettleLocked() {
@@ -128,7 +135,7 @@ void ModemEmulator::SettleLocked() {
   int type = -1;
   std::string text;
   if (m_SessionFirstAddress && m_Flash.Read(*m_SessionFirstAddress, kVersionTagSize, &tag) &&
-      BytesEqual(tag, 0, kVersionTagMagic)) {
+      EqualAt(tag, 0, kVersionTagMagic)) {
     type = tag[kVersionTagTypeOffset];
     text = ReadText(tag, kVersionTagTextOffset, kVersionTagTextSize);
   }
@@ -315,9 +322,12 @@ std::vector<Bytes> ModemEmulator::HandleNormalLocked(ByteView req) {
     if (req.size() != 3) return error(kErrBadLength);
     if (req[2] != 0 || f.modeRefuse) return error(kErrBadParameter);
     // mode 1 takes the module offline, mode 4 back online
-    if (req[1] == 1) m_Mode = ModuleMode::Offline;
-    else if (req[1] == 4) m_Mode = ModuleMode::Normal;
-    else return error(kErrBadParameter);
+    if (req[1] == 1)
+      m_Mode = ModuleMode::Offline;
+    else if (req[1] == 4)
+      m_Mode = ModuleMode::Normal;
+    else
+      return error(kErrBadParameter);
     m_Events.Record("diag.change-mode", std::string("now ") + ModeName(m_Mode));
     return {Bytes(req.begin(), req.end())};
   }
@@ -353,7 +363,7 @@ std::vector<Bytes> ModemEmulator::HandleDownloaderLocked(ByteView req) {
   if (cmd == kDlUnlock) {
     if (req.size() != kUnlockLength) return nak(kNakLength, "unlock: bad length");
     if (f.unlockRefuse) return nak(kNakRefused, "unlock refused (fault)");
-    if (!BytesEqual(req, 1, m_Config.unlockCode)) return nak(kNakBadCode, "unlock: wrong code");
+    if (!EqualAt(req, 1, m_Config.unlockCode)) return nak(kNakBadCode, "unlock: wrong code");
     m_Unlocked = true;
     m_Events.Record("dl.unlock", "unlocked");
     return {Bytes{kDlAck}};

@@ -5,12 +5,16 @@
 namespace qorsim {
 
 RouterStore::RouterStore(const SimConfig& config)
-    : m_Cfe(config.cfeVersion), m_App(config.appVersion), m_Software(config.softwareVersion), m_Res(config.resVersion) {}
+    : m_Cfe(config.cfeVersion),
+      m_App(config.appVersion),
+      m_Software(config.softwareVersion),
+      m_Res(config.resVersion) {}
 
 int RouterStore::ModuleTypeOf(ByteView data) {
   using namespace image_layout;
   uint32_t flags = 0;
-  if (data.size() < kTrxHeaderSize || !BytesEqual(data, 0, kRouterMagic) || !ReadU32LE(data, kTrxFlagOffset, flags)) {
+  if (data.size() < kTrxHeaderSize || !EqualAt(data, 0, kRouterMagic) ||
+      !ReadU32LE(data, kTrxFlagOffset, flags)) {
     return 9;
   }
   // A = (F >> 1) & 3 and B = (F >> 3) & 3 name the part of the router module
@@ -29,7 +33,7 @@ RouterImageRecord RouterStore::Examine(uint32_t announced, Bytes data, bool comp
   r.announced = announced;
   r.complete = complete;
   r.moduleType = ModuleTypeOf(data);
-  if (BytesEqual(data, kTrxHeaderSize, kVersionTagMagic)) {
+  if (EqualAt(data, kTrxHeaderSize, kVersionTagMagic)) {
     r.tagVersion = ReadText(data, kTrxHeaderSize + kVersionTagTextOffset, kVersionTagTextSize);
   }
   r.resultCode = !complete ? kResultIncomplete : (r.moduleType == 9 ? kResultBadImage : kResultSuccess);
@@ -43,11 +47,20 @@ void RouterStore::Add(RouterImageRecord record) {
     const std::string v = record.tagVersion.empty() ? "untagged image" : record.tagVersion;
     // the console reports these versions: boot loader, application, HTML resources
     switch (record.moduleType) {
-      case 0: m_Cfe = v; break;
-      case 1: m_App = v; break;
-      case 5: m_Software = v; break;
-      case 3: m_Res = v; break;
-      default: break;
+      case 0:
+        m_Cfe = v;
+        break;
+      case 1:
+        m_App = v;
+        break;
+      case 5:
+        m_Software = v;
+        break;
+      case 3:
+        m_Res = v;
+        break;
+      default:
+        break;
     }
   }
   m_Images.push_back(std::move(record));
