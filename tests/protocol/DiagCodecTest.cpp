@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -100,47 +101,6 @@ TEST(DiagCodecBuild, ABufferOneByteShortIsLeftAlone) {
     EXPECT_EQ(c.build(out), 0u);
     EXPECT_EQ(out, Bytes(c.expected.size() - 1, 0x5A));
   }
-}
-
-TEST(DiagCodecBuild, RequestLengthsAreTheShapesTheExchangeUses) {
-  struct Case {
-    const char* name;
-    diag::CommandShape shape;
-  };
-  // in BuildCases order, one shape per builder
-  const Case shapes[] = {
-      {"board version", diag::kBoardVersionQuery},
-      {"dashboard version", diag::kIsoVersionQuery},
-      {"switch to downloader", diag::kSwitchToDownloader},
-      {"NV backup", diag::kNvBackupRestore},
-      {"NV restore", diag::kNvBackupRestore},
-      {"restore status", diag::kRestoreStatusQuery},
-      {"unlock wake", {1, 0, 0, true}},
-      {"unlock", diag::kUnlock},
-      {"hand-shake", diag::kHandShake},
-      {"reset", diag::kReset},
-      {"offline mode", diag::kChangeMode},
-      {"mode FE", diag::kChangeMode},
-      {"NV read", diag::kNvItem},
-      {"NV write", diag::kNvItem},
-      {"NV write of a whole item", diag::kNvItem},
-  };
-  ASSERT_EQ(std::size(shapes), BuildCases().size());
-  for (size_t i = 0; i < std::size(shapes); ++i) {
-    SCOPED_TRACE(shapes[i].name);
-    EXPECT_STREQ(shapes[i].name, BuildCases()[i].name);
-    EXPECT_EQ(shapes[i].shape.requestLength, BuildCases()[i].expected.size());
-  }
-  // what the module answers: lengths and the keys its answers are matched by
-  EXPECT_EQ(diag::kBoardVersionQuery.answerLength, 66u);
-  EXPECT_EQ(diag::kIsoVersionQuery.answerLength, 260u);
-  EXPECT_EQ(diag::kRestoreStatusQuery.answerLength, 36u);
-  EXPECT_EQ(diag::kNvBackupRestore.answerLength, 8u);
-  EXPECT_EQ(diag::kNvItem.answerLength, 133u);
-  EXPECT_EQ(diag::kHandShake.answerLength, 0u) << "any length: the parser judges it";
-  EXPECT_EQ(diag::kUnlock.keyLength, 0u) << "matched by the acknowledgement";
-  EXPECT_EQ(diag::kReset.keyLength, 0u) << "matched by the acknowledgement";
-  EXPECT_TRUE(diag::kUnlock.leadingFlag && diag::kReset.leadingFlag);
 }
 
 TEST(DiagCodecBuild, AnNvItemOfMoreThan128BytesIsRefused) {
