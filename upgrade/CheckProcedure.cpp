@@ -104,7 +104,7 @@ void ReadRouterVersions(CheckContext& context, const std::string& fallback) {
           TakeLastVersionLine(telnet, Row(MODULE_BOOT).m_CurrentVersion);
           DropTrailingCarriageReturns(Row(MODULE_BOOT).m_CurrentVersion);
         } else if (!context.StopRequested()) {
-          log.PrintText("获取cfe_version失败");
+          log.PrintText("获取cfe_version失败");  // reading cfe_version failed
         }
       }
       if (HasImage(MODULE_APP) || HasImage(MODULE_CUSTOMIZATION)) {
@@ -112,7 +112,7 @@ void ReadRouterVersions(CheckContext& context, const std::string& fallback) {
           TakeLastVersionLine(telnet, Row(MODULE_APP).m_CurrentVersion);
           DropTrailingCarriageReturns(Row(MODULE_APP).m_CurrentVersion);
         } else if (!context.StopRequested()) {
-          log.PrintText("获取app_version失败");
+          log.PrintText("获取app_version失败");  // reading app_version failed
         }
       }
     }
@@ -172,7 +172,8 @@ void ReadWirelessVersions(CheckContext& context, const std::string& forceLoadTex
   CDiagCaller& diag = engine.GetDiagCaller();
   if (!diag.DIAG_HandShake(false, &engine.m_InDownloader, &engine.m_Offline)) {
     if (!context.StopRequested()) {
-      engine.GetLog().PrintText("初次和无线模块握手失败");
+      engine.GetLog().PrintText(
+          "初次和无线模块握手失败");  // the first hand-shake with the wireless module failed
     }
   } else if (engine.m_InDownloader) {
     // the downloader answers no version queries
@@ -269,7 +270,7 @@ bool RunCheck(CheckContext& context) {
       return false;
     }
     ShowMessage(IDS_NO_ROUTER);
-    log.PrintText("没有检测到路由器");
+    log.PrintText("没有检测到路由器");  // no router was found
     return false;
   }
   context.routerText = routerText;

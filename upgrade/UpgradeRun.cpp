@@ -85,7 +85,9 @@ struct EarlyEnd {
   std::string warning;  // shown once the end-of-run steps are done
 };
 
-// Steps 3 to 7: the modules in their order; false ends the run early.
+// Opens the router link, sends the chosen router modules in their order, erases the router's NVRAM
+// when the application or the configuration was sent, then upgrades the wireless firmware and the
+// dashboard; false ends the run early.
 bool RunModules(CUpgradeEngine& engine, EarlyEnd& end) {
   if (!engine.OpenRouterLink()) {
     ShowLinkFailure(engine);
@@ -196,8 +198,7 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
 
   // end of run, reached in every case
   engine.SetBusyMarker(0);
-  const bool wireless =
-      engine.IsModuleChosen(MODULE_FIRMWARE) || engine.IsModuleChosen(MODULE_DASHBOARD);
+  const bool wireless = engine.IsModuleChosen(MODULE_FIRMWARE) || engine.IsModuleChosen(MODULE_DASHBOARD);
   if (wireless) {
     // asked whether or not force-load mode was entered; the answer does not matter
     engine.LeaveForceLoadMode();

@@ -39,7 +39,8 @@ std::vector<uint8_t> Wireless(uint32_t fileType, size_t units) {
   WirelessImageSpec s;
   s.fileType = fileType;
   s.kind = fileType == 3 ? MODULE_DASHBOARD : MODULE_FIRMWARE;
-  for (size_t i = 0; i < units; ++i) s.units.push_back({0x1000u * static_cast<uint32_t>(i), GeneratePayload(300, 1)});
+  for (size_t i = 0; i < units; ++i)
+    s.units.push_back({0x1000u * static_cast<uint32_t>(i), GeneratePayload(300, 1)});
   return BuildWirelessImage(s);
 }
 
@@ -73,7 +74,7 @@ TEST_F(Catalogue, ScanFillsOneSlotPerTypeAndIgnoresWhatIsNotAnImage) {
   Put("boot.bin", Router(0, "B1"));
   Put("app.bin", Router(1, "A1"));
   Put("html.bin", Router(3, "H1"));
-  Put("CFG.BIN", Router(6, "C1"));  // the original file search matched the suffix in any case
+  Put("CFG.BIN", Router(6, "C1"));  // the suffix counts in any letter case
   Put("firmware.bin", Wireless(1, 3));
   Put("dash.bin", Wireless(3, 2));
   Put("notes.txt", Router(2, "not an image name"));
@@ -145,7 +146,8 @@ TEST_F(Catalogue, EachScanStartsFromEmptySlots) {
 TEST_F(Catalogue, AnEmptyFolderMeansTheExecutablesFolder) {
   const std::string exeDir = GetExecutableFolder();
   ASSERT_FALSE(exeDir.empty());
-  EXPECT_TRUE(std::filesystem::equivalent(exeDir, std::filesystem::read_symlink("/proc/self/exe").parent_path()));
+  EXPECT_TRUE(
+      std::filesystem::equivalent(exeDir, std::filesystem::read_symlink("/proc/self/exe").parent_path()));
   if (access(exeDir.c_str(), W_OK) != 0) GTEST_SKIP() << "the test's own folder is read-only here";
   const std::string path = exeDir + "/qor-catalogue-test-dashboard.bin";
   ASSERT_TRUE(WriteImageFile(path, Wireless(3, 1)));
