@@ -2,6 +2,8 @@
 #   make test   installs what is missing, builds the normal and the sanitizer configuration and runs
 #               every test inside a private network namespace that has only loopback.
 #   make demo   builds the tool and runs the whole job against the built-in router emulator.
+#   make package  builds the Debian package qor-oneclick_<version>_<arch>.deb (Release, in
+#               build/package) and copies it here.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
@@ -11,9 +13,10 @@ LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo "-DCMAKE_CXX_COMPI
 
 DEB_PACKAGES := cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                 qt6-base-dev qt6-base-dev-tools libgl-dev iproute2 util-linux busybox-static ccache \
-                nlohmann-json3-dev
+                nlohmann-json3-dev gettext qt6-l10n-tools qt6-tools-dev-tools qt6-translations-l10n \
+                help2man librsvg2-bin dpkg-dev fakeroot file man-db lintian desktop-file-utils appstream
 
-.PHONY: all deps build build-release build-asan test test-release test-asan demo clean format
+.PHONY: all deps build build-release build-asan test test-release test-asan demo package clean format
 
 all: build-release
 
@@ -77,8 +80,15 @@ test-asan: build-asan
 demo: build-release
 	./build/release/cli/qor-oneclick-cli demo
 
+# The package's own Release build (no tests), with Debian's build flags; see cmake/BuildPackage.cmake.
+package: deps
+	cmake -DSOURCE_DIR=$(CURDIR) -DBINARY_DIR=$(CURDIR)/build/package -DJOBS=$(JOBS) \
+	  -DGENERATOR="$(filter-out -G,$(GENERATOR))" -P cmake/BuildPackage.cmake
+	cp build/package/qor-oneclick_*.deb .
+	@ls -l qor-oneclick_*.deb
+
 format:
 	cmake --build build/release --target format
 
 clean:
-	rm -rf build
+	rm -rf build qor-oneclick_*.deb

@@ -1,7 +1,9 @@
 #include "app/CQorOneClickApp.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QMessageBox>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 
@@ -9,60 +11,150 @@
 #include "app/CSingleInstance.h"
 #include "platform/Clock.h"
 #include "platform/UserDirs.h"
+#include "platform/Version.h"
 
 #ifdef QOR_HAVE_DEMO
 #include "tools/DemoSetup.h"
 #endif
 
+namespace {
+
+// The window's options in one parser, for both the parse and the help text.
+struct AppParser {
+  QCommandLineParser parser;
+  QCommandLineOption help = parser.addHelpOption();
+  QCommandLineOption version = parser.addVersionOption();
+  QCommandLineOption demo{
+      QStringLiteral("demo"),
+      CQorOneClickApp::tr(
+          "Run the window against a built-in router emulator on loopback, with sample images.")};
+  QCommandLineOption speed{
+      QStringLiteral("speed"),
+      CQorOneClickApp::tr("Demo only: run its clock N times faster (1 to 1000, default 1)."),
+      QStringLiteral("N")};
+  QCommandLineOption images{
+      QStringLiteral("images"),
+      CQorOneClickApp::tr("Scan DIR for the .bin upgrade images instead of searching for them."),
+      QStringLiteral("DIR")};
+
+  AppParser() {
+    parser.setApplicationDescription(CQorOneClickApp::tr(
+        "Upgrades the router on this PC's network and its wireless module: Check, then Upgrade."));
+    parser.addOption(images);
+    parser.addOption(demo);
+    parser.addOption(speed);
+  }
+};
+
+}  // namespace
+
 bool ParseAppOptions(const QStringList& arguments, AppOptions& options, QString& error) {
-  bool speedGiven = false;
-  for (qsizetype i = 1; i < arguments.size(); ++i) {
-    const QString& arg = arguments[i];
-    if (arg == QLatin1String("--demo")) {
-      options.demo = true;
-    } else if (arg == QLatin1String("--speed")) {
-      if (i + 1 >= arguments.size()) {
-        error = QStringLiteral("--speed needs a number");
-        return false;
-      }
-      bool ok = false;
-      const double speed = arguments[++i].toDouble(&ok);
-      if (!ok || !(speed >= 1.0 && speed <= 1000.0)) {
-        error = QStringLiteral("not a speed (a number from 1 to 1000): '%1'").arg(arguments[i]);
-        return false;
-      }
-      options.speed = speed;
-      speedGiven = true;
-    } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-      options.help = true;
-    } else {
-      error = QStringLiteral("unknown argument '%1'").arg(arg);
+  options = AppOptions{};
+  AppParser p;
+  if (!p.parser.parse(arguments)) {
+    error = p.parser.errorText();
+    return false;
+  }
+  // an option that is not ours was refused by the parse; words without a dash are not taken either
+  if (!p.parser.positionalArguments().isEmpty()) {
+    error = CQorOneClickApp::tr("unexpected argument '%1'").arg(p.parser.positionalArguments().constFirst());
+    return false;
+  }
+  options.help = p.parser.isSet(p.help);
+  options.helpAll = p.parser.isSet(QStringLiteral("help-all"));
+  options.version = p.parser.isSet(p.version);
+  options.demo = p.parser.isSet(p.demo);
+  if (p.parser.isSet(p.images)) {
+    const QString dir = p.parser.value(p.images);
+    if (dir.isEmpty()) {
+      error = CQorOneClickApp::tr("option --images needs a folder");
       return false;
     }
+    options.imagesDir = dir;
   }
-  if (speedGiven && !options.demo) {
-    error = QStringLiteral("--speed applies to --demo only");
-    return false;
+  if (p.parser.isSet(p.speed)) {
+    bool ok = false;
+    const QString text = p.parser.value(p.speed);
+    const double speed = text.toDouble(&ok);
+    if (!ok || !(speed >= 1.0 && speed <= 1000.0)) {
+      error = CQorOneClickApp::tr("not a speed (a number from 1 to 1000): '%1'").arg(text);
+      return false;
+    }
+    if (!options.demo) {
+      error = CQorOneClickApp::tr("--speed applies to --demo only");
+      return false;
+    }
+    options.speed = speed;
   }
   return true;
 }
 
 QString AppUsage() {
-  return QStringLiteral(
-      "Usage: qor-oneclick [--demo [--speed N]]\n"
-      "  (no option)   upgrade the router on this PC's network: Check, then Upgrade\n"
-      "  --demo        the same window against a built-in router emulator on loopback, with sample images\n"
-      "  --speed N     demo only: run its clock N times faster (1 to 1000, default 1)\n");
+  AppParser p;
+  QString text = p.parser.helpText();
+  // Qt names the program by the path it was started with; the usage names it by its name
+  const qsizetype lineEnd = text.indexOf(u'\n');
+  const QString started = QCoreApplication::arguments().value(0);
+  if (lineEnd > 0 && !started.isEmpty()) {
+    QString first = text.left(lineEnd);
+    first.replace(started, QString::fromLatin1(CQorOneClickApp::kApplicationName));
+    text = first + text.mid(lineEnd);
+  }
+  text += u'\n';
+  text += CQorOneClickApp::tr(
+      "Images: without --images the first of these that holds a .bin file is used: the images\n"
+      "embedded in the program, the program's folder, $XDG_DATA_HOME/qor-oneclick/images\n"
+      "(~/.local/share/qor-oneclick/images), each $XDG_DATA_DIRS entry + /qor-oneclick/images\n"
+      "(/usr/local/share, /usr/share). A folder dropped onto the list is used for the next Check.\n");
+  return text;
+}
+
+void ShowHelpWithQtOptions() {
+  AppParser p;
+  p.parser.process(QStringList{QCoreApplication::arguments().value(0), QStringLiteral("--help-all")});
+  // process() ends the program after the help; this is never reached
+  std::exit(0);
+}
+
+QString AppVersionLine() { return QString::fromStdString(VersionLine(CQorOneClickApp::kApplicationName)); }
+
+bool DisplayReachable(const QStringList& arguments, const std::function<QByteArray(const char*)>& getenv) {
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QString& a = arguments[i];
+    // Qt takes its options with one dash or two
+    if (a == QLatin1String("-platform") || a == QLatin1String("--platform") ||
+        a.startsWith(QLatin1String("-platform=")) || a.startsWith(QLatin1String("--platform=")))
+      return true;
+  }
+  const QByteArray platform = getenv("QT_QPA_PLATFORM");
+  for (const QByteArray& name : platform.split(';')) {
+    if (!name.isEmpty() && !name.startsWith("xcb") && !name.startsWith("wayland")) return true;
+  }
+  return !getenv("DISPLAY").isEmpty() || !getenv("WAYLAND_DISPLAY").isEmpty();
+}
+
+bool CommandLineNeedsOffscreen(const QStringList& arguments,
+                               const std::function<QByteArray(const char*)>& getenv) {
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QString& a = arguments[i];
+    if (a == QLatin1String("-h") || a == QLatin1String("--help") || a == QLatin1String("--help-all") ||
+        a == QLatin1String("-v") || a == QLatin1String("--version"))
+      return true;
+  }
+  return !DisplayReachable(arguments, getenv);
 }
 
 void ShowWarningBox(const QString& text) {
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok);
+  QMessageBox box(QMessageBox::Warning, CQorOneClickApp::tr("Warning"), text, QMessageBox::Ok);
   box.exec();
 }
 
 void CQorOneClickApp::NameApplication() {
   QCoreApplication::setOrganizationName(QString::fromLatin1(kOrganisation));
   QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationName));
+  QCoreApplication::setApplicationVersion(QString::fromLatin1(kProductVersion));
+  // the desktop entry qor-oneclick.desktop: its icon and name on Wayland, its StartupWMClass on X11
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationName));
 }
 
 int CQorOneClickApp::Run(const AppOptions& options) {
@@ -100,16 +192,21 @@ int CQorOneClickApp::Run(const AppOptions& options) {
     demo = std::make_unique<DemoSetup>();
     std::string demoError;
     if (!demo->Start(&demoError)) {
-      ShowWarningBox(QStringLiteral("The demo could not start: %1").arg(QString::fromStdString(demoError)));
+      ShowWarningBox(
+          CQorOneClickApp::tr("The demo could not start: %1").arg(QString::fromStdString(demoError)));
       return 5;
     }
     dialogOptions.endpoints = demo->GetEndpoints();
     dialogOptions.imageFolder = demo->ImageFolder();
+    dialogOptions.imageFolderKind = ImageSourceKind::Demo;
     dialogOptions.loadEmbeddedImages = false;
 #else
-    ShowWarningBox(QStringLiteral("This build has no demo."));
+    ShowWarningBox(CQorOneClickApp::tr("This build has no demo."));
     return 5;
 #endif
+  } else if (options.imagesDir) {
+    dialogOptions.imageFolder = options.imagesDir->toStdString();
+    dialogOptions.imageFolderKind = ImageSourceKind::Option;
   }
 
   CQorOneClickDlg dialog(dialogOptions);

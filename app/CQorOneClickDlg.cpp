@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -10,11 +12,13 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QStyle>
 #include <algorithm>
+#include <cstdlib>
 #include <system_error>
 
 #include "app/HelpFile.h"
@@ -27,6 +31,7 @@
 #include "platform/Clock.h"
 #include "platform/Resources.h"
 #include "platform/StringTable.h"
+#include "platform/Translation.h"
 #include "platform/UserDirs.h"
 #include "platform/Warnings.h"
 #include "upgrade/UpgradeRun.h"
@@ -83,7 +88,7 @@ QString CQorOneClickDlg::BuildTitle() {
   }
   const QString version = QStringLiteral(QOR_PRODUCT_VERSION);
   if (!version.isEmpty()) title += QStringLiteral(" - ") + version;
-  title += QStringLiteral(" - Press F1 for Help");
+  title += QStringLiteral(" - ") + tr("Press F1 for Help");
   return title;
 }
 
@@ -128,7 +133,8 @@ CQorOneClickDlg::~CQorOneClickDlg() {
 }
 
 void CQorOneClickDlg::InitDialog() {
-  setWindowIcon(QIcon(QStringLiteral(":/icons/128.png")));
+  // the installed theme icon, else the one built in
+  setWindowIcon(QIcon::fromTheme(QStringLiteral("qor-oneclick"), QIcon(QStringLiteral(":/icons/128.png"))));
   setSizeGripEnabled(false);
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                  Qt::WindowCloseButtonHint);
@@ -173,8 +179,12 @@ void CQorOneClickDlg::InitDialog() {
   connect(help, &QShortcut::activated, this, &CQorOneClickDlg::ShowHelp);
 
   m_HasEmbeddedImages = m_Options.loadEmbeddedImages && LoadEmbeddedImages();
-  m_CheckContext->hasEmbeddedImages = m_HasEmbeddedImages;
-  m_CheckContext->imageFolder = m_Options.imageFolder.empty() ? GetExecutableFolder() : m_Options.imageFolder;
+  ChooseImageSource();
+
+  // a folder of images dropped onto the list is used for the next Check
+  m_ModuleList->setAcceptDrops(true);
+  m_ModuleList->viewport()->setAcceptDrops(true);
+  m_ModuleList->viewport()->installEventFilter(this);
 
   const std::string marker =
       m_Options.loopTestMarker.empty() ? DefaultLoopTestMarker() : m_Options.loopTestMarker;
@@ -242,11 +252,88 @@ void CQorOneClickDlg::StartWorker(bool upgrade) {
     m_WorkerRunning = false;
     m_CheckButton->setEnabled(checkWasEnabled);
     m_UpgradeButton->setEnabled(upgradeWasEnabled);
-    ShowWarningText(std::string(kWorkerNotStartedText) + " (" + error.what() + ")");
+    ShowWarningText(tr(kWorkerNotStartedText).toStdString() + " (" + error.what() + ")");
   }
 }
 
-void CQorOneClickDlg::OnCheck() { StartWorker(false); }
+void CQorOneClickDlg::OnCheck() {
+  if (m_Closing) return;
+  // the worker of the last run may still finish its calls; the search touches the module table
+  WaitForWorker();
+  ChooseImageSource();
+  m_Engine->GetLog().PrintText(DescribeImageSource(m_ImageSource, false));
+  StartWorker(false);
+}
+
+ImageSource CQorOneClickDlg::ChooseImageSource() {
+  ImageSearchInput input;
+  if (!m_DroppedFolder.empty()) {
+    input.chosenFolder = m_DroppedFolder;
+    input.chosenKind = ImageSourceKind::Dropped;
+  } else if (!m_Options.imageFolder.empty()) {
+    input.chosenFolder = m_Options.imageFolder;
+    input.chosenKind = m_Options.imageFolderKind;
+  }
+  if (m_Options.loadEmbeddedImages) input.loadEmbedded = [] { return LoadEmbeddedImages(); };
+  input.executableFolder = GetExecutableFolder();
+  input.getenv =
+      m_Options.getenv ? m_Options.getenv : [](const char* name) -> const char* { return std::getenv(name); };
+  m_ImageSource = FindImageSource(input);
+  m_CheckContext->hasEmbeddedImages = m_ImageSource.kind == ImageSourceKind::Embedded;
+  m_CheckContext->imageFolder = m_ImageSource.folder;
+  m_ModuleList->setToolTip(QString::fromStdString(DescribeImageSource(m_ImageSource, true)));
+  return m_ImageSource;
+}
+
+bool CQorOneClickDlg::UseDroppedFolder(const QString& folder) {
+  const QFileInfo info(folder);
+  if (folder.isEmpty() || !info.isDir()) return false;
+  m_DroppedFolder = info.absoluteFilePath().toStdString();
+  // shown at once; the Check decides again when it starts
+  if (!m_WorkerRunning)
+    ChooseImageSource();
+  else
+    m_ModuleList->setToolTip(QString::fromStdString(DescribeImageSource(
+        ImageSource{ImageSourceKind::Dropped, m_DroppedFolder, {m_DroppedFolder}}, true)));
+  return true;
+}
+
+bool CQorOneClickDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (m_ModuleList == nullptr || watched != m_ModuleList->viewport())
+    return QDialog::eventFilter(watched, event);
+  // one local folder is taken; anything else is refused without a word
+  auto droppedFolder = [](const QMimeData* mime) {
+    if (mime == nullptr || !mime->hasUrls() || mime->urls().size() != 1) return QString();
+    const QUrl url = mime->urls().constFirst();
+    if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isDir()) return QString();
+    return url.toLocalFile();
+  };
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (droppedFolder(drag->mimeData()).isEmpty()) {
+        drag->ignore();
+      } else {
+        drag->setDropAction(Qt::CopyAction);
+        drag->accept();
+      }
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      if (UseDroppedFolder(droppedFolder(drop->mimeData()))) {
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+      } else {
+        drop->ignore();
+      }
+      return true;
+    }
+    default:
+      return QDialog::eventFilter(watched, event);
+  }
+}
 
 void CQorOneClickDlg::OnUpgrade() { StartWorker(true); }
 
@@ -350,12 +437,24 @@ void CQorOneClickDlg::StartLoopTimer(int argument) {
 
 int CQorOneClickDlg::RunBox(QMessageBox& box) { return m_Options.runMessageBox(box); }
 
+QString CQorOneClickDlg::WarningText(const std::string& text) const {
+  QString shown = QString::fromStdString(text);
+  // a warning about the images names, on its second line, where they were looked for
+  for (int id : {IDS_NO_VALID_IMAGE, IDS_DUPLICATE_IMAGES}) {
+    const std::string warning = LoadStringById(id);
+    if (!warning.empty() && text.rfind(warning, 0) == 0) {
+      shown += u'\n' + QString::fromStdString(DescribeImageSource(m_ImageSource, true));
+      break;
+    }
+  }
+  return shown;
+}
+
 int CQorOneClickDlg::ShowWarning(const std::string& text) {
   return CallOnThreadOf(this, [this, &text]() -> int {
     // while the window closes nobody is there to answer: the worker goes on at once
     if (m_Closing) return 1;
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), QString::fromStdString(text),
-                    QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Warning, tr("Warning"), WarningText(text), QMessageBox::Ok, this);
     RunBox(box);
     return 1;
   });
@@ -391,7 +490,7 @@ bool CQorOneClickDlg::ConfirmClose() {
   }
   // in loop-test mode no Upgrade may start while the question waits for its answer
   HoldLoopTimer();
-  QMessageBox box(QMessageBox::Information, QStringLiteral("Warning"), Text(IDS_ARE_YOU_SURE),
+  QMessageBox box(QMessageBox::Information, tr("Warning"), Text(IDS_ARE_YOU_SURE),
                   QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::No);
   box.setEscapeButton(QMessageBox::No);
@@ -443,9 +542,10 @@ void CQorOneClickDlg::ShowHelp() {
     return;
   }
   size_t size = 0;
-  const unsigned char* bytes = LoadRawResource(152, "HELP", &size);
+  std::string fileName;
+  const unsigned char* bytes = HelpGuideForLanguage(ActiveLanguage(), size, fileName);
   std::string path;
-  if (EnsureHelpFile(directory, bytes, size, path) == HelpFileResult::Failed) {
+  if (EnsureHelpFile(directory, fileName, bytes, size, path) == HelpFileResult::Failed) {
     ShowMessage(IDS_HELP_MISSING);
     return;
   }

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "image/ImageSearch.h"
 #include "platform/Warnings.h"
 #include "protocol/CTelnetClient.h"
 #include "upgrade/CUpgradeEngine.h"
@@ -21,14 +22,17 @@ class CXPStyleButtonST;
 class QMessageBox;
 
 // What the dialog is pointed at. The defaults are the real tool's: the router's endpoints, images
-// next to the executable (or embedded), the log in the state directory, the help in the private
-// temporary directory, real message boxes and the desktop's URL handler.
+// found by the search order of image/ImageSearch.h, the log in the state directory, the help in the
+// private temporary directory, real message boxes and the desktop's URL handler.
 struct DialogOptions {
   Endpoints endpoints;
-  // Folder scanned for ".bin" images; "" = the executable's folder.
+  // A folder chosen for the ".bin" images (--images, or the demo's); "" = search for them.
   std::string imageFolder;
-  // Whether the images compiled into the program are loaded (then no folder is scanned).
+  ImageSourceKind imageFolderKind = ImageSourceKind::Option;
+  // Whether the images compiled into the program take part in the search.
   bool loadEmbeddedImages = true;
+  // Environment lookup for the search's data folders; default getenv.
+  std::function<const char*(const char*)> getenv;
   // Upgrade log; "" = QorUpgradeLog.txt in the state directory.
   std::string logPath;
   // Loop-test marker; "" = DefaultLoopTestMarker().
@@ -48,9 +52,10 @@ struct DialogOptions {
 // (~/.local/state/qor-oneclick/LoopTest.ini by default). Its content is never read.
 std::string DefaultLoopTestMarker();
 
-// The warning shown when a worker thread cannot be created (the system's reason follows).
+// The warning shown (in the user's language) when a worker thread cannot be created (the system's
+// reason follows).
 inline constexpr const char* kWorkerNotStartedText =
-    "The work could not be started: no thread could be created";
+    QT_TRANSLATE_NOOP("CQorOneClickDlg", "The work could not be started: no thread could be created");
 
 // The tool's only window: Check and Upgrade above the module list.
 //
@@ -92,6 +97,15 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   static int MinTrackHeight();
   // The window title: the "STRING" resource 150, " - " and the product version, " - Press F1 for Help".
   static QString BuildTitle();
+
+  // Where the next Check takes its images from (decided again before every Check, on the UI thread),
+  // and the folder a drop chose (empty while none was dropped).
+  ImageSource ChooseImageSource();
+  const ImageSource& LastImageSource() const { return m_ImageSource; }
+  // A folder dropped onto the list: used for the next Check and after it. False for anything that
+  // is not one local folder.
+  bool UseDroppedFolder(const QString& folder);
+  const std::string& DroppedFolder() const { return m_DroppedFolder; }
 
   void OnCheck();
   void OnUpgrade();
@@ -135,12 +149,16 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
+  // Drops onto the list's viewport: a folder of images.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void InitDialog();
   void StartWorker(bool upgrade);
   void StopWorkerForClose();
   int RunBox(QMessageBox& box);
+  // A warning's text as shown: an image warning gains the image source as its second line.
+  QString WarningText(const std::string& text) const;
   // Holds the loop-test timer (a pending request and its time left are kept, later requests too)
   // and lets it go on.
   void HoldLoopTimer();
@@ -169,4 +187,6 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   int m_HeldArgument = -1;    // the request held, -1 none
   int m_HeldRemainingMs = 0;  // its real milliseconds left
   std::unique_ptr<ScopedWarningSink> m_SinkScope;
+  ImageSource m_ImageSource;
+  std::string m_DroppedFolder;
 };

@@ -35,7 +35,7 @@ CSingleInstance::Result CSingleInstance::Acquire(QString* error) {
   const QLockFile::LockError why = m_Lock->error();
   m_Lock.reset();
   if (why != QLockFile::LockFailedError) {
-    if (error != nullptr) *error = QStringLiteral("cannot create the lock file %1").arg(m_LockPath);
+    if (error != nullptr) *error = tr("cannot create the lock file %1").arg(m_LockPath);
     return Result::Failed;
   }
   QLocalSocket socket;

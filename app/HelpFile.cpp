@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/Resources.h"
 #include "platform/UserDirs.h"
 
 namespace {
@@ -25,7 +26,12 @@ bool WriteAll(int fd, const unsigned char* bytes, size_t size) {
 
 HelpFileResult EnsureHelpFile(const std::string& directory, const unsigned char* bytes, size_t size,
                               std::string& path) {
-  path = directory + "/" + kHelpFileName;
+  return EnsureHelpFile(directory, kHelpFileName, bytes, size, path);
+}
+
+HelpFileResult EnsureHelpFile(const std::string& directory, const std::string& fileName,
+                              const unsigned char* bytes, size_t size, std::string& path) {
+  path = directory + "/" + fileName;
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0) {
     // whatever its content or age; only a regular file is opened, never a link or a device
@@ -35,7 +41,7 @@ HelpFileResult EnsureHelpFile(const std::string& directory, const unsigned char*
 
   static std::atomic<unsigned> counter{0};
   const std::string tempName =
-      std::string(kHelpFileName) + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+      fileName + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
   const int fd = OpenPrivateFile(directory, tempName, O_WRONLY | O_CREAT | O_EXCL, 0600);
   if (fd < 0) return HelpFileResult::Failed;
   const bool written = WriteAll(fd, bytes, size);
@@ -46,4 +52,15 @@ HelpFileResult EnsureHelpFile(const std::string& directory, const unsigned char*
     return HelpFileResult::Failed;
   }
   return HelpFileResult::Written;
+}
+
+const unsigned char* HelpGuideForLanguage(const std::string& language, size_t& size, std::string& fileName) {
+  if (!language.empty()) {
+    if (const unsigned char* bytes = LoadRawResource(language, "HELP", &size)) {
+      fileName = "QorUpgradeHelp." + language + ".html";
+      return bytes;
+    }
+  }
+  fileName = kHelpFileName;
+  return LoadRawResource(152, "HELP", &size);
 }

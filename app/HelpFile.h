@@ -20,3 +20,10 @@ enum class HelpFileResult {
 // path receives directory + "/" + kHelpFileName in every case.
 HelpFileResult EnsureHelpFile(const std::string& directory, const unsigned char* bytes, size_t size,
                               std::string& path);
+// The same under another name (the guide of another language: "QorUpgradeHelp.zh_CN.html").
+HelpFileResult EnsureHelpFile(const std::string& directory, const std::string& fileName,
+                              const unsigned char* bytes, size_t size, std::string& path);
+
+// The guide to show in the user's language: the "HELP" resource named after the active language
+// when the program carries one, else resource 152 (English). fileName receives its file name.
+const unsigned char* HelpGuideForLanguage(const std::string& language, size_t& size, std::string& fileName);

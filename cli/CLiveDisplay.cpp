@@ -7,6 +7,7 @@
 
 #include "platform/Clock.h"
 #include "platform/TextCodec.h"
+#include "platform/Translation.h"
 
 namespace {
 
@@ -123,7 +124,7 @@ void CLiveDisplay::Report(const std::string& text) {
 int CLiveDisplay::ShowWarning(const std::string& text) {
   std::lock_guard lock(m_Mutex);
   ClearLiveLocked(true);
-  std::fprintf(m_Err, "Warning: %s\n", PrintableText(text, true).c_str());
+  std::fprintf(m_Err, "%s\n", FormatText(Tr("Warning: %1"), {PrintableText(text, true)}).c_str());
   std::fflush(m_Err);
   return 1;
 }

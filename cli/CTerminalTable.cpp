@@ -5,6 +5,7 @@
 
 #include "platform/StringTable.h"
 #include "platform/TextCodec.h"
+#include "platform/Translation.h"
 
 namespace {
 
@@ -37,9 +38,12 @@ std::string FinalElapsedOf(const std::string& status) {
 
 // The bar of a failed step: never drawn full, whatever percentage the step ended with.
 std::string FailedBar() {
-  const std::string word = " failed ";
-  const size_t left = (kBarCells - word.size()) / 2;
-  return std::string(left, '-') + word + std::string(kBarCells - word.size() - left, '-');
+  // the word in the user's language, centred by the terminal cells it takes
+  const std::string word = " " + Tr("failed") + " ";
+  const int cells = std::min(CTerminalTable::TextWidth(word), kBarCells);
+  const int left = (kBarCells - cells) / 2;
+  return std::string(static_cast<size_t>(left), '-') + word +
+         std::string(static_cast<size_t>(kBarCells - cells - left), '-');
 }
 
 }  // namespace
@@ -149,10 +153,41 @@ std::vector<CTerminalTable::Row> CTerminalTable::PrintableRows(const std::vector
 }
 
 int CTerminalTable::TextWidth(const std::string& text) {
-  int count = 0;
-  for (unsigned char c : text)
-    if ((c & 0xC0) != 0x80) ++count;
-  return count;
+  int cells = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80           ? 1
+                          : (lead >> 5) == 0x6  ? 2
+                          : (lead >> 4) == 0xE  ? 3
+                          : (lead >> 3) == 0x1E ? 4
+                                                : 1;
+    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    size_t k = 1;
+    for (; k < length && i + k < text.size(); ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) break;
+      code = (code << 6) | (next & 0x3F);
+    }
+    // a broken sequence counts its lead byte as one cell and goes on with the next byte
+    if (k < length) {
+      code = lead;
+      k = 1;
+    }
+    cells += IsWideCharacter(code) ? 2 : 1;
+    i += k;
+  }
+  return cells;
+}
+
+bool CTerminalTable::IsWideCharacter(char32_t code) {
+  // East Asian wide and full-width characters take two cells of a terminal
+  return (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0x303E) ||
+         (code >= 0x3041 && code <= 0x33FF) || (code >= 0x3400 && code <= 0x4DBF) ||
+         (code >= 0x4E00 && code <= 0x9FFF) || (code >= 0xA000 && code <= 0xA4CF) ||
+         (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+         (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+         (code >= 0xFFE0 && code <= 0xFFE6) || (code >= 0x20000 && code <= 0x3FFFD);
 }
 
 int CTerminalTable::ParsePercent(const std::string& text) {
@@ -207,7 +242,7 @@ std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& raw
   std::vector<std::string> lines;
   std::string heading;
   for (int c = 0; c < 3; ++c) heading += PadRight(LoadStringById(kHeadingIds[c]), widths[c]) + gap;
-  heading += PadRight(LoadStringById(IDS_COL_PERCENT), kBarCells + 7) + gap + "Time " + gap +
+  heading += PadRight(LoadStringById(IDS_COL_PERCENT), kBarCells + 7) + gap + PadRight(Tr("Time"), 5) + gap +
              LoadStringById(IDS_COL_STATUS);
   lines.push_back(heading);
 

@@ -69,8 +69,9 @@ class CTerminalTable final : public IModuleList {
   static std::string MinutesSeconds(int64_t seconds);
   // The rows with every text made printable (platform/TextCodec.h).
   static std::vector<Row> PrintableRows(const std::vector<Row>& rows);
-  // Characters of a UTF-8 text (what a terminal cell count approximates).
+  // Terminal cells of a UTF-8 text: two for an East Asian wide character, one for any other.
   static int TextWidth(const std::string& text);
+  static bool IsWideCharacter(char32_t code);
   // "42%" -> 42; anything else -> -1.
   static int ParsePercent(const std::string& text);
   // black, blue, red, grey, else "#RRGGBB".

@@ -18,10 +18,12 @@
 #include "cli/CTerminalTable.h"
 #include "cli/CliResult.h"
 #include "image/Catalogue.h"
+#include "image/ImageSearch.h"
 #include "image/ModuleTable.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
 #include "platform/TextCodec.h"
+#include "platform/Translation.h"
 #include "platform/Warnings.h"
 #include "protocol/CTelnetClient.h"
 #include "tools/DemoSetup.h"
@@ -44,7 +46,7 @@ struct WorkerOutcome {
 // A second interrupt while a stopped Check winds down: the user wants out now. The Check changes
 // nothing on the router, so ending the process here loses nothing but the Check's own log lines.
 [[noreturn]] void EndAtOnce(CLiveDisplay& display, int firstSignal) {
-  display.Note("Interrupted again: ending now.", true);
+  display.Note(Tr("Interrupted again: ending now."), true);
   std::fflush(nullptr);
   _exit(kExitSignalBase + firstSignal);
 }
@@ -89,7 +91,7 @@ enum class Answer { Yes, No, Interrupted };
 
 // Asks on err and reads one line from inputFd; an interrupt ends the wait at once.
 Answer AskConfirmation(FILE* err, int inputFd, CSignalWatch& signals, int& signo) {
-  std::fprintf(err, "Upgrade the modules shown above? [y/N] ");
+  std::fprintf(err, "%s", Tr("Upgrade the modules shown above? [y/N] ").c_str());
   std::fflush(err);
   std::string line;
   for (;;) {
@@ -178,30 +180,40 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   Endpoints endpoints = options.endpoints;
   std::string imageFolder;
   bool embedded = false;
+  std::optional<ImageSource> imageSource;
   if (options.command == CliCommand::Demo) {
     demo = std::make_unique<DemoSetup>();
     std::string error;
     if (!demo->Start(&error)) {
-      display.Note("Error: " + error, true);
+      display.Note(FormatText(Tr("Error: %1"), {error}), true);
       return finish(kExitSetupFailed, "setup-failed");
     }
     endpoints = demo->GetEndpoints();
     imageFolder = demo->ImageFolder();
-    display.Note("Router emulator on " + demo->Sim()->Address() + " (UDP " + std::to_string(endpoints.udpPort) +
-                 ", link " + std::to_string(endpoints.linkPort) + ", Telnet " +
-                 std::to_string(endpoints.telnetPort) + "); sample images in " + imageFolder);
-  } else if (options.imagesDir) {
-    // a folder that is not there or cannot be read is a wrong command line, not "no valid image"
-    std::string error;
-    if (!ResolveImageFolder(*options.imagesDir, imageFolder, error)) {
-      std::fprintf(err, "qor-oneclick-cli: --images %s: %s\n", PrintableText(*options.imagesDir).c_str(),
-                   error.c_str());
-      return kExitUsage;
-    }
-  } else if (LoadEmbeddedImages()) {
-    embedded = true;
+    imageSource = ImageSource{ImageSourceKind::Demo, imageFolder, {imageFolder}};
+    display.Note(
+        FormatText(Tr("Router emulator on %1 (UDP %2, link %3, Telnet %4); sample images in %5"),
+                   {demo->Sim()->Address(), std::to_string(endpoints.udpPort),
+                    std::to_string(endpoints.linkPort), std::to_string(endpoints.telnetPort), imageFolder}));
   } else {
-    imageFolder = GetExecutableFolder();
+    ImageSearchInput search;
+    if (options.imagesDir) {
+      // a folder that is not there or cannot be read is a wrong command line, not "no valid image"
+      std::string folder;
+      std::string error;
+      if (!ResolveImageFolder(*options.imagesDir, folder, error)) {
+        std::fprintf(err, "qor-oneclick-cli: --images %s: %s\n", PrintableText(*options.imagesDir).c_str(),
+                     error.c_str());
+        return kExitUsage;
+      }
+      search.chosenFolder = folder;
+    }
+    search.loadEmbedded = [] { return LoadEmbeddedImages(); };
+    search.executableFolder = GetExecutableFolder();
+    search.getenv = [](const char* name) -> const char* { return std::getenv(name); };
+    imageSource = FindImageSource(search);
+    embedded = imageSource->kind == ImageSourceKind::Embedded;
+    imageFolder = imageSource->folder;
   }
 
   LoadModuleDisplayNames();
@@ -221,10 +233,10 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     log.Flush();
     if (log.IsPathValid() && log.GetPending().empty()) {
       result.logPath = log.GetFilePath();
-      display.Note("Log: " + log.GetFilePath(), true);
+      display.Note(FormatText(Tr("Log: %1"), {log.GetFilePath()}), true);
     } else {
       result.logError = log.GetLastError().empty() ? std::string("not written") : log.GetLastError();
-      display.Report("Log not written: " + *result.logError);
+      display.Report(FormatText(Tr("Log not written: %1"), {*result.logError}));
     }
   };
   // The folder scanned, when no valid image was found in it (the line after warning 135), and every
@@ -236,12 +248,14 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     bool anyValid = false;
     for (const ModuleRow& row : g_ModuleRows) anyValid = anyValid || row.m_Image.IsValid();
     if (!anyValid) {
-      display.Report("Folder scanned: " + PrintableText(scan.folder) +
-                     (scan.folderError.empty() ? "" : " (" + scan.folderError + ")"));
+      display.Report(scan.folderError.empty()
+                         ? FormatText(Tr("Folder scanned: %1"), {PrintableText(scan.folder)})
+                         : FormatText(Tr("Folder scanned: %1 (%2)"), {PrintableText(scan.folder), scan.folderError}));
     }
     for (const SkippedImage& skipped : scan.skipped) {
       result.skipped.push_back({skipped.path, skipped.reason});
-      display.Report("Skipped " + PrintableText(skipped.path) + ": " + PrintableText(skipped.reason));
+      display.Report(
+          FormatText(Tr("Skipped %1: %2"), {PrintableText(skipped.path), PrintableText(skipped.reason)}));
     }
   };
   auto routerFields = [&] {
@@ -253,8 +267,14 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     }
   };
 
+  // the folder the images come from: one line for the technician, one for the log
+  if (imageSource) {
+    display.Note(DescribeImageSource(*imageSource, true));
+    engine->GetLog().PrintText(DescribeImageSource(*imageSource, false));
+  }
+
   // the Check
-  display.Note("Checking ...");
+  display.Note(Tr("Checking ..."));
   display.BeginLive(false);
   WorkerOutcome check =
       RunWorker([&] { CheckThreadProc(context); }, false, signals, host, display, stopRequested);
@@ -264,19 +284,20 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   routerFields();
   FillRows(result, table);
   if (check.interruptedBy) {
-    display.Note("Interrupted.", true);
+    display.Note(Tr("Interrupted."), true);
     logNote();
     return finish(kExitSignalBase + check.interruptedBy, "interrupted");
   }
   bool offered = host.UpgradeEnabled();
   if (!offered) {
     bool stopped = table.GetItemCount() == 0;
-    display.Note(stopped ? "The check stopped." : "A module's version does not match its image: no upgrade.");
+    display.Note(stopped ? Tr("The check stopped.")
+                         : Tr("A module's version does not match its image: no upgrade."));
     logNote();
     return finish(stopped ? kExitCheckStopped : kExitFailed, stopped ? "check-stopped" : "version-conflict");
   }
   if (options.command == CliCommand::Check) {
-    display.Note("The upgrade may be offered.");
+    display.Note(Tr("The upgrade may be offered."));
     logNote();
     return finish(kExitOk, "upgrade-offered");
   }
@@ -290,14 +311,14 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
       return finish(kExitSignalBase + signo, "interrupted");
     }
     if (answer == Answer::No) {
-      display.Note("Not confirmed: nothing was changed.", true);
+      display.Note(Tr("Not confirmed: nothing was changed."), true);
       logNote();
       return finish(kExitDeclined, "declined");
     }
   }
 
   // the Upgrade run: interrupts are refused until it has ended
-  display.Note("Upgrading ...");
+  display.Note(Tr("Upgrading ..."));
   // the Time column of the running step follows the engine's own step clock
   display.SetRunningStepSource([&engine] {
     CTerminalTable::RunningStep step;
@@ -314,14 +335,14 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   result.modules.clear();
   FillRows(result, table);
   if (engine->GetLastRunRefused()) {
-    display.Note("The upgrade was not started: an image changed since the Check.", true);
+    display.Note(Tr("The upgrade was not started: an image changed since the Check."), true);
     logNote();
     return finish(kExitCheckStopped, "image-changed");
   }
   bool succeeded = UpgradeRunSucceeded(*engine);
   if (!succeeded) result.reason = engine->GetLastRunFailure();
-  display.Note(succeeded ? "Every module was upgraded."
-                         : "The upgrade failed: " + engine->GetLastRunFailure() + ".");
+  display.Note(succeeded ? Tr("Every module was upgraded.")
+                         : FormatText(Tr("The upgrade failed: %1."), {engine->GetLastRunFailure()}));
   logNote();
   return finish(succeeded ? kExitOk : kExitFailed, succeeded ? "upgraded" : "upgrade-failed");
 }

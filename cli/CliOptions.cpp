@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "platform/Translation.h"
+
 namespace {
 
 bool ParsePort(const std::string& text, uint16_t& port) {
@@ -65,7 +67,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         return true;
       }
       if (i + 1 >= args.size()) {
-        error = "option " + arg + " needs a value";
+        error = FormatText(Tr("option %1 needs a value"), {arg});
         return false;
       }
       out = args[++i];
@@ -73,7 +75,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
     };
     auto flag = [&](bool& target) {
       if (hasInlineValue) {
-        error = "option " + arg + " takes no value";
+        error = FormatText(Tr("option %1 takes no value"), {arg});
         return false;
       }
       target = true;
@@ -82,6 +84,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
 
     if (arg == "--help" || arg == "-h") {
       if (!flag(options.help)) return false;
+    } else if (arg == "--version") {
+      if (!flag(options.version)) return false;
     } else if (arg == "--json") {
       if (!flag(options.json)) return false;
     } else if (arg == "--quiet" || arg == "-q") {
@@ -92,7 +96,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
       std::string dir;
       if (!takeValue(dir)) return false;
       if (dir.empty()) {
-        error = "option --images needs a folder";
+        error = Tr("option --images needs a folder");
         return false;
       }
       options.imagesDir = dir;
@@ -100,7 +104,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
       std::string path;
       if (!takeValue(path)) return false;
       if (path.empty()) {
-        error = "option --log needs a file name";
+        error = Tr("option --log needs a file name");
         return false;
       }
       options.logPath = path;
@@ -108,7 +112,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
       std::string address;
       if (!takeValue(address)) return false;
       if (!IsIpv4(address)) {
-        error = "not an IPv4 address: '" + address + "'";
+        error = FormatText(Tr("not an IPv4 address: '%1'"), {address});
         return false;
       }
       // the first one given replaces the router's defaults; later ones add to it
@@ -120,7 +124,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
       if (!takeValue(text)) return false;
       uint16_t port = 0;
       if (!ParsePort(text, port)) {
-        error = "not a port number (1 to 65535) for " + arg + ": '" + text + "'";
+        error = FormatText(Tr("not a port number (1 to 65535) for %1: '%2'"), {arg, text});
         return false;
       }
       if (arg == "--udp-port") options.endpoints.udpPort = port;
@@ -130,12 +134,12 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
       std::string text;
       if (!takeValue(text)) return false;
       if (!ParseSpeed(text, options.speed)) {
-        error = "not a speed (a number from 1 to 1000): '" + text + "'";
+        error = FormatText(Tr("not a speed (a number from 1 to 1000): '%1'"), {text});
         return false;
       }
       options.speedGiven = true;
     } else if (!arg.empty() && arg[0] == '-') {
-      error = "unknown option: " + arg;
+      error = FormatText(Tr("unknown option: %1"), {arg});
       return false;
     } else {
       CliCommand command = CliCommand::None;
@@ -143,22 +147,22 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
       else if (arg == "upgrade") command = CliCommand::Upgrade;
       else if (arg == "demo") command = CliCommand::Demo;
       if (command == CliCommand::None) {
-        error = "unknown command: '" + arg + "'";
+        error = FormatText(Tr("unknown command: '%1'"), {arg});
         return false;
       }
       if (options.command != CliCommand::None) {
-        error = "only one command may be given";
+        error = Tr("only one command may be given");
         return false;
       }
       options.command = command;
     }
   }
-  if (options.command == CliCommand::None && !options.help) {
-    error = "no command given (check, upgrade or demo)";
+  if (options.command == CliCommand::None && !options.help && !options.version) {
+    error = Tr("no command given (check, upgrade or demo)");
     return false;
   }
   if (options.speedGiven && options.command != CliCommand::Demo && !options.help) {
-    error = "--speed applies only to demo";
+    error = Tr("--speed applies only to demo");
     return false;
   }
   return true;
@@ -173,14 +177,14 @@ bool ResolveClockScale(const CliOptions& options, const char* testScale, double&
   if (testScale == nullptr || *testScale == '\0') return true;
   double value = 1.0;
   if (!ParseSpeed(testScale, value)) {
-    error = std::string(kTestClockScaleVariable) + " is not a speed (a number from 1 to 1000)";
+    error = FormatText(Tr("%1 is not a speed (a number from 1 to 1000)"), {kTestClockScaleVariable});
     return false;
   }
   for (const std::string& address : options.endpoints.discoveryAddresses) {
     in_addr parsed{};
     if (inet_pton(AF_INET, address.c_str(), &parsed) != 1 || (ntohl(parsed.s_addr) >> 24) != 127) {
-      error = std::string(kTestClockScaleVariable) +
-              " applies only when every discovery address is a loopback address";
+      error = FormatText(Tr("%1 applies only when every discovery address is a loopback address"),
+                         {kTestClockScaleVariable});
       return false;
     }
   }
@@ -189,37 +193,44 @@ bool ResolveClockScale(const CliOptions& options, const char* testScale, double&
 }
 
 std::string CliUsage() {
-  return "Usage: qor-oneclick-cli <command> [options]\n"
-         "\n"
-         "Commands:\n"
-         "  check                 find the images and the router, read and compare the versions\n"
-         "  upgrade               check, ask, then upgrade the chosen modules\n"
-         "  demo                  run check and upgrade against a built-in router emulator on loopback\n"
-         "\n"
-         "Options (before or after the command):\n"
-         "  --images DIR          folder of .bin images (default: the embedded images, else the\n"
-         "                        program's folder)\n"
-         "  --discovery-address A where to send the discovery broadcast; repeatable\n"
-         "                        (default 192.168.1.255, then 255.255.255.255)\n"
-         "  --udp-port N          router's discovery and control port (default 1280)\n"
-         "  --link-port N         router's TCP link port (default 1280)\n"
-         "  --telnet-port N       router's Telnet port (default 23)\n"
-         "  --log FILE            write the log to FILE (default: QorUpgradeLog.txt in\n"
-         "                        $XDG_STATE_HOME/qor-oneclick, or ~/.local/state/qor-oneclick)\n"
-         "  --yes                 upgrade without asking\n"
-         "  --speed N             demo only: run the clock N times faster (default 1, real time)\n"
-         "  --json                print one JSON object with the result on stdout at the end\n"
-         "  --quiet               no table, only warnings and errors\n"
-         "  --help                this text\n"
-         "\n"
-         "The table: \"%\" and its bar show the step's progress as the procedure reports it (the\n"
-         "share of an image sent, or of a wait's time limit used); the bar of a failed module reads\n"
-         "\"failed\". \"Time\" is the module's elapsed minutes:seconds, counted as in the \"(mm:ss)\" of\n"
-         "its final status: from the end of the module before it (the first from the start of the\n"
-         "upgrade), whole hours not shown; it stops at the final status.\n"
-         "\n"
-         "Exit status: 0 success, 1 version conflict or failed module, 2 bad command line,\n"
-         "3 check stopped (no images, duplicate images, no router) or an image changed since the\n"
-         "check (nothing was sent), 4 upgrade not confirmed, 5 demo could not start, 128+N ended by\n"
-         "signal N. A folder given with --images that cannot be read is a bad command line (2).\n";
+  return Tr(
+      "Usage: qor-oneclick-cli <command> [options]\n"
+      "\n"
+      "Commands:\n"
+      "  check                 find the images and the router, read and compare the versions\n"
+      "  upgrade               check, ask, then upgrade the chosen modules\n"
+      "  demo                  run check and upgrade against a built-in router emulator on loopback\n"
+      "\n"
+      "Options (before or after the command):\n"
+      "  --images DIR          folder of .bin images (default: searched, see below)\n"
+      "  --discovery-address A\n"
+      "                        where to send the discovery broadcast; repeatable\n"
+      "                        (default 192.168.1.255, then 255.255.255.255)\n"
+      "  --udp-port N          router's discovery and control port (default 1280)\n"
+      "  --link-port N         router's TCP link port (default 1280)\n"
+      "  --telnet-port N       router's Telnet port (default 23)\n"
+      "  --log FILE            write the log to FILE (default: QorUpgradeLog.txt in\n"
+      "                        $XDG_STATE_HOME/qor-oneclick, or ~/.local/state/qor-oneclick)\n"
+      "  --yes                 upgrade without asking\n"
+      "  --speed N             demo only: run the clock N times faster (default 1, real time)\n"
+      "  --json                print one JSON object with the result on stdout at the end\n"
+      "  --quiet               no table, only warnings and errors\n"
+      "  --help                this text\n"
+      "  --version             print the program's name and version\n"
+      "\n"
+      "Images: without --images the first of these that holds a .bin file is used: the images\n"
+      "embedded in the program, the program's folder, $XDG_DATA_HOME/qor-oneclick/images\n"
+      "(~/.local/share/qor-oneclick/images), each $XDG_DATA_DIRS entry + /qor-oneclick/images\n"
+      "(/usr/local/share, /usr/share).\n"
+      "\n"
+      "The table: \"%\" and its bar show the step's progress as the procedure reports it (the\n"
+      "share of an image sent, or of a wait's time limit used); the bar of a failed module reads\n"
+      "\"failed\". \"Time\" is the module's elapsed minutes:seconds, counted as in the \"(mm:ss)\" of\n"
+      "its final status: from the end of the module before it (the first from the start of the\n"
+      "upgrade), whole hours not shown; it stops at the final status.\n"
+      "\n"
+      "Exit status: 0 success, 1 version conflict or failed module, 2 bad command line,\n"
+      "3 check stopped (no images, duplicate images, no router) or an image changed since the\n"
+      "check (nothing was sent), 4 upgrade not confirmed, 5 demo could not start, 128+N ended by\n"
+      "signal N. A folder given with --images that cannot be read is a bad command line (2).\n");
 }

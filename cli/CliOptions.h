@@ -24,13 +24,14 @@ enum CliExit : int {
 
 struct CliOptions {
   CliCommand command = CliCommand::None;
-  std::optional<std::string> imagesDir;  // unset: embedded images, else the executable's folder
+  std::optional<std::string> imagesDir;  // unset: searched (image/ImageSearch.h)
   std::optional<std::string> logPath;    // unset: QorUpgradeLog.txt in the user's state directory
   Endpoints endpoints;
   bool json = false;
   bool quiet = false;
   bool yes = false;
   bool help = false;
+  bool version = false;
   // Clock scale of demo (--speed): 1 is real time; 20 makes every wait of the procedures 20 times
   // shorter. Refused for check and upgrade: against a real router it would shrink every time-out
   // (a router module's 300 s result wait to 15 s) and could leave a module half-written.

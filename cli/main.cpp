@@ -8,6 +8,9 @@
 #include "cli/CSignalWatch.h"
 #include "cli/CliApp.h"
 #include "cli/CliOptions.h"
+#include "image/Catalogue.h"
+#include "platform/Translation.h"
+#include "platform/Version.h"
 
 namespace {
 
@@ -28,6 +31,7 @@ void KeepStandardDescriptorsOpen() {
 
 int main(int argc, char** argv) {
   KeepStandardDescriptorsOpen();
+  LoadUserTranslations(DefaultLocaleDirs(GetExecutableFolder()));
   // before any thread exists, so every thread inherits the blocked signals
   CSignalWatch signals;
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -41,8 +45,12 @@ int main(int argc, char** argv) {
     std::fputs(CliUsage().c_str(), stdout);
     return kExitOk;
   }
+  if (options.version) {
+    std::fputs(VersionLine("qor-oneclick-cli").c_str(), stdout);
+    return kExitOk;
+  }
   if (!signals.IsValid()) {
-    std::fprintf(stderr, "qor-oneclick-cli: cannot watch for interrupts\n");
+    std::fprintf(stderr, "qor-oneclick-cli: %s\n", Tr("cannot watch for interrupts").c_str());
     return kExitSetupFailed;
   }
   return RunCliCommand(options, signals, stdout, stderr, STDIN_FILENO);

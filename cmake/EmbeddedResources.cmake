@@ -1,4 +1,5 @@
-# Generates the table of blobs that LoadRawResource serves: the window title text, the help guide and,
+# Generates the table of blobs that LoadRawResource serves: the window title text, the help guide (and
+# its translations) and,
 # when QOR_EMBED_IMAGES_DIR names a folder, the upgrade images found there.
 #
 # An image file is matched to its resource id by the number its file name starts with: "144.bin",
@@ -32,6 +33,14 @@ endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/resources/help/QorUpgradeHelp.html)
   _qor_embed(HELP 152 "" ${CMAKE_SOURCE_DIR}/resources/help/QorUpgradeHelp.html)
 endif()
+# the guide in other languages: QorUpgradeHelp.<language>.html becomes the HELP resource named
+# after the language ("zh_CN")
+file(GLOB _help_translated CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/help/QorUpgradeHelp.*.html)
+foreach(_f ${_help_translated})
+  get_filename_component(_base ${_f} NAME)
+  string(REGEX REPLACE "^QorUpgradeHelp\\.(.+)\\.html$" "\\1" _lang ${_base})
+  _qor_embed(HELP 152 "${_lang}" ${_f})
+endforeach()
 
 if(QOR_EMBED_IMAGES_DIR)
   file(GLOB _imgs ${QOR_EMBED_IMAGES_DIR}/*)

@@ -1,14 +1,20 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The user-visible texts of the tool by string-table id (102 to 161), UTF-8. The table itself is in
 // resources/StringTable.cpp.
 //
-// Returns false and leaves text empty for an id the table does not hold.
+// The text in the user's language (platform/Translation.h). Returns false and leaves text empty for
+// an id the table does not hold.
 bool LoadStringById(int id, std::string& text);
 // Convenience form: the text, or "" for an unknown id.
 std::string LoadStringById(int id);
+// The English text whatever the user's language, for the log: support reads the log in one language.
+std::string LoadEnglishStringById(int id);
+// Every id the table holds, in table order.
+std::vector<int> StringTableIds();
 
 // Ids the procedures use by name.
 enum StringId : int {

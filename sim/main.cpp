@@ -14,13 +14,16 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "platform/Version.h"
 #include "sim/RouterSim.h"
 
 namespace {
 
 void Usage(FILE* out) {
   std::fprintf(out,
-               "usage: qor-router-sim [options]\n"
+               "Usage: qor-router-sim [options]\n"
+               "\n"
+               "Options:\n"
                "  --address A            IPv4 address to serve on (default 127.0.0.1)\n"
                "  --broadcast B          broadcast address to receive discovery on (default derived:\n"
                "                         127.255.255.255 for loopback, a.b.c.255 otherwise)\n"
@@ -29,10 +32,14 @@ void Usage(FILE* out) {
                "  --telnet-port N        console (default 23, 0 = any free)\n"
                "  --console shell|cli    console flavour (default shell)\n"
                "  --mac XX-XX-XX-XX-XX-XX\n"
+               "                         the router's MAC address in discovery answers\n"
                "  --router-text T        version text in discovery answers (default 1.0.0.0)\n"
-               "  --cfe-version V  --app-version V          shell versions\n"
-               "  --software-version V  --res-version V     command-interface versions\n"
-               "  --firmware-version V  --dashboard-version V  wireless module versions\n"
+               "  --cfe-version V, --app-version V\n"
+               "                         the shell console's versions\n"
+               "  --software-version V, --res-version V\n"
+               "                         the command-interface console's versions\n"
+               "  --firmware-version V, --dashboard-version V\n"
+               "                         the wireless module's versions\n"
                "  --unlock-code C        8 characters, or 16 hex digits\n"
                "  --restart-ms N         module restart time in ms (default 8000)\n"
                "  --write-ms N           time the router takes to write a router image (default 3000)\n"
@@ -40,7 +47,9 @@ void Usage(FILE* out) {
                "  --start-in-downloader  the module waits in its downloader\n"
                "  --start-offline        the module starts in offline mode\n"
                "  --fault F[=V][,...]    switch faults on (repeatable); --list-faults names them\n"
-               "  --quiet                do not print events\n");
+               "  --quiet                do not print events\n"
+               "  --help                 this text\n"
+               "  --version              print the program's name and version\n");
 }
 
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long& out) {
@@ -110,6 +119,9 @@ int main(int argc, char** argv) {
     unsigned long n = 0;
     if (opt == "--help" || opt == "-h") {
       Usage(stdout);
+      return 0;
+    } else if (opt == "--version") {
+      std::fputs(VersionLine("qor-router-sim").c_str(), stdout);
       return 0;
     } else if (opt == "--list-faults") {
       for (const auto& name : qorsim::FaultNames()) std::printf("%s\n", name.c_str());

@@ -115,9 +115,9 @@ void CUpgradeEngine::WriteStatusToRow(const std::string& text, uint32_t colour) 
   }
 }
 
-void CUpgradeEngine::ShowStatusText(const std::string& text, uint32_t colour) {
-  WriteStatusToRow(text, colour);
-  m_Log.PrintText(text);
+void CUpgradeEngine::ShowStatusText(const std::string& shown, const std::string& logged, uint32_t colour) {
+  WriteStatusToRow(shown, colour);
+  m_Log.PrintText(logged);
 }
 
 void CUpgradeEngine::MarkModuleSkipped(ModuleType m, const std::string& text) {
@@ -128,7 +128,7 @@ void CUpgradeEngine::MarkModuleSkipped(ModuleType m, const std::string& text) {
 void CUpgradeEngine::ShowStatus(int stringId) {
   std::string text;
   if (LoadStringById(stringId, text)) {
-    ShowStatusText(text, kColourBlack);
+    ShowStatusText(text, LoadEnglishStringById(stringId), kColourBlack);
   }
 }
 
@@ -145,8 +145,9 @@ std::string CUpgradeEngine::FormatElapsed(int64_t seconds) {
 
 void CUpgradeEngine::ShowFinalStatus() {
   const int64_t now = Clock().NowSeconds();
-  const std::string text = LoadStringById(m_StatusId) + FormatElapsed(now - m_StepStart.load());
-  ShowStatusText(text, m_StatusId == kStatusSuccess ? kColourBlue : kColourRed);
+  const std::string elapsed = FormatElapsed(now - m_StepStart.load());
+  ShowStatusText(LoadStringById(m_StatusId) + elapsed, LoadEnglishStringById(m_StatusId) + elapsed,
+                 m_StatusId == kStatusSuccess ? kColourBlue : kColourRed);
   m_StepStart.store(now);
   m_Log.Flush();
 }

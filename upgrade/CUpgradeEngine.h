@@ -71,7 +71,9 @@ class CUpgradeEngine {
   static int ItemOfModule(ModuleType m);
 
   // --- display writers (all write to the current item; writes to no item only log) ---
-  void ShowStatusText(const std::string& text, uint32_t colour);
+  // The list shows shown (in the user's language), the log receives logged (English).
+  void ShowStatusText(const std::string& shown, const std::string& logged, uint32_t colour);
+  void ShowStatusText(const std::string& text, uint32_t colour) { ShowStatusText(text, text, colour); }
   void ShowStatus(int stringId);
   // The status id's text with " (%M:%S)" since step start, blue for 103 and red otherwise; then the
   // log is flushed, so a finished step is in the file whatever happens next.

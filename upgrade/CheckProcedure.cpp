@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/StopRequest.h"
 #include "platform/StringTable.h"
+#include "platform/Translation.h"
 #include "platform/Warnings.h"
 #include "protocol/CUdpHdlc.h"
 
@@ -155,6 +156,17 @@ void ReadRouterVersions(CheckContext& context, const std::string& fallback) {
   }
 }
 
+namespace {
+// The fixed texts that stand in a version column instead of a version are shown in the user's
+// language; the row keeps the English text, which the version rule and the log read.
+std::string ShownVersion(const std::string& version) {
+  static const char* const kPlaceholders[] = {kForceLoadText, N_("Failed to read"), N_("No version")};
+  for (const char* placeholder : kPlaceholders)
+    if (version == placeholder) return Tr(placeholder);
+  return version;
+}
+}  // namespace
+
 void ReadWirelessVersions(CheckContext& context, const std::string& forceLoadText) {
   Row(MODULE_FIRMWARE).m_CurrentVersion.clear();
   Row(MODULE_DASHBOARD).m_CurrentVersion.clear();
@@ -295,8 +307,8 @@ bool RunCheck(CheckContext& context) {
     ModuleRow& row = Row(m);
     list.InsertItem(m, row.m_DisplayName);
     if (row.m_Image.IsValid()) {
-      list.SetItemText(m, COL_CURRENT, row.m_CurrentVersion);
-      list.SetItemText(m, COL_UPGRADE, row.m_Image.GetVersionText());
+      list.SetItemText(m, COL_CURRENT, ShownVersion(row.m_CurrentVersion));
+      list.SetItemText(m, COL_UPGRADE, ShownVersion(row.m_Image.GetVersionText()));
       if (m == MODULE_DASHBOARD) {
         // the dashboard's version is never compared
         row.m_Upgrade = 1;

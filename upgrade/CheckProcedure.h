@@ -6,6 +6,7 @@
 
 #include "image/Catalogue.h"
 #include "image/ModuleTable.h"
+#include "platform/Translation.h"
 #include "protocol/CTelnetClient.h"
 #include "upgrade/CUpgradeEngine.h"
 #include "upgrade/WindowInterfaces.h"
@@ -78,4 +79,4 @@ void FitModuleColumns(IModuleList& list);
 inline constexpr const char* kCheckStoppedLog = "The Check was stopped on request";
 
 // The force-load text shown for the wireless rows when the module waits in download mode.
-inline constexpr const char* kForceLoadText = "Can't read in force-load mode";
+inline constexpr const char* kForceLoadText = N_("Can't read in force-load mode");

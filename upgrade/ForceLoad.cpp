@@ -3,6 +3,7 @@
 
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
+#include "platform/Translation.h"
 #include "protocol/CUdpHdlc.h"
 #include "upgrade/CUpgradeEngine.h"
 
@@ -14,7 +15,8 @@ constexpr uint32_t kProbePauseMs = 2000;
 }  // namespace
 
 bool CUpgradeEngine::EnterForceLoadMode() {
-  ShowStatusText("Enter Forcing Download Mode ...", kColourBlack);
+  constexpr const char* kEntering = N_("Enter Forcing Download Mode ...");
+  ShowStatusText(Tr(kEntering), kEntering, kColourBlack);
   bool entered = false;
   {
     CUdpHdlc udp(m_RouterIp, m_Endpoints.udpPort);

@@ -6,6 +6,7 @@
 #include "image/ModuleTable.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
+#include "platform/Translation.h"
 #include "platform/Warnings.h"
 
 namespace {
@@ -110,17 +111,17 @@ bool RunModules(CUpgradeEngine& engine, EarlyEnd& end) {
   if (AnyChosen(engine, MODULE_APP, MODULE_CONFIG_FILE)) {
     if (!engine.RunNvramErase()) {
       engine.GetLog().PrintText(kNvramEraseFailedLog);
-      end.reason = kNvramEraseFailedReason;
-      end.warning = kNvramEraseFailedWarning;
+      end.reason = Tr(kNvramEraseFailedReason);
+      end.warning = Tr(kNvramEraseFailedWarning);
       bool skipped = false;
       for (ModuleType m : {MODULE_FIRMWARE, MODULE_DASHBOARD}) {
         if (engine.IsModuleChosen(m)) {
-          engine.MarkModuleSkipped(m, kSkippedAfterNvramText);
+          engine.MarkModuleSkipped(m, Tr(kSkippedAfterNvramText));
           skipped = true;
         }
       }
       if (skipped) {
-        end.warning += kWirelessSkippedWarning;
+        end.warning += Tr(kWirelessSkippedWarning);
       }
       return false;
     }
@@ -171,9 +172,8 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host) {
   if (!changed.empty()) {
     std::string warning;
     for (const std::string& path : changed) {
-      const std::string line = path + kImageChangedText;
-      log.PrintText(line);
-      warning += (warning.empty() ? "" : "\n") + line;
+      log.PrintText(path + kImageChangedText);
+      warning += (warning.empty() ? "" : "\n") + path + Tr(kImageChangedText);
     }
     engine.SetLastRunRefused(true);
     log.PrintText(std::string(50, '+'));

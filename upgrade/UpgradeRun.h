@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Translation.h"
 #include "upgrade/CUpgradeEngine.h"
 #include "upgrade/WindowInterfaces.h"
 
@@ -10,9 +11,9 @@
 //
 // The images sent are the copies the Check read and verified. Before anything is sent, the file of
 // every chosen image is compared with the one the Check read; if one changed, its path and
-// kImageChangedText are logged and shown as one warning, nothing is sent (the link is not even
-// opened), the rows stay as the Check left them, and the run ends as a refused start
-// (GetLastRunRefused) with the separator line, the log flushed and NOTIFY_UPGRADE_DONE.
+// kImageChangedText are logged and shown (the text in the user's language) as one warning, nothing
+// is sent (the link is not even opened), the rows stay as the Check left them, and the run ends as a
+// refused start (GetLastRunRefused) with the separator line, the log flushed and NOTIFY_UPGRADE_DONE.
 //
 // The log is flushed after the run's opening lines, at every final status and, with a sync to the
 // disk, at the end of the run.
@@ -34,16 +35,16 @@ unsigned RunUpgrade(CUpgradeEngine& engine, IDialogHost& host);
 bool UpgradeRunSucceeded(const CUpgradeEngine& engine);
 
 // What a failed NVRAM erase leaves: the log line, the text of each wireless row it skips (black),
-// the warning and the reason the front ends give.
+// the warning and the reason the front ends give (all but the log line shown in the user's language).
 inline constexpr const char* kNvramEraseFailedLog =
     "Erasing the NVRAM of the router module failed: the router confirmed none of the 3 requests";
-inline constexpr const char* kSkippedAfterNvramText = "Skipped: the router's NVRAM could not be erased";
+inline constexpr const char* kSkippedAfterNvramText = N_("Skipped: the router's NVRAM could not be erased");
 inline constexpr const char* kNvramEraseFailedWarning =
-    "The router's NVRAM could not be erased after its modules were written.";
-inline constexpr const char* kWirelessSkippedWarning = " The wireless modules were skipped.";
-inline constexpr const char* kNvramEraseFailedReason = "The router's NVRAM could not be erased";
+    N_("The router's NVRAM could not be erased after its modules were written.");
+inline constexpr const char* kWirelessSkippedWarning = N_(" The wireless modules were skipped.");
+inline constexpr const char* kNvramEraseFailedReason = N_("The router's NVRAM could not be erased");
 // Follows the path of an image whose file changed since the Check, in the warning and the log.
-inline constexpr const char* kImageChangedText = " changed since the Check: press Check again";
+inline constexpr const char* kImageChangedText = N_(" changed since the Check: press Check again");
 
 // The log line written when images of the hidden router family were left out.
 inline constexpr const char* kOtherFamilyLeftOutLog =

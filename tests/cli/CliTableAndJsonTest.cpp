@@ -50,8 +50,8 @@ TEST(TerminalTable, ColumnWidthsFitContentsAndHeading) {
   EXPECT_EQ(table.GetColumnWidth(COL_TYPE), 30);
   EXPECT_FALSE(table.SetColumnWidth(COL_TYPE, -3));
   EXPECT_FALSE(table.SetColumnWidth(5, 10));
-  // characters, not bytes: the log's Chinese texts must not count three times
-  EXPECT_EQ(table.GetStringWidth("没有检测到路由器"), 8);
+  // terminal cells, not bytes: a Chinese character takes two cells, never three
+  EXPECT_EQ(table.GetStringWidth("没有检测到路由器"), 16);
   EXPECT_EQ(table.GetStringWidth("Done..."), 7);
 }
 

@@ -39,6 +39,8 @@ bool CliRun::Start(const std::vector<std::string>& args, const std::string& stdi
   for (const auto& [name, value] : env) childEnv[name] = value;
   // colours follow the terminal, not the test's own environment
   if (!env.count("NO_COLOR")) childEnv["NO_COLOR"] = "";
+  // and the language the test's expectations are written in, not the tester's
+  if (!env.count("LANGUAGE")) childEnv["LANGUAGE"] = "en";
   return m_Child.Start(QOR_CLI_PATH, all, childEnv, stdinText);
 }
 

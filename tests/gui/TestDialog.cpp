@@ -125,9 +125,12 @@ class TestDialog : public QObject {
     QVERIFY(!dlg.UpgradeButton()->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsWorkerRunning(), 30000);
     QTRY_COMPARE(dlg.focusWidget(), static_cast<QWidget*>(dlg.CheckButton()));
-    // no image anywhere: the scan's warning, and the Check fails
+    // no image anywhere: the scan's warning, naming the folder on its second line, and the Check fails
     QCOMPARE(boxes.Count(), 1);
-    QCOMPARE(boxes.LastText(), QString("No valid .bin file is found in the current directory"));
+    QCOMPARE(boxes.LastText(),
+             QString("No valid .bin file is found in the current directory\nImages: %1 (given "
+                     "with --images)")
+                 .arg(QString::fromStdString(area.Path("no-images"))));
     QVERIFY(dlg.CheckButton()->isEnabled());
     QVERIFY(!dlg.UpgradeButton()->isEnabled());
     QCOMPARE(dlg.ModuleList()->GetItemCount(), 0);
