@@ -89,9 +89,9 @@ void CheckParsers(Span answer) {
     if (item->status != (answer[131] | (answer[132] << 8))) std::abort();
   }
 
-  const diag::WriteAck ack = diag::ParseWriteAck(answer);
-  if ((ack == diag::WriteAck::Acknowledged) != (first == 0x02)) std::abort();
-  if ((ack == diag::WriteAck::Refused) != (first == 0x03)) std::abort();
+  const diag::DownloadAck ack = diag::ParseDownloadAck(answer);
+  if ((ack == diag::DownloadAck::Acknowledged) != (first == 0x02)) std::abort();
+  if ((ack == diag::DownloadAck::Refused) != (first == 0x03)) std::abort();
 }
 
 // The answer followed by other bytes must parse alike wherever the parser promised to stop.

@@ -235,7 +235,8 @@ int CDiagCaller::DIAG_Unlock(const uint8_t code[8]) {
   }
   DiagAnswer answer;
   if (diag::BuildUnlock(request, unlockCode) == 0 ||
-      !Execute(request, shape.answerLength, shape.leadingFlag, kReadTimeoutMs, answer)) {
+      !Execute(request, shape.answerLength, shape.leadingFlag, kReadTimeoutMs, answer) ||
+      diag::ParseDownloadAck(answer.Bytes()) != diag::DownloadAck::Acknowledged) {
     Log("DIAG_Unlock: Write or Read Fail");
     return 0;
   }
@@ -282,7 +283,8 @@ int CDiagCaller::DIAG_Reset() {
   SetResponseKey(key, 1);
   DiagAnswer answer;
   if (diag::BuildReset(request) == 0 ||
-      !Execute(request, shape.answerLength, shape.leadingFlag, kReadTimeoutMs, answer)) {
+      !Execute(request, shape.answerLength, shape.leadingFlag, kReadTimeoutMs, answer) ||
+      diag::ParseDownloadAck(answer.Bytes()) != diag::DownloadAck::Acknowledged) {
     Log("DIAG_Reset: Write or Read Fail");
     return 0;
   }
@@ -364,13 +366,13 @@ int CDiagCaller::DIAG_Write(uint32_t frameLength) {
       Log("DIAG_Write#%d> Read Fail", n);
       continue;
     }
-    switch (diag::ParseWriteAck(std::span<const uint8_t>(ack, std::min<unsigned>(received, sizeof ack)))) {
-      case diag::WriteAck::Acknowledged:
+    switch (diag::ParseDownloadAck(std::span<const uint8_t>(ack, std::min<unsigned>(received, sizeof ack)))) {
+      case diag::DownloadAck::Acknowledged:
         return 1;
-      case diag::WriteAck::Refused:
+      case diag::DownloadAck::Refused:
         Log("DIAG_Write#%d> Exec Fail", n);
         break;
-      case diag::WriteAck::Unexpected:
+      case diag::DownloadAck::Unexpected:
         // only a caller that set no key can meet this: the block is not taken as written
         Log("DIAG_Write#%d> Unexpected answer", n);
         break;

@@ -204,10 +204,10 @@ std::optional<NvItemAnswer> ParseNvItem(std::span<const uint8_t> answer) {
   return parsed;
 }
 
-WriteAck ParseWriteAck(std::span<const uint8_t> answer) {
-  if (answer.empty()) return WriteAck::Unexpected;
-  if (answer[0] == kDlAck) return WriteAck::Acknowledged;
-  return answer[0] == kDlNak ? WriteAck::Refused : WriteAck::Unexpected;
+DownloadAck ParseDownloadAck(std::span<const uint8_t> answer) {
+  if (answer.empty()) return DownloadAck::Unexpected;
+  if (answer[0] == kDlAck) return DownloadAck::Acknowledged;
+  return answer[0] == kDlNak ? DownloadAck::Refused : DownloadAck::Unexpected;
 }
 
 }  // namespace diag

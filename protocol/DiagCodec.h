@@ -182,9 +182,10 @@ struct NvItemAnswer {
 };
 std::optional<NvItemAnswer> ParseNvItem(std::span<const uint8_t> answer);
 
-// A write block's answer: acknowledged only by 0x02. 0x03 is the downloader's refusal; anything
-// else was never meant for the block (the link's queue lets only these two through).
-enum class WriteAck { Acknowledged, Refused, Unexpected };
-WriteAck ParseWriteAck(std::span<const uint8_t> answer);
+// The downloader's answer to a command (unlock, write block, reset): acknowledged only by 0x02.
+// 0x03 is its refusal; anything else was never meant for the command (with the acknowledgement as
+// its key, the link's queue lets only these two through).
+enum class DownloadAck { Acknowledged, Refused, Unexpected };
+DownloadAck ParseDownloadAck(std::span<const uint8_t> answer);
 
 }  // namespace diag

@@ -402,9 +402,9 @@ TEST(DiagCodecParse, NvItemStatusAndData) {
 TEST(DiagCodecParse, WriteAcknowledgements) {
   struct Case {
     Bytes answer;
-    diag::WriteAck ack;
+    diag::DownloadAck ack;
   };
-  using A = diag::WriteAck;
+  using A = diag::DownloadAck;
   const Case cases[] = {
       {{0x02}, A::Acknowledged},
       {{0x02, 0x00, 0x10, 0x00, 0x00}, A::Acknowledged},
@@ -416,6 +416,6 @@ TEST(DiagCodecParse, WriteAcknowledgements) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Hex(c.answer));
-    EXPECT_EQ(diag::ParseWriteAck(c.answer), c.ack);
+    EXPECT_EQ(diag::ParseDownloadAck(c.answer), c.ack);
   }
 }
