@@ -121,7 +121,8 @@ void BM_RawStream_CTcpPort(benchmark::State& state) {
   port.Close();
 }
 
-// shrink: both socket buffers set to 0 before connecting, as the original tool did
+// shrink: both socket buffers set to 0 before connecting, which Linux clamps to its minimum (the
+// setting the TCP port leaves alone; see docs/architecture.md, socket buffers)
 void BareSocketStream(benchmark::State& state, bool shrink) {
   const auto& src = Source();
   Sink sink;

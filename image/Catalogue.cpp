@@ -115,7 +115,7 @@ bool ScanImageFiles(CImageSet& images, const std::string& folder, CDownloadLog& 
 
   if (count == 0) {
     ShowMessage(IDS_NO_VALID_IMAGE);
-    log.PrintText("没有找到至少一个有效的BIN文件");
+    log.PrintText("没有找到至少一个有效的BIN文件");  // not one valid BIN file was found
     log.PrintText("Folder scanned: " + dir + (scan.folderError.empty() ? "" : " (" + scan.folderError + ")"));
     return false;
   }

@@ -5,9 +5,9 @@
 #include <exception>
 #include <limits>
 
-#include "image/ByteReader.h"
 #include "image/Crc16.h"
 #include "image/ImageFormat.h"
+#include "platform/ByteOrder.h"
 
 namespace L = image_layout;
 

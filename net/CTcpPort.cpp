@@ -65,7 +65,7 @@ int CTcpPort::SetConfig(const std::string& address, uint16_t port) {
   m_Address.sin_port = htons(port);
   if (!valid) {
     // "255.255.255.255" lands here too: a stream cannot go to the broadcast address
-    QOR_PORT_TRACE_F("CTcpPort::SetConfig(): inet_addr(\"%s\") return INADDR_NONE\n", address.c_str());
+    QOR_PORT_TRACE_F("CTcpPort::SetConfig(): \"%s\" is no IPv4 address\n", address.c_str());
     SetThreadSocketError(kErrInvalid);
     return 0;
   }
@@ -229,7 +229,7 @@ bool CTcpPort::Shutdown() {
 int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
   auto handle = Acquire();
   if (!handle) {
-    QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit1\n", m_TraceId.load());
+    QOR_PORT_TRACE_F("CTcpPort%d::Write - the port is closed\n", m_TraceId.load());
     return 0;
   }
   const int fd = handle->Fd();
@@ -254,7 +254,8 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
           waited = true;
           continue;
         }
-        // time-out: the thread's error is still the pending code, as the original reported
+        // time-out: the thread's error stays 997 (still in progress), which tells the caller the
+        // data did not go within its time
         if (w == PollResult::Failed) SetThreadSocketError(MapSocketErrno(errno));
         if (w == PollResult::Stopped) SetThreadSocketError(kErrInterrupted);
         m_LastError.store(GetThreadSocketError());
@@ -269,31 +270,36 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
         SetError(kErrShutdown);
         return 0;
       }
-      // a send that had to wait reconnects only on a reset, as the original's completed send did
+      // reads and writes follow one rule: a loss met at once reconnects on an abort or a reset
+      // (10053, 10054); one met after waiting only on a reset, since an abort then comes from this
+      // side (a Close or a reconnect by the other thread) and a new connection would undo it
       bool reconnect = waited ? code == kErrConnReset : IsConnectionLost(code);
       if (!waited) {
         if (reconnect)
-          QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit3 TCP连接被中断1\n", m_TraceId.load());
+          QOR_PORT_TRACE_F("CTcpPort%d::Write - send: connection lost (%d), connecting again\n",
+                           m_TraceId.load(), code);
         else
-          QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit3 WSASend's ErrorCode = %d\n", m_TraceId.load(), code);
+          QOR_PORT_TRACE_F("CTcpPort%d::Write - send failed (%d)\n", m_TraceId.load(), code);
       } else if (reconnect) {
-        QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit5 TCP连接被中断2\n", m_TraceId.load());
+        QOR_PORT_TRACE_F(
+            "CTcpPort%d::Write - send after waiting for room: connection reset, connecting again\n",
+            m_TraceId.load());
       } else {
-        QOR_PORT_TRACE_F("CTcpPort%d::Write - Exit5 WSAGetOverlappedResult's ErrorCode = %d\n",
-                         m_TraceId.load(), code);
+        QOR_PORT_TRACE_F("CTcpPort%d::Write - send after waiting for room failed (%d)\n", m_TraceId.load(),
+                         code);
       }
       if (reconnect) {
         int again = Reconnect(handle, code);
-        if (waited && again) QOR_PORT_TRACE_F("CTcpPort%d::Write - 重建连接成功\n", m_TraceId.load());
-        if (waited && !again) QOR_PORT_TRACE_F("CTcpPort%d::Write - 重建连接失败\n", m_TraceId.load());
+        if (waited && again) QOR_PORT_TRACE_F("CTcpPort%d::Write - connected again\n", m_TraceId.load());
+        if (waited && !again)
+          QOR_PORT_TRACE_F("CTcpPort%d::Write - connecting again failed\n", m_TraceId.load());
         (void)again;
         SleepMs(kFailPauseMs);
       }
       return 0;
     }
     if (!waited)
-      QOR_PORT_TRACE_F("CTcpPort%d::Write - WSASend return %d dwSent = %d\n", m_TraceId.load(), 0,
-                       static_cast<int>(sent));
+      QOR_PORT_TRACE_F("CTcpPort%d::Write - send took %d bytes\n", m_TraceId.load(), static_cast<int>(sent));
     next += sent;
     left -= static_cast<uint32_t>(sent);
   }
@@ -304,7 +310,7 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
 int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_t timeout) {
   auto handle = Acquire();
   if (!handle || m_PurgeEvent.GetHandle() < 0) {
-    QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit1\n", m_TraceId.load());
+    QOR_PORT_TRACE_F("CTcpPort%d::Read - the port is closed\n", m_TraceId.load());
     SleepMs(kFailPauseMs);
     return 0;
   }
@@ -324,7 +330,7 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
     if (n == 0) {
       *received = 0;
       if (handle->IsRetired()) break;  // our own reconnect or Close ended the stream, not the peer
-      QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit7\n", m_TraceId.load());
+      QOR_PORT_TRACE_F("CTcpPort%d::Read - recv: the router closed the connection\n", m_TraceId.load());
       // the connection carries nothing more: told once, unless our own Shutdown ended it
       if (!handle->IsShutDown() && handle->MarkPeerClosed()) {
         m_Generation.fetch_add(1);
@@ -347,18 +353,17 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
           continue;
         case PollResult::Event:
           // the waiting Read consumes the purge; a Read that finds data never looks at it
-          QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit5 m_PurgeEvent Signaled\n", m_TraceId.load());
+          QOR_PORT_TRACE_F("CTcpPort%d::Read - poll: ended by a purge\n", m_TraceId.load());
           m_LastError.store(kErrPurged);
           m_PurgeEvent.Reset();
           break;
         case PollResult::Timeout:
-          QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit5 WSAWaitForMultipleEvents timeout\n", m_TraceId.load());
+          QOR_PORT_TRACE_F("CTcpPort%d::Read - poll: timed out\n", m_TraceId.load());
           m_LastError.store(kErrTimeout);
           break;
         case PollResult::Failed:
           SetError(MapSocketErrno(errno));
-          QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit5 Unable to wait until data has been read\n",
-                           m_TraceId.load());
+          QOR_PORT_TRACE_F("CTcpPort%d::Read - poll failed (%d)\n", m_TraceId.load(), m_LastError.load());
           break;
         case PollResult::Stopped:
           SetError(kErrInterrupted);
@@ -371,15 +376,16 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
     bool reconnect = waited ? code == kErrConnReset : IsConnectionLost(code);
     if (reconnect) {
       if (waited)
-        QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit6 TCP连接被中断2\n", m_TraceId.load());
+        QOR_PORT_TRACE_F("CTcpPort%d::Read - recv after waiting: connection reset, connecting again\n",
+                         m_TraceId.load());
       else
-        QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit4 TCP连接被中断1\n", m_TraceId.load());
+        QOR_PORT_TRACE_F("CTcpPort%d::Read - recv: connection lost (%d), connecting again\n",
+                         m_TraceId.load(), code);
       Reconnect(handle, code);
     } else if (waited) {
-      QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit6 WSAGetOverlappedResult's ErrorCode = %d\n", m_TraceId.load(),
-                       code);
+      QOR_PORT_TRACE_F("CTcpPort%d::Read - recv after waiting failed (%d)\n", m_TraceId.load(), code);
     } else {
-      QOR_PORT_TRACE_F("CTcpPort%d::Read - Exit4 WSARecv's ErrorCode = %d\n", m_TraceId.load(), code);
+      QOR_PORT_TRACE_F("CTcpPort%d::Read - recv failed (%d)\n", m_TraceId.load(), code);
     }
     SleepMs(kFailPauseMs);
     return 0;

@@ -26,9 +26,8 @@ int CUdpPort::SetConfig(const std::string& address, uint16_t port) {
     return 1;
   }
   uint32_t ip = 0;
-  QOR_PORT_TRACE_F("AsciiBuffer = %s", address.size() < 25 ? address.c_str() : "");
   if (!ParseIpv4Text(address, &ip)) {
-    QOR_PORT_TRACE_F("CUdpPort::SetConfig(): inet_addr(\"%s\") return INADDR_NONE\n", address.c_str());
+    QOR_PORT_TRACE_F("CUdpPort::SetConfig(): \"%s\" is no IPv4 address\n", address.c_str());
     SetThreadSocketError(kErrInvalid);
     return 0;
   }
@@ -49,7 +48,7 @@ int CUdpPort::Open() {
     int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0) {
       SetError(MapSocketErrno(errno));
-      QOR_PORT_TRACE_F("CUdpPort::Open> setsockopt(SO_BROADCAST)'s ErrorCode = %d\n", m_LastError.load());
+      QOR_PORT_TRACE_F("CUdpPort::Open - setsockopt(SO_BROADCAST) failed (%d)\n", m_LastError.load());
       ::close(fd);
       return 0;
     }
@@ -72,7 +71,7 @@ int CUdpPort::Close() {
 int CUdpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
   const int fd = m_Socket.load();
   if (fd < 0) return 0;
-  // Linux would deliver a datagram for 0.0.0.0 to this host; the original platform refused it
+  // Linux would deliver a datagram for 0.0.0.0 to this host: refuse it, since no router is there
   if (m_Address.sin_addr.s_addr == htonl(INADDR_ANY)) {
     SetError(kErrAddrNotAvail);
     return 0;
@@ -88,7 +87,7 @@ int CUdpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
     int code = MapSocketErrno(err);
     SetError(code);
     if (code != kErrIoPending) {
-      QOR_PORT_TRACE_F("CUdpPort::Write - WSASendTo's ErrorCode = %d\n", code);
+      QOR_PORT_TRACE_F("CUdpPort::Write - sendto failed (%d)\n", code);
       return 0;
     }
     PollResult w = PollSocket(fd, POLLOUT, -1, deadline);
@@ -96,7 +95,7 @@ int CUdpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
     if (w == PollResult::Failed) SetThreadSocketError(MapSocketErrno(errno));
     if (w == PollResult::Stopped) SetThreadSocketError(kErrInterrupted);
     m_LastError.store(GetThreadSocketError());
-    QOR_PORT_TRACE_F("CUdpPort::Write - WSAWaitForMultipleEvents's ErrorCode = %d\n", m_LastError.load());
+    QOR_PORT_TRACE_F("CUdpPort::Write - poll for room ended without it (%d)\n", m_LastError.load());
     return 0;
   }
   m_LastError.store(0);
@@ -109,7 +108,8 @@ int CUdpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
   uint32_t ignored = 0;
   if (received == nullptr) received = &ignored;
 
-  // an unbound socket has nowhere to receive on: fail as the original platform did
+  // an unbound socket has nowhere to receive on: fail at once with 10022 (invalid) rather than
+  // wait out the time-out for a datagram that cannot come
   sockaddr_in local{};
   socklen_t localLength = sizeof(local);
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) < 0) {
@@ -118,7 +118,7 @@ int CUdpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
   }
   if (local.sin_port == 0) {
     SetError(kErrInvalid);
-    QOR_PORT_TRACE_F("CUdpPort::Read - WSARecv's ErrorCode = %d\n", kErrInvalid);
+    QOR_PORT_TRACE_F("CUdpPort::Read - the socket is not bound (%d)\n", kErrInvalid);
     return 0;
   }
 
@@ -141,7 +141,7 @@ int CUdpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
     int code = MapSocketErrno(err);
     SetError(code);
     if (code != kErrIoPending) {
-      QOR_PORT_TRACE_F("CUdpPort::Read - WSARecv's ErrorCode = %d\n", code);
+      QOR_PORT_TRACE_F("CUdpPort::Read - recv failed (%d)\n", code);
       return 0;
     }
     PollResult w = PollSocket(fd, POLLIN, -1, deadline);
@@ -149,7 +149,7 @@ int CUdpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
     if (w == PollResult::Failed) SetThreadSocketError(MapSocketErrno(errno));
     if (w == PollResult::Stopped) SetThreadSocketError(kErrInterrupted);
     m_LastError.store(GetThreadSocketError());
-    QOR_PORT_TRACE_F("CUdpPort::Read - WSAWaitForMultipleEvents's ErrorCode = %d\n", m_LastError.load());
+    QOR_PORT_TRACE_F("CUdpPort::Read - poll for a datagram ended without one (%d)\n", m_LastError.load());
     return 0;
   }
 }

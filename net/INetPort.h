@@ -8,7 +8,8 @@
 // Kinds of port, the values of CreateNetPort's kind argument and of GetPortType().
 enum NetPortKind : int { NetPortUdp = 1, NetPortTcp = 2 };
 
-// Error codes kept from the original platform so that logs and callers read the same values.
+// Error codes are Windows Sockets error numbers, which the log lines, the error texts
+// (protocol/ErrorText) and the callers' tests use.
 // POSIX errors map onto them: ECONNABORTED -> 10053, ECONNRESET/EPIPE -> 10054, EINVAL -> 10022,
 // an operation still in progress -> 997, EMSGSIZE -> 10040, EPERM/EACCES -> 10013. Other errno
 // values are stored as they are.
@@ -32,7 +33,8 @@ constexpr int kErrDisconnected = 10101;  // WSAEDISCON: the peer closed the conn
 // Maps an errno value to the codes above.
 int MapSocketErrno(int err);
 
-// The calling thread's last socket error (the effect of WSAGetLastError/WSASetLastError).
+// The calling thread's last socket error, one of the codes above: kept per thread, as errno is, so
+// a caller reads the code of its own last call.
 int GetThreadSocketError();
 void SetThreadSocketError(int code);
 
@@ -96,6 +98,7 @@ class INetPort {
   std::atomic<int> m_LastError{0};
 };
 
-// Parses a dotted IPv4 text the way the original's 25-byte conversion and inet_addr did; texts of
-// more than 24 characters are invalid. Returns false for an invalid text; *out is in network order.
+// Parses a dotted IPv4 text with inet_addr, after copying it into a 25-byte field: texts of more
+// than 24 characters, or holding a zero byte, are invalid, and inet_addr also takes the short and
+// hexadecimal forms ("10.1", "0x7f.1"). Returns false for an invalid text; *out is in network order.
 bool ParseIpv4Text(const std::string& address, uint32_t* out);

@@ -14,7 +14,7 @@
 // its next test of the flag within a fraction of a second.
 //
 // Threads without an installed flag (the Upgrade worker, whose run must never be cut short, and the
-// receiver threads) wait exactly as before.
+// receiver threads) wait their full time.
 inline constexpr uint32_t kStopPollMs = 100;
 
 // The flag installed for the calling thread (nullptr: none).

@@ -6,7 +6,10 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <span>
 #include <utility>
+
+#include "platform/ByteOrder.h"
 
 #ifndef QOR_LOCALEDIR
 #define QOR_LOCALEDIR "/usr/share/locale"
@@ -57,26 +60,29 @@ bool CMessageCatalogue::Load(const std::string& path, std::string* why) {
 bool CMessageCatalogue::Parse(std::string_view bytes, std::string* why) {
   m_Texts.clear();
   if (bytes.size() < 28) return Fail(why, "too short for a catalogue header");
-  auto raw = [&](uint64_t at) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at);
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-  };
-  const uint32_t magic = raw(0);
+  const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  uint32_t magic = 0;
+  bytes::ReadU32LE(data, 0, magic);
   if (magic != kMagic && magic != kMagicSwapped)
     return Fail(why, "not a message catalogue (wrong magic number)");
-  const bool swapped = magic == kMagicSwapped;
+  // the catalogue's words are in the byte order of the machine that wrote it, told by the magic
+  const bool bigEndian = magic == kMagicSwapped;
   auto word = [&](uint64_t at) {
-    const uint32_t v = raw(at);
-    return swapped ? (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24) : v;
+    uint32_t v = 0;
+    if (bigEndian) {
+      bytes::ReadU32BE(data, at, v);
+    } else {
+      bytes::ReadU32LE(data, at, v);
+    }
+    return v;
   };
   // major revisions 0 and 1 share the layout of the tables read here
   if ((word(4) >> 16) > 1) return Fail(why, "unknown catalogue revision");
   const uint64_t count = word(8);
-  const uint64_t originals = word(12);
+  const uint64_t englishTexts = word(12);
   const uint64_t translations = word(16);
   const uint64_t size = bytes.size();
-  if (originals + count * 8 > size || translations + count * 8 > size)
+  if (englishTexts + count * 8 > size || translations + count * 8 > size)
     return Fail(why, "the string tables lie outside the file");
 
   // a string is (length, offset) and must end with a NUL inside the file
@@ -88,17 +94,17 @@ bool CMessageCatalogue::Parse(std::string_view bytes, std::string* why) {
     return true;
   };
   for (uint64_t i = 0; i < count; ++i) {
-    std::string_view original;
+    std::string_view english;
     std::string_view translation;
-    if (!text(originals + i * 8, original) || !text(translations + i * 8, translation)) {
+    if (!text(englishTexts + i * 8, english) || !text(translations + i * 8, translation)) {
       m_Texts.clear();
       return Fail(why, "a string lies outside the file");
     }
     // plural forms follow the first after a NUL; the header has the empty key
-    original = original.substr(0, original.find('\0'));
+    english = english.substr(0, english.find('\0'));
     translation = translation.substr(0, translation.find('\0'));
-    if (original.empty() || translation.empty()) continue;
-    m_Texts.emplace(std::string(original), std::string(translation));
+    if (english.empty() || translation.empty()) continue;
+    m_Texts.emplace(std::string(english), std::string(translation));
   }
   return true;
 }

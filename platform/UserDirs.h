@@ -6,9 +6,8 @@
 
 // The tool's per-user directories.
 //
-// On the original platform the log and the help file went to the user's temporary directory, which
-// there is private to the user and survives reboots. A shared /tmp is neither: another user can plant
-// a symbolic link in it, and it is often emptied at boot. So:
+// The log must survive a reboot and the help file must not be open to other users. A shared /tmp
+// gives neither: another user can plant a symbolic link in it, and it is often emptied at boot. So:
 //  - the state directory ($XDG_STATE_HOME, default ~/.local/state, then "qor-oneclick") holds the log;
 //  - the private temporary directory ($XDG_RUNTIME_DIR when set, else the system temp directory,
 //    then "qor-oneclick-<uid>") holds the help file.

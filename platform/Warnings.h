@@ -19,7 +19,7 @@ void SetWarningSink(IWarningSink* sink);
 
 // Shows a ready-made text.
 int ShowWarningText(const std::string& text);
-// Shows the string-table text of id (the original's ShowMessage).
+// Shows the string-table text of id.
 int ShowMessage(int stringId);
 
 // Installs a sink for the lifetime of the object.

@@ -1,43 +1,48 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 class CHdlcAdapter;
 class CDownloadLog;
 
-// The request record most DIAG commands build: cmd, subsystem id, subsystem command (little-endian
-// on the wire), then data. length counts the bytes sent from cmd; expectedLength is the required
-// response length (0 accepts any). Neither length is sent.
-struct DiagRequest {
-  uint8_t cmd = 0;
-  uint8_t subsysId = 0;
-  uint16_t subsysCmd = 0;
-  uint8_t data[128] = {};
-  uint32_t length = 0;
-  uint32_t expectedLength = 0;
+// The answer of one exchange as it arrived: the decoded payload of the frame that matched the
+// request. Bytes past the received length read 0xCD, the fill put in before every read; only the
+// log line of a short refusal shows them.
+class DiagAnswer {
+ public:
+  static constexpr size_t kCapacity = 512;
+  static constexpr uint8_t kFill = 0xCD;
 
-  DiagRequest(uint32_t len, uint32_t expected) : length(len), expectedLength(expected) {}
-  // The bytes as sent (4 + 128), little-endian subsysCmd.
-  void Serialize(uint8_t out[132]) const;
+  std::span<const uint8_t> Bytes() const { return {m_Bytes.data(), m_Length}; }
+  // Byte i of the receive buffer, the fill included (the fill as well past the buffer).
+  uint8_t At(size_t i) const { return i < kCapacity ? m_Bytes[i] : kFill; }
+
+ private:
+  friend class CDiagCaller;
+  std::array<uint8_t, kCapacity> m_Bytes{};
+  uint32_t m_Length = 0;
 };
 
 // The wireless module's command layer: one request frame through the router link (whose receiver
-// runs), the matching response from its queue, a test of the response, and a log line for every
-// failure and for the versions read. All operations block the calling worker thread; results are 1
-// on success, 0 on failure. The adapter and the log are not owned and must outlive the caller (the
-// log may be null: nothing is written then). Time-outs are milliseconds of clock time.
+// runs), the matching answer from its queue, retries, and a log line for every failure and for the
+// versions read. What the bytes are and mean is protocol/DiagCodec's; this class only exchanges
+// them. All operations block the calling worker thread; results are 1 on success, 0 on failure.
+// The adapter and the log are not owned and must outlive the caller (the log may be null: nothing
+// is written then). Time-outs are milliseconds of clock time.
 class CDiagCaller {
  public:
   CDiagCaller(CHdlcAdapter* adapter, CDownloadLog* log);
 
   void SetResponseKey(const uint8_t* key, unsigned length);  // at most 16 bytes are kept
-  // Up to five tries: framed write (3000 ms), read of the response (readTimeout) into a response
-  // filled with 0xCD. A DIAG error 13/14/15 fails at once; 03 and 18 answers and a length other than
-  // expectedLength (0 = any) are retried after 200 ms, as are write and read failures.
-  int Execute(const uint8_t* request, uint32_t length, uint32_t expectedLength, bool leadingFlag,
-              uint32_t readTimeout);
-  int Execute(const DiagRequest& request, bool leadingFlag, uint32_t readTimeout);
+  // Up to five tries: framed write (3000 ms), read of the answer (readTimeout) into answer. A DIAG
+  // refusal 13/14/15 fails at once; 03 and 18 answers and a length other than expectedLength (0 =
+  // any) are retried after 200 ms, as are write and read failures. answer holds the last try's.
+  int Execute(std::span<const uint8_t> request, uint32_t expectedLength, bool leadingFlag,
+              uint32_t readTimeout, DiagAnswer& answer);
 
   // version receives the text read, "No version" (dashboard absent) or "Failed to read".
   int DIAG_QueryBoardVersion(std::string* version);
@@ -58,19 +63,16 @@ class CDiagCaller {
   // waits for its acknowledgement (5000 ms); five tries without pause. The caller sets the key.
   int DIAG_Write(uint32_t frameLength);
 
-  const uint8_t* GetResponse() const { return m_Response; }
-  uint32_t GetResponseLength() const { return m_ResponseLength; }
-
  private:
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  // Sets the key to the first keyLength request bytes and runs Execute.
-  int RunCommand(const DiagRequest& request, unsigned keyLength, bool leadingFlag, uint32_t readTimeout);
-  // The NV item exchange: -1 when Execute failed, else the module's status (logged unless 0).
-  int NvCommand(uint8_t cmd, const char* prefix, uint16_t item, const uint8_t* source, uint32_t length,
-                uint16_t* status);
+  // Sets the key the command's answer is matched by and runs Execute with its lengths.
+  int RunCommand(std::span<const uint8_t> request, uint32_t keyLength, uint32_t answerLength,
+                 bool leadingFlag, uint32_t readTimeout, DiagAnswer& answer);
+  // The NV item exchange: -1 when it failed, else the module's status (logged unless 0); data
+  // receives the item's bytes on status 0.
+  int NvCommand(std::span<const uint8_t> request, const char* prefix, uint16_t* status, uint8_t* data,
+                uint32_t length);
 
-  uint8_t m_Response[512] = {};
-  uint32_t m_ResponseLength = 0;
   CHdlcAdapter* m_pAdapter;
   CDownloadLog* m_pLog;
 };

@@ -7,6 +7,7 @@
 
 #include "platform/Clock.h"
 #include "platform/StopRequest.h"
+#include "protocol/DiagCodec.h"
 
 CFrameQueue::CFrameQueue() = default;
 CFrameQueue::~CFrameQueue() = default;
@@ -63,16 +64,17 @@ int CFrameQueue::Push(const uint8_t* frame, unsigned length) {
 bool CFrameQueue::Match(const uint8_t* frame, unsigned length) const {
   const unsigned n = m_KeyLength;
   if (n == 0) return true;
-  if (m_Key[0] == 0x02) {
+  if (m_Key[0] == diag::kDlAck) {
     // a download-mode acknowledgement is expected; its negative form is 03 plus two bytes
-    if (length == 3 && frame[0] == 0x03) return true;
+    if (length == diag::kDlNakLength && frame[0] == diag::kDlNak) return true;
     unsigned m = std::min(n, length);
     return std::memcmp(frame, m_Key, m) == 0;
   }
   if (length != 0) {
-    uint8_t first = frame[0];
-    if (first == 0x13 || first == 0x14 || first == 0x15 || first == 0x18) {
-      // DIAG error responses echo the request after their first byte
+    const uint8_t first = frame[0];
+    if (first == diag::kErrBadCommand || first == diag::kErrBadParameter || first == diag::kErrBadLength ||
+        first == diag::kErrNotInThisMode) {
+      // DIAG refusals echo the request after their first byte
       return length >= n + 1 && std::memcmp(frame + 1, m_Key, n) == 0;
     }
   }

@@ -43,6 +43,9 @@ bool Login(CTelnetClient& client, const std::string& address, CDownloadLog& log,
     if (!StopRequestedHere()) log.PrintText(text);
     return false;
   };
+  // The log texts stay as written: the people and tools that read the log know them. In English:
+  // the TCP connection could not be made; no Telnet login prompt arrived; the login prompt holds no
+  // ':'; entering the user name admin failed; entering the password korvx failed.
   if (!client.Connect(address)) return fail("创建TCP连接失败");
   if (!client.ReadLines(500)) return fail("没有收到Telnet的登录提示信息");
   if (client.FindLine(":") < 0) return fail("Telnet的登录提示中没有':'");

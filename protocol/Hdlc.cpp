@@ -8,6 +8,7 @@
 #endif
 
 #include "image/Crc16.h"
+#include "platform/ByteOrder.h"
 
 namespace {
 
@@ -77,17 +78,40 @@ void HdlcAppendEscaped(uint8_t* dest, int& pos, const uint8_t* src, size_t lengt
   pos = static_cast<int>(out - dest);
 }
 
-int HdlcEncodeFrame(const uint8_t* payload, size_t length, uint8_t* out, bool leadingFlag) {
-  int pos = 0;
-  if (leadingFlag) out[pos++] = kHdlcFlag;
-  uint16_t reg = 0xFFFF;
-  HdlcAppendEscaped(out, pos, payload, length, reg);
-  uint16_t fcs = static_cast<uint16_t>(~reg);
-  uint8_t fcsBytes[2] = {static_cast<uint8_t>(fcs & 0xFF), static_cast<uint8_t>(fcs >> 8)};
+HdlcFrameWriter::HdlcFrameWriter(std::span<uint8_t> out, bool leadingFlag) : m_Out(out) {
+  if (!leadingFlag) return;
+  if (m_Out.empty()) {
+    m_Spoiled = true;
+    return;
+  }
+  m_Out[m_Position++] = kHdlcFlag;
+}
+
+bool HdlcFrameWriter::Append(std::span<const uint8_t> part) {
+  if (m_Spoiled || part.size() > (m_Out.size() - static_cast<size_t>(m_Position)) / 2) {
+    m_Spoiled = true;
+    return false;
+  }
+  HdlcAppendEscaped(m_Out.data(), m_Position, part.data(), part.size(), m_Register);
+  return true;
+}
+
+size_t HdlcFrameWriter::Finish() {
+  // both FCS bytes escaped and the closing flag
+  if (m_Spoiled || m_Out.size() - static_cast<size_t>(m_Position) < 2 * 2 + 1) return 0;
+  uint8_t fcsBytes[2];
+  bytes::PutU16LE(fcsBytes, static_cast<uint16_t>(~m_Register));
   uint16_t discard = 0;  // the FCS bytes must not change the FCS already computed
-  HdlcAppendEscaped(out, pos, fcsBytes, 2, discard);
-  out[pos++] = kHdlcFlag;
-  return pos;
+  HdlcAppendEscaped(m_Out.data(), m_Position, fcsBytes, sizeof fcsBytes, discard);
+  m_Out[static_cast<size_t>(m_Position++)] = kHdlcFlag;
+  m_Spoiled = true;  // a frame is finished once
+  return static_cast<size_t>(m_Position);
+}
+
+int HdlcEncodeFrame(const uint8_t* payload, size_t length, uint8_t* out, bool leadingFlag) {
+  HdlcFrameWriter writer(std::span<uint8_t>(out, HdlcMaxEncodedSize(length)), leadingFlag);
+  if (length != 0) writer.Append(std::span<const uint8_t>(payload, length));
+  return static_cast<int>(writer.Finish());
 }
 
 unsigned HdlcDecodeFrame(const uint8_t* frame, size_t length, uint8_t* out) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 // HDLC-like framing of the router link and the router datagrams:
 //   [7E] escaped(payload) escaped(FCS low, FCS high) 7E
@@ -29,11 +30,25 @@ int HdlcEncodeFrame(const uint8_t* payload, size_t length, uint8_t* out, bool le
 // the flags).
 unsigned HdlcDecodeFrame(const uint8_t* frame, size_t length, uint8_t* out);
 
-// Stores v high byte first.
-inline void WriteU16BE(uint8_t* dest, uint16_t v) {
-  dest[0] = static_cast<uint8_t>(v >> 8);
-  dest[1] = static_cast<uint8_t>(v);
-}
+// Writes one frame into a caller's buffer part by part (a command header, then a block of data)
+// without gathering the payload first: the leading flag when asked for, each part escaped with the
+// FCS running over it, then the FCS and the closing flag. Each step checks the room it may need in
+// the worst case (every byte escaped) against what is left, so a frame that might not fit is
+// refused rather than cut.
+class HdlcFrameWriter {
+ public:
+  HdlcFrameWriter(std::span<uint8_t> out, bool leadingFlag);
+  // False when part might not fit escaped; the frame is then spoiled and Finish returns 0.
+  bool Append(std::span<const uint8_t> part);
+  // Appends the FCS and the closing flag; the frame's length, or 0 when anything did not fit.
+  size_t Finish();
+
+ private:
+  std::span<uint8_t> m_Out;
+  int m_Position = 0;
+  uint16_t m_Register = 0xFFFF;
+  bool m_Spoiled = false;
+};
 
 // Gathers a byte stream into frames, one byte at a time, as both read paths of the router link do:
 // a 0x7E ends a frame when 3 or more bytes have gathered since the last frame, otherwise it is

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/ByteOrder.h"
 #include "platform/TextCodec.h"
 
 std::string IpAddress::ToString() const {
@@ -63,6 +64,7 @@ bool ParseDiscoveryAnswer(std::span<const uint8_t> payload, MacAddress& mac, IpA
 
 void BuildUpgradeControlPacket(uint8_t packet[kUpgradeControlPacketSize], int kind, uint32_t value) {
   static constexpr size_t kTextSize = 29;
+  static constexpr size_t kValueOffset = 30;
   static const char* const kTexts[] = {
       "Tavrix RUT Begin Download Pkt",
       "Tavrix FWT Begin Download Pkt",
@@ -71,8 +73,5 @@ void BuildUpgradeControlPacket(uint8_t packet[kUpgradeControlPacketSize], int ki
   std::memset(packet, 0, kUpgradeControlPacketSize);
   packet[0] = 0xFF;
   if (kind >= 0 && kind < 3) std::memcpy(packet + 1, kTexts[kind], kTextSize);
-  packet[30] = static_cast<uint8_t>(value);
-  packet[31] = static_cast<uint8_t>(value >> 8);
-  packet[32] = static_cast<uint8_t>(value >> 16);
-  packet[33] = static_cast<uint8_t>(value >> 24);
+  bytes::PutU32LE(packet + kValueOffset, value);
 }

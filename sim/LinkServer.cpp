@@ -23,7 +23,7 @@ static_assert(sizeof kRutBegin - 1 == kTextSize && sizeof kFwtBegin - 1 == kText
               sizeof kFwtForce - 1 == kTextSize);
 
 bool TextIs(ByteView packet, const char* text) {
-  return BytesEqual(packet, kTextOffset, ByteView(reinterpret_cast<const uint8_t*>(text), kTextSize));
+  return EqualAt(packet, kTextOffset, ByteView(reinterpret_cast<const uint8_t*>(text), kTextSize));
 }
 
 Bytes Frame(const Bytes& payload) {

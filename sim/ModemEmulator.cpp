@@ -109,12 +109,14 @@ Bytes ModemEmulator::Error(uint8_t code, ByteView req) {
 }
 
 Bytes ModemEmulator::Nak(uint16_t reason) {
-  return {kDlNak, static_cast<uint8_t>(reason >> 8), static_cast<uint8_t>(reason)};
+  Bytes r = {kDlNak, 0, 0};
+  PutU16BE(&r[1], reason);
+  return r;
 }
 
 bool ModemEmulator::IsHandShake(ByteView req) {
   return req.size() == kNvPacketSize && req[0] == kCmdNvRead && req[1] == 0 && req[2] == 0 &&
-         BytesEqual(req, 3, kHandShakeSignature);
+         EqualAt(req, 3, kHandShakeSignature);
 }
 
 void ModemEmulator::SettleLocked() {
@@ -133,7 +135,7 @@ void ModemEmulator::SettleLocked() {
   int type = -1;
   std::string text;
   if (m_SessionFirstAddress && m_Flash.Read(*m_SessionFirstAddress, kVersionTagSize, &tag) &&
-      BytesEqual(tag, 0, kVersionTagMagic)) {
+      EqualAt(tag, 0, kVersionTagMagic)) {
     type = tag[kVersionTagTypeOffset];
     text = ReadText(tag, kVersionTagTextOffset, kVersionTagTextSize);
   }
@@ -361,7 +363,7 @@ std::vector<Bytes> ModemEmulator::HandleDownloaderLocked(ByteView req) {
   if (cmd == kDlUnlock) {
     if (req.size() != kUnlockLength) return nak(kNakLength, "unlock: bad length");
     if (f.unlockRefuse) return nak(kNakRefused, "unlock refused (fault)");
-    if (!BytesEqual(req, 1, m_Config.unlockCode)) return nak(kNakBadCode, "unlock: wrong code");
+    if (!EqualAt(req, 1, m_Config.unlockCode)) return nak(kNakBadCode, "unlock: wrong code");
     m_Unlocked = true;
     m_Events.Record("dl.unlock", "unlocked");
     return {Bytes{kDlAck}};

@@ -13,7 +13,7 @@ RouterStore::RouterStore(const SimConfig& config)
 int RouterStore::ModuleTypeOf(ByteView data) {
   using namespace image_layout;
   uint32_t flags = 0;
-  if (data.size() < kTrxHeaderSize || !BytesEqual(data, 0, kRouterMagic) ||
+  if (data.size() < kTrxHeaderSize || !EqualAt(data, 0, kRouterMagic) ||
       !ReadU32LE(data, kTrxFlagOffset, flags)) {
     return 9;
   }
@@ -33,7 +33,7 @@ RouterImageRecord RouterStore::Examine(uint32_t announced, Bytes data, bool comp
   r.announced = announced;
   r.complete = complete;
   r.moduleType = ModuleTypeOf(data);
-  if (BytesEqual(data, kTrxHeaderSize, kVersionTagMagic)) {
+  if (EqualAt(data, kTrxHeaderSize, kVersionTagMagic)) {
     r.tagVersion = ReadText(data, kTrxHeaderSize + kVersionTagTextOffset, kVersionTagTextSize);
   }
   r.resultCode = !complete ? kResultIncomplete : (r.moduleType == 9 ? kResultBadImage : kResultSuccess);

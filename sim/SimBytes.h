@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ByteOrder.h"
+
 // Bounds-checked access to received bytes. Every reader fails (returns false) instead of reading
 // past the end; nothing here casts a structure onto the bytes.
 namespace qorsim {
@@ -13,58 +15,16 @@ namespace qorsim {
 using Bytes = std::vector<uint8_t>;
 using ByteView = std::span<const uint8_t>;
 
-inline bool ReadU8(ByteView b, size_t at, uint8_t& v) {
-  if (at >= b.size()) return false;
-  v = b[at];
-  return true;
-}
-
-inline bool ReadU16LE(ByteView b, size_t at, uint16_t& v) {
-  if (b.size() < 2 || at > b.size() - 2) return false;
-  v = static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-  return true;
-}
-
-inline bool ReadU16BE(ByteView b, size_t at, uint16_t& v) {
-  if (b.size() < 2 || at > b.size() - 2) return false;
-  v = static_cast<uint16_t>((b[at] << 8) | b[at + 1]);
-  return true;
-}
-
-inline bool ReadU32LE(ByteView b, size_t at, uint32_t& v) {
-  if (b.size() < 4 || at > b.size() - 4) return false;
-  v = static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
-      (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-  return true;
-}
-
-inline bool ReadU32BE(ByteView b, size_t at, uint32_t& v) {
-  if (b.size() < 4 || at > b.size() - 4) return false;
-  v = (static_cast<uint32_t>(b[at]) << 24) | (static_cast<uint32_t>(b[at + 1]) << 16) |
-      (static_cast<uint32_t>(b[at + 2]) << 8) | static_cast<uint32_t>(b[at + 3]);
-  return true;
-}
-
-// True when b[at, at + n) exists and equals expected.
-inline bool BytesEqual(ByteView b, size_t at, ByteView expected) {
-  if (at > b.size() || b.size() - at < expected.size()) return false;
-  for (size_t i = 0; i < expected.size(); ++i) {
-    if (b[at + i] != expected[i]) return false;
-  }
-  return true;
-}
-
-inline void PutU32LE(uint8_t* d, uint32_t v) {
-  d[0] = static_cast<uint8_t>(v);
-  d[1] = static_cast<uint8_t>(v >> 8);
-  d[2] = static_cast<uint8_t>(v >> 16);
-  d[3] = static_cast<uint8_t>(v >> 24);
-}
-
-inline void PutU16LE(uint8_t* d, uint16_t v) {
-  d[0] = static_cast<uint8_t>(v);
-  d[1] = static_cast<uint8_t>(v >> 8);
-}
+// The tool's own byte-order primitives; the emulator still builds every answer from its own tables.
+using bytes::EqualAt;
+using bytes::PutU16BE;
+using bytes::PutU16LE;
+using bytes::PutU32LE;
+using bytes::ReadU16BE;
+using bytes::ReadU16LE;
+using bytes::ReadU32BE;
+using bytes::ReadU32LE;
+using bytes::ReadU8;
 
 // Copies text into dest[0, size) and zero-fills the rest; longer text is cut.
 inline void PutText(uint8_t* dest, size_t size, const std::string& text) {

@@ -140,7 +140,7 @@ std::vector<Bytes> UdpResponder::Answer(ByteView payload, uint32_t* delayMs) {
     ev.Record("udp.ignored", "unknown type " + std::to_string(type));
     return {};
   }
-  if (!BytesEqual(payload, kIpOffset, ByteView(ipBytes, 4)) || !BytesEqual(payload, kMacOffset, mac)) {
+  if (!EqualAt(payload, kIpOffset, ByteView(ipBytes, 4)) || !EqualAt(payload, kMacOffset, mac)) {
     ev.Record("udp.ignored", std::string(name) + " for another router");
     return {};
   }

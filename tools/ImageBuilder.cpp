@@ -12,18 +12,13 @@
 #include <memory>
 
 #include "image/Crc16.h"
+#include "platform/ByteOrder.h"
 
 namespace L = image_layout;
 
 namespace {
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+using bytes::PutU16LE;
+using bytes::PutU32LE;
 
 // Copies at most size - 1 bytes so the field always keeps a terminating zero.
 void PutText(uint8_t* p, size_t size, const std::string& text) {
@@ -47,7 +42,7 @@ std::vector<uint8_t> BuildImage(const ImageSpec& spec, std::vector<UnitPlacement
   std::vector<uint8_t> image(total, 0);
   if (placements) placements->clear();
 
-  PutU32(&image[L::kFileTypeOffset], spec.fileType);
+  PutU32LE(&image[L::kFileTypeOffset], spec.fileType);
   PutText(&image[L::kVersionTextOffset], L::kVersionTextSize, spec.version);
 
   size_t p = L::kFileHeaderSize;
@@ -68,19 +63,19 @@ std::vector<uint8_t> BuildImage(const ImageSpec& spec, std::vector<UnitPlacement
     std::memcpy(h + L::kMagicOffset, u.magic.data(), 4);
     uint32_t headerLength = static_cast<uint32_t>(L::kUnitHeaderSize + 2 * size_t{n});
     if (spec.damage.headerLengthUnit == uix) headerLength += 2;
-    PutU32(h + L::kHeaderLengthOffset, headerLength);
-    PutU32(h + L::kUnitFormatOffset, u.unitFormat);
+    PutU32LE(h + L::kHeaderLengthOffset, headerLength);
+    PutU32LE(h + L::kUnitFormatOffset, u.unitFormat);
     std::memcpy(h + L::kHardwareIdOffset, u.hardwareId.data(), L::kHardwareIdSize);
-    PutU32(h + L::kLoadAddressOffset, u.loadAddress);
-    PutU32(h + L::kDataLengthOffset, dataLength);
+    PutU32LE(h + L::kLoadAddressOffset, u.loadAddress);
+    PutU32LE(h + L::kDataLengthOffset, dataLength);
     PutText(h + L::kDateOffset, L::kDateSize, u.date);
     PutText(h + L::kTimeOffset, L::kTimeSize, u.time);
     PutText(h + L::kNameOffset, L::kNameSize, u.name);
-    PutU32(h + L::kBlockSizeOffset, u.blockSize);
+    PutU32LE(h + L::kBlockSizeOffset, u.blockSize);
     // the header CRC covers all 98 bytes with its own field still zero
     uint16_t headerCrc = Crc16Compute(h, L::kUnitHeaderSize);
     if (spec.damage.headerCrcUnit == uix) headerCrc ^= 0x0101;
-    PutU16(h + L::kHeaderCrcOffset, headerCrc);
+    PutU16LE(h + L::kHeaderCrcOffset, headerCrc);
 
     if (dataLength > 0) std::memcpy(&image[place.dataOffset], u.data.data(), dataLength);
     for (uint32_t b = 0; b < n; ++b) {
@@ -88,7 +83,7 @@ std::vector<uint8_t> BuildImage(const ImageSpec& spec, std::vector<UnitPlacement
       const size_t len = std::min<size_t>(u.blockSize, dataLength - off);
       uint16_t crc = Crc16Compute(&image[place.dataOffset + off], len);
       if (spec.damage.blockCrcUnit == uix && spec.damage.blockCrcBlock == b) crc ^= 0x8001;
-      PutU16(&image[place.crcListOffset + 2 * size_t{b}], crc);
+      PutU16LE(&image[place.crcListOffset + 2 * size_t{b}], crc);
     }
 
     const size_t body = L::kUnitHeaderSize + 2 * size_t{n} + dataLength;
@@ -134,9 +129,9 @@ uint32_t RouterFlagWord(ModuleType module) {
 std::array<uint8_t, L::kTrxHeaderSize> MakeTrxHeader(ModuleType module, uint32_t totalLength) {
   std::array<uint8_t, L::kTrxHeaderSize> h{};
   std::memcpy(h.data(), L::kRouterMagic.data(), 4);
-  PutU32(&h[4], totalLength);
-  PutU32(&h[8], 0);  // the router checks its own CRC later; the tool never reads this field
-  PutU32(&h[L::kTrxFlagOffset], RouterFlagWord(module));
+  PutU32LE(&h[4], totalLength);
+  PutU32LE(&h[8], 0);  // the router checks its own CRC later; the tool never reads this field
+  PutU32LE(&h[L::kTrxFlagOffset], RouterFlagWord(module));
   return h;
 }
 

@@ -94,7 +94,7 @@ void ReadRouterVersions(const CheckContext& context, ModulePlan& plan, const std
           TakeLastVersionLine(telnet, version(MODULE_BOOT));
           DropTrailingCarriageReturns(version(MODULE_BOOT));
         } else if (!context.StopRequested()) {
-          log.PrintText("获取cfe_version失败");
+          log.PrintText("获取cfe_version失败");  // reading cfe_version failed
         }
       }
       if (hasImage(MODULE_APP) || hasImage(MODULE_CUSTOMIZATION)) {
@@ -102,7 +102,7 @@ void ReadRouterVersions(const CheckContext& context, ModulePlan& plan, const std
           TakeLastVersionLine(telnet, version(MODULE_APP));
           DropTrailingCarriageReturns(version(MODULE_APP));
         } else if (!context.StopRequested()) {
-          log.PrintText("获取app_version失败");
+          log.PrintText("获取app_version失败");  // reading app_version failed
         }
       }
     }
@@ -164,7 +164,8 @@ WirelessState ReadWirelessVersions(const CheckContext& context, ModulePlan& plan
   state.answered = diag.DIAG_HandShake(false, &state.inDownloader, &state.offline) != 0;
   if (!state.answered) {
     if (!context.StopRequested()) {
-      engine.GetLog().PrintText("初次和无线模块握手失败");
+      engine.GetLog().PrintText(
+          "初次和无线模块握手失败");  // the first hand-shake with the wireless module failed
     }
   } else if (state.inDownloader) {
     // the downloader answers no version queries
@@ -207,7 +208,7 @@ void RunCheckSteps(const CheckContext& context, CheckResult& result) {
       return;
     }
     ShowMessage(IDS_NO_ROUTER);
-    log.PrintText("没有检测到路由器");
+    log.PrintText("没有检测到路由器");  // no router was found
     return;
   }
   engine.SetRouter(result.router);

@@ -72,7 +72,7 @@ bool CUpgradeEngine::WaitModuleRestart() {
   ShowPercent(70);
 
   // a lone flag byte ends whatever partial frame the module may still hold
-  const uint8_t flag = 0x7E;
+  const uint8_t flag = kHdlcFlag;
   m_RouterLink.Write(true, &flag, 1, false, 3000);
 
   bool answered = false;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "image/CAppFileReader.h"
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
 #include "protocol/CUdpHdlc.h"
@@ -20,11 +21,6 @@ constexpr uint32_t kOtherResultLimitMs = 120000;
 constexpr uint32_t kRouterResultSuccess = 4;
 constexpr unsigned kResultRecordSize = 40;
 constexpr size_t kResultCodeOffset = 30;
-
-uint32_t ReadU32LE(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 }  // namespace
 
@@ -139,8 +135,9 @@ bool CUpgradeEngine::WaitRouterResult(ModuleType type, std::optional<uint32_t> s
     unsigned received = 0;
     const int ok = m_RouterLink.Read(buffer, sizeof buffer, &received, kResultReadTimeoutMs);
     const uint32_t elapsed = static_cast<uint32_t>(TickMs() - start);
-    if (ok && received == kResultRecordSize && buffer[0] == 0xFF) {
-      const uint32_t code = ReadU32LE(buffer + kResultCodeOffset);
+    uint32_t code = 0;
+    if (ok && received == kResultRecordSize && buffer[0] == 0xFF &&
+        bytes::ReadU32LE(std::span<const uint8_t>(buffer, received), kResultCodeOffset, code)) {
       if (code == kRouterResultSuccess) {
         m_Log.Print("TCP_GetRouterResult's ElapsedTime = %u ms", elapsed);
         ShowPercent(100);

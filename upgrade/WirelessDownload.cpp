@@ -6,6 +6,7 @@
 #include "image/CAppFileReader.h"
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
+#include "protocol/DiagCodec.h"
 #include "protocol/Hdlc.h"
 #include "protocol/RouterDatagram.h"
 #include "upgrade/CUpgradeEngine.h"
@@ -13,18 +14,6 @@
 namespace {
 
 constexpr uint32_t kReachableLimitMs = 10000;
-constexpr uint8_t kWriteCommand = 0x0F;
-constexpr uint8_t kAckCode = 0x02;
-constexpr uint8_t kOfflineMode = 1;
-
-bool NeedsEscape(uint8_t b) { return b == kHdlcFlag || b == kHdlcEscape; }
-
-void PutU32BE(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
 
 }  // namespace
 
@@ -109,7 +98,7 @@ bool CUpgradeEngine::PrepareDownload() {
   if (m_Offline == 0) {
     ShowStatus(IDS_ACCESSING_OFFLINE);
     // a module that refuses offline mode may still take the switch below
-    if (m_Diag.DIAG_ChangeMode(kOfflineMode)) {
+    if (m_Diag.DIAG_ChangeMode(diag::kModeOffline)) {
       SleepMs(100);
     }
   }
@@ -151,10 +140,8 @@ bool CUpgradeEngine::DownloadImage(const CBinFile& image) {
       const int frameLength = data != nullptr ? BuildWriteFrame(address, length, data) : 0;
 
       // only the acknowledgement of this block's address (or a rejection) ends the wait
-      uint8_t key[5];
-      key[0] = kAckCode;
-      PutU32BE(key + 1, address);
-      m_Diag.SetResponseKey(key, sizeof key);
+      const auto key = diag::WriteAckKey(address);
+      m_Diag.SetResponseKey(key.data(), static_cast<unsigned>(key.size()));
 
       if (frameLength <= 0 || !m_Diag.DIAG_Write(static_cast<uint32_t>(frameLength))) {
         m_Log.Print("Unit%u Block%u: Download Fail", unit + 1, block + 1);
@@ -187,39 +174,15 @@ bool CUpgradeEngine::UnlockModule(const uint8_t code[8]) {
 }
 
 int CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, const uint8_t* data) {
-  if (length > kWirelessBlockSize || (data == nullptr && length != 0)) {
-    return 0;
-  }
-  uint8_t header[7];
-  header[0] = kWriteCommand;
-  PutU32BE(header + 1, address);
-  WriteU16BE(header + 5, static_cast<uint16_t>(length));
-
-  // 2 flags, the command (never escaped), 4 address bytes, 2 length bytes, data and 2 FCS bytes,
-  // with every byte that may need it counted twice: 8209 bytes for a full 4096-byte block
-  size_t worst = 2 + 1 + 2 * 4 + 2 + 2 * static_cast<size_t>(length) + 2 * 2;
-  worst += (NeedsEscape(header[5]) ? 1 : 0) + (NeedsEscape(header[6]) ? 1 : 0);
-  if (worst > kHdlcWriteBufferSize) {
+  if (data == nullptr && length != 0) {
     return 0;
   }
   uint8_t* buffer = m_RouterLink.GetWriteBuffer();
   if (buffer == nullptr) {
     return 0;
   }
-
-  int position = 0;
-  buffer[position++] = kHdlcFlag;
-  uint16_t crc = 0xFFFF;
-  HdlcAppendEscaped(buffer, position, header, sizeof header, crc);
-  if (length > 0) {
-    HdlcAppendEscaped(buffer, position, data, length, crc);
-  }
-  const uint16_t fcs = static_cast<uint16_t>(~crc);
-  const uint8_t fcsBytes[2] = {static_cast<uint8_t>(fcs), static_cast<uint8_t>(fcs >> 8)};
-  uint16_t discarded = crc;
-  HdlcAppendEscaped(buffer, position, fcsBytes, sizeof fcsBytes, discarded);
-  buffer[position++] = kHdlcFlag;
-  return position;
+  return static_cast<int>(diag::BuildWriteBlockFrame(std::span<uint8_t>(buffer, kHdlcWriteBufferSize),
+                                                     address, std::span<const uint8_t>(data, length)));
 }
 
 bool CUpgradeEngine::RestartModule() {

@@ -129,16 +129,59 @@ TEST(HdlcEncode, WorstCaseFitsTheWriteBuffer) {
   EXPECT_EQ(frame, RefEncode(payload, true));
 }
 
-TEST(WriteU16BE, StoresHighByteFirst) {
-  uint8_t b[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-  WriteU16BE(b + 1, 0x1234);
-  EXPECT_EQ(b[0], 0xAA);
-  EXPECT_EQ(b[1], 0x12);
-  EXPECT_EQ(b[2], 0x34);
-  EXPECT_EQ(b[3], 0xAA);
-  WriteU16BE(b, 0xFF00);
-  EXPECT_EQ(b[0], 0xFF);
-  EXPECT_EQ(b[1], 0x00);
+TEST(HdlcFrameWriter, PartsMakeTheSameFrameAsTheirConcatenation) {
+  struct Case {
+    const char* name;
+    std::vector<Bytes> parts;
+    bool leadingFlag;
+  };
+  const Case cases[] = {
+      {"header and block", {{0x0F, 0x00, 0x10, 0x00, 0x00, 0x00, 0x04}, {1, 2, 3, 4}}, true},
+      {"a flag on each side of the cut", {{0x01, 0x7E}, {0x7E, 0x02}}, true},
+      {"an escape that ends a part", {{0x7D}, {0x5D}, {0x7D}}, false},
+      {"an empty part between", {{0x4B}, {}, {0xC9, 0x03}}, true},
+      {"one part", {{0x3A}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes whole;
+    for (const Bytes& p : c.parts) whole.insert(whole.end(), p.begin(), p.end());
+    Bytes out(HdlcMaxEncodedSize(whole.size()), 0x5A);
+    HdlcFrameWriter writer(out, c.leadingFlag);
+    for (const Bytes& p : c.parts) EXPECT_TRUE(writer.Append(p));
+    const size_t length = writer.Finish();
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<long>(length)), RefEncode(whole, c.leadingFlag));
+    EXPECT_EQ(writer.Finish(), 0u) << "a frame is finished once";
+  }
+}
+
+TEST(HdlcFrameWriter, RefusesWhatMightNotFitAndWritesNothingPastTheBuffer) {
+  struct Case {
+    const char* name;
+    size_t room;
+    Bytes payload;
+    bool fits;
+  };
+  const Case cases[] = {
+      {"nothing, not even the flag", 0, {0x01}, false},
+      {"room for the worst case", HdlcMaxEncodedSize(3), {0x01, 0x02, 0x03}, true},
+      {"one short of the worst case for the payload", 1 + 2 * 3 - 1, {0x01, 0x02, 0x03}, false},
+      // the payload took 3 bytes: what is left must hold both FCS bytes escaped and the flag
+      {"payload written, the FCS might not fit", 1 + 3 + 4, {0x01, 0x02, 0x03}, false},
+      {"payload written and the worst FCS fits", 1 + 3 + 5, {0x01, 0x02, 0x03}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes out(c.room + 8, 0x5A);  // eight guard bytes past the room given
+    HdlcFrameWriter writer(std::span<uint8_t>(out.data(), c.room), true);
+    writer.Append(c.payload);
+    const size_t length = writer.Finish();
+    EXPECT_EQ(length != 0, c.fits);
+    if (c.fits) {
+      EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<long>(length)), RefEncode(c.payload, true));
+    }
+    EXPECT_EQ(Bytes(out.end() - 8, out.end()), Bytes(8, 0x5A));
+  }
 }
 
 TEST(HdlcDecode, AcceptsFramesWithAndWithoutFlags) {

@@ -65,7 +65,7 @@ TEST_F(Catalogue, ScanFillsOneSlotPerTypeAndIgnoresWhatIsNotAnImage) {
   Put("boot.bin", Router(0, "B1"));
   Put("app.bin", Router(1, "A1"));
   Put("html.bin", Router(3, "H1"));
-  Put("CFG.BIN", Router(6, "C1"));  // the original file search matched the suffix in any case
+  Put("CFG.BIN", Router(6, "C1"));  // the suffix counts in any letter case
   Put("firmware.bin", Wireless(1, 3));
   Put("dash.bin", Wireless(3, 2));
   Put("notes.txt", Router(2, "not an image name"));

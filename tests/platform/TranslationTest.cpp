@@ -30,13 +30,13 @@ std::string MakeCatalogue(const std::vector<std::pair<std::string, std::string>>
     }
   };
   const auto count = static_cast<uint32_t>(texts.size());
-  const uint32_t originals = 28;
-  const uint32_t translations = originals + 8 * count;
+  const uint32_t msgids = 28;
+  const uint32_t translations = msgids + 8 * count;
   uint32_t offset = translations + 8 * count;
   word(0x950412DEu);
   word(revision);
   word(count);
-  word(originals);
+  word(msgids);
   word(translations);
   word(0);
   word(0);

@@ -296,16 +296,27 @@ TEST(DiagExecute, HardErrorsEndAtOnceSoftOnesAreRetried) {
 }
 
 TEST(DiagExecute, DownloadNakIsRetriedAndShortAnswersLeaveTheFill) {
-  Rig rig([](const Bytes&, int index) {
+  auto nakThenAck = [](const Bytes&, int index) {
     return index == 0 ? std::vector<Bytes>{{0x03, 0x00, 0x07}} : std::vector<Bytes>{{0x02}};
-  });
-  EXPECT_EQ(rig.diag.DIAG_Reset(), 1);
+  };
+  {
+    Rig rig(nakThenAck);
+    EXPECT_EQ(rig.diag.DIAG_Reset(), 1);
+    EXPECT_EQ(rig.peer.Requests().size(), 2u);
+    EXPECT_EQ(rig.Log(), (Lines{"Execute#1> (03 00 07)"}));
+  }
+  // the same exchange, with the answer it kept
+  Rig rig(nakThenAck);
+  const uint8_t key[1] = {0x02};
+  rig.diag.SetResponseKey(key, 1);
+  const uint8_t reset[1] = {0x0A};
+  DiagAnswer answer;
+  EXPECT_EQ(rig.diag.Execute(reset, 1, true, 3000, answer), 1);
   EXPECT_EQ(rig.peer.Requests().size(), 2u);
   EXPECT_EQ(rig.Log(), (Lines{"Execute#1> (03 00 07)"}));
-  ASSERT_EQ(rig.diag.GetResponseLength(), 1u);
-  const uint8_t* response = rig.diag.GetResponse();
-  EXPECT_EQ(response[0], 0x02);
-  EXPECT_TRUE(std::all_of(response + 1, response + 512, [](uint8_t b) { return b == 0xCD; }));
+  ASSERT_EQ(answer.Bytes().size(), 1u);
+  EXPECT_EQ(answer.Bytes()[0], 0x02);
+  for (size_t i = 1; i < DiagAnswer::kCapacity; ++i) EXPECT_EQ(answer.At(i), 0xCD) << "byte " << i;
 }
 
 TEST(DiagExecute, ClosedLinkFailsEveryWrite) {
@@ -498,17 +509,18 @@ TEST(DiagWrite, NaksAreRetriedWithTheSameFrame) {
   }
 }
 
-TEST(DiagRequestRecord, SerializesLittleEndianSubsystemCommand) {
-  DiagRequest request(6, 10);
-  request.cmd = 0x4B;
-  request.subsysId = 0xC9;
-  request.subsysCmd = 0xFF24;
-  request.data[0] = 0x11;
-  request.data[127] = 0x22;
-  uint8_t out[132];
-  request.Serialize(out);
-  EXPECT_EQ(Hex(Bytes(out, out + 5)), "4B C9 24 FF 11");
-  EXPECT_EQ(out[131], 0x22);
-  EXPECT_EQ(request.length, 6u);
-  EXPECT_EQ(request.expectedLength, 10u);
+TEST(DiagWrite, OnlyAnAcknowledgementCountsAsWritten) {
+  // without a key any frame reaches the write; one that is neither 02 nor 03 must not pass for a
+  // written block
+  Rig rig([](const Bytes&, int) { return std::vector<Bytes>{{0x4B, 0xC9, 0x03, 0xFF}}; });
+  const Bytes payload = {0x0F, 0x00, 0x00, 0x10, 0x00, 0x00, 0x01, 0x55};
+  uint8_t* buffer = rig.adapter.GetWriteBuffer();
+  ASSERT_NE(buffer, nullptr);
+  const int length = HdlcEncodeFrame(payload.data(), payload.size(), buffer, true);
+  rig.diag.SetResponseKey(nullptr, 0);
+  EXPECT_EQ(rig.diag.DIAG_Write(static_cast<uint32_t>(length)), 0);
+  EXPECT_EQ(rig.peer.Requests().size(), 5u);
+  EXPECT_EQ(rig.Log(), (Lines{"DIAG_Write#1> Unexpected answer", "DIAG_Write#2> Unexpected answer",
+                              "DIAG_Write#3> Unexpected answer", "DIAG_Write#4> Unexpected answer",
+                              "DIAG_Write#5> Unexpected answer"}));
 }
