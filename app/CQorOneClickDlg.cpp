@@ -33,6 +33,7 @@
 #include "platform/Translation.h"
 #include "platform/UserDirs.h"
 #include "platform/Warnings.h"
+#include "upgrade/Advice.h"
 #include "upgrade/CRowReporter.h"
 #include "upgrade/UpgradeRun.h"
 
@@ -359,6 +360,7 @@ void CQorOneClickDlg::OnUpgradeNotify(int code) {
     case NOTIFY_UPGRADE_DONE:
       m_CheckButton->setEnabled(true);
       m_CheckButton->setFocus();
+      ShowRunFailure();
       if (m_LoopTest) StartLoopTimer(0);
       break;
     case NOTIFY_DISABLE_BUTTONS:
@@ -383,6 +385,21 @@ void CQorOneClickDlg::OnUpgradeNotify(int code) {
       update();
       break;
   }
+}
+
+void CQorOneClickDlg::ShowRunFailure() {
+  // the loop test runs unattended; a refused start and a failed NVRAM erase had their own warning,
+  // which carries the advice already
+  const int id = m_Engine->GetLastRunFailureId();
+  if (m_LoopTest || m_Engine->GetLastRunSucceeded() || m_Engine->GetLastRunRefused() || id == 0 ||
+      id == ADVICE_NVRAM_ERASE_FAILED) {
+    return;
+  }
+  std::string text = FormatText(Tr("The upgrade failed: %1."), {m_Engine->GetLastRunFailure()});
+  const std::string advice = AdviceText(id);
+  if (!advice.empty()) text += "\n\n" + advice;
+  QMessageBox box(QMessageBox::Warning, tr("Warning"), QString::fromStdString(text), QMessageBox::Ok, this);
+  RunBox(box);
 }
 
 // ---- IDialogHost --------------------------------------------------------------------------------

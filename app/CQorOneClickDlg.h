@@ -111,6 +111,8 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   void OnCheck();
   void OnUpgrade();
   void OnUpgradeNotify(int code);
+  // After a failed Upgrade run: a warning with the reason and what to do next (upgrade/Advice.h).
+  void ShowRunFailure();
   void InsertColumns();
   bool ConfirmClose();
   void OnCancel();

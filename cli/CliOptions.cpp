@@ -92,6 +92,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
       if (!flag(options.version)) return false;
     } else if (arg == "--json") {
       if (!flag(options.json)) return false;
+    } else if (arg == "--events") {
+      if (!flag(options.events)) return false;
     } else if (arg == "--quiet" || arg == "-q") {
       if (!flag(options.quiet)) return false;
     } else if (arg == "--yes" || arg == "-y") {
@@ -224,6 +226,8 @@ std::string CliUsage() {
       "  --yes                 upgrade without asking\n"
       "  --speed N             demo only: run the clock N times faster (default 1, real time)\n"
       "  --json                print one JSON object with the result on stdout at the end\n"
+      "  --events              print one JSON object per line on stdout as the run goes\n"
+      "                        (status, progress, warning, final status, end)\n"
       "  --quiet               no table, only warnings and errors\n"
       "  --help                this text\n"
       "  --version             print the program's name and version\n"

@@ -28,6 +28,7 @@ struct CliOptions {
   std::optional<std::string> logPath;    // unset: QorUpgradeLog.txt in the user's state directory
   Endpoints endpoints;
   bool json = false;
+  bool events = false;  // JSON Lines on stdout while the command runs (cli/CEventStream.h)
   bool quiet = false;
   bool yes = false;
   bool help = false;

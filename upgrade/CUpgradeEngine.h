@@ -132,6 +132,10 @@ class CUpgradeEngine {
   // Why the last run failed, in a few words for the front ends ("" after a success).
   const std::string& GetLastRunFailure() const { return m_LastRunFailure; }
   void SetLastRunFailure(const std::string& reason) { m_LastRunFailure = reason; }
+  // The same as an advice-table id (upgrade/Advice.h): the failed row's status id, 119 when the link
+  // was not opened, ADVICE_NVRAM_ERASE_FAILED, ADVICE_IMAGE_CHANGED; 0 after a success.
+  int GetLastRunFailureId() const { return m_LastRunFailureId; }
+  void SetLastRunFailureId(int id) { m_LastRunFailureId = id; }
   // Whether the last run refused to start (an image changed since the Check): nothing was sent.
   bool GetLastRunRefused() const { return m_LastRunRefused; }
   void SetLastRunRefused(bool refused) { m_LastRunRefused = refused; }
@@ -164,5 +168,6 @@ class CUpgradeEngine {
   std::array<int, kModuleCount> m_ModuleOutcome{};
   bool m_LastRunSucceeded = false;
   std::string m_LastRunFailure;
+  int m_LastRunFailureId = 0;
   bool m_LastRunRefused = false;
 };

@@ -42,9 +42,11 @@ CheckResult CheckThreadProc(const CheckContext& context) {
   return result;
 }
 
-RouterInfo DiscoverRouter(const CheckContext& context) {
+RouterInfo DiscoverRouter(const CheckContext& context, std::vector<DiscoverySend>* sends) {
   const Endpoints& endpoints = context.engine.GetEndpoints();
   for (const std::string& address : endpoints.discoveryAddresses) {
+    DiscoverySend send{address, 0};
+    bool anySent = false;
     for (int attempt = 0; attempt < kDiscoveryTries; ++attempt) {
       if (context.StopRequested()) {
         return RouterInfo{};
@@ -53,14 +55,28 @@ RouterInfo DiscoverRouter(const CheckContext& context) {
       {
         CUdpHdlc udp(address, endpoints.udpPort);
         router.found = udp.Discover(router.mac, router.ip, router.text) != 0;
+        // a failed receive leaves the send error at 0: the datagram went out
+        if (udp.GetLastSendError() == 0) {
+          anySent = true;
+        } else {
+          send.error = udp.GetLastSendError();
+        }
       }
       if (router.found) {
         return router;
       }
       SleepMs(kDiscoveryPauseMs);
     }
+    if (anySent) send.error = 0;
+    if (sends != nullptr) sends->push_back(send);
   }
   return RouterInfo{};
+}
+
+std::string NoRouterWarningText(const NoRouterDiagnosis& diagnosis) {
+  std::string text = LoadStringById(IDS_NO_ROUTER);
+  if (!diagnosis.shown.empty()) text += "\n\n" + diagnosis.shown;
+  return text;
 }
 
 namespace {
@@ -158,6 +174,7 @@ WirelessState ReadWirelessVersions(const CheckContext& context, ModulePlan& plan
     if (!context.StopRequested()) {
       ShowMessage(IDS_TCP_CONNECT_FAILED);
     }
+    state.linkFailed = true;
     return state;
   }
   CDiagCaller& diag = engine.GetDiagCaller();
@@ -195,6 +212,8 @@ void RunCheckSteps(const CheckContext& context, CheckResult& result) {
 
   if (!context.hasEmbeddedImages) {
     if (!ScanImageFiles(context.images, context.imageFolder, log, &result.scan)) {
+      // none valid (135), or two of one type (134), as the scan's warning said
+      result.failureId = context.images.Any() ? IDS_DUPLICATE_IMAGES : IDS_NO_VALID_IMAGE;
       return;
     }
   }
@@ -202,13 +221,21 @@ void RunCheckSteps(const CheckContext& context, CheckResult& result) {
     return;
   }
 
-  result.router = DiscoverRouter(context);
+  // this PC's side first: which interfaces are in the router's subnet
+  const Endpoints& endpoints = engine.GetEndpoints();
+  result.network = RunNetworkPreflight(endpoints.discoveryAddresses);
+  for (const std::string& line : PreflightLogLines(result.network)) log.PrintText(line);
+
+  result.router = DiscoverRouter(context, &result.sends);
   if (!result.router.found) {
     if (context.StopRequested()) {
       return;
     }
-    ShowMessage(IDS_NO_ROUTER);
+    result.noRouter = DiagnoseNoRouter(result.network, result.sends, endpoints.udpPort);
+    result.failureId = IDS_NO_ROUTER;
+    ShowWarningText(NoRouterWarningText(result.noRouter));
     log.PrintText("没有检测到路由器");  // no router was found
+    log.PrintText("No router is detected: " + result.noRouter.logged);
     return;
   }
   engine.SetRouter(result.router);

@@ -42,6 +42,11 @@ class IModuleList {
   virtual void SetRedraw(bool redraw) = 0;
   // The system colour of grey (disabled) text, for rows without image.
   virtual uint32_t GrayTextColour() = 0;
+  // The text shown when the pointer rests on a row ("" for none): what to do after its failure.
+  virtual void SetItemToolTip(int item, const std::string& text) {
+    (void)item;
+    (void)text;
+  }
 };
 
 // Notification codes that workers post to the window.

@@ -39,7 +39,8 @@ for f in usr/bin/qor-oneclick usr/bin/qor-oneclick-cli usr/bin/qor-router-sim us
          usr/share/icons/hicolor/scalable/apps/qor-oneclick.svg \
          usr/share/locale/zh_CN/LC_MESSAGES/qor-oneclick.mo \
          usr/share/qor-oneclick/translations/qor-oneclick_zh_CN.qm \
-         usr/share/doc/qor-oneclick/copyright usr/share/doc/qor-oneclick/changelog.gz; do
+         usr/share/doc/qor-oneclick/copyright usr/share/doc/qor-oneclick/changelog.gz \
+         usr/share/doc/qor-oneclick/qor-oneclick-cli.schema.json; do
   [ -f "$root/$f" ] || fail "the package lacks /$f"
 done
 for size in 16 22 24 32 48 64 128 256; do

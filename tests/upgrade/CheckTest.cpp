@@ -169,8 +169,22 @@ TEST_F(CheckRun, NoRouterWarnsThenLogsAndLeavesTheListEmpty) {
   CheckThread();
 
   EXPECT_EQ(m_List.GetItemCount(), 0);
-  EXPECT_EQ(m_Warnings.Texts(), Strings{"No router is detected"});
+  // the warning's text stays first; the diagnosis follows: the loopback interface holds the
+  // discovery address's subnet and the datagrams went out, so nothing answered
+  ASSERT_EQ(m_Warnings.Texts().size(), 1u);
+  const std::string warning = m_Warnings.Texts()[0];
+  EXPECT_EQ(warning.rfind(
+                "No router is detected\n\nThe search for the router was sent, but no router answered.", 0),
+            0u)
+      << warning;
   EXPECT_TRUE(Logged("没有检测到路由器"));
+  const Strings diagnosis =
+      MessagesStartingWith(Log(), "No router is detected: The search for the router was sent");
+  ASSERT_EQ(diagnosis.size(), 1u);
+  EXPECT_NE(diagnosis[0].find("udp sport " + std::to_string(m_Engine->GetEndpoints().udpPort)),
+            std::string::npos);
+  // the pre-flight looked at the interfaces before the search
+  EXPECT_EQ(MessagesStartingWith(Log(), "Interfaces in ").size(), 1u);
   EXPECT_EQ(Sim().CountEvents("udp.ignored"), 3u);  // three tries on the one address
   EXPECT_EQ(m_Host.Events(), (Strings{"Update", "Check+", "Upgrade-", "Notify4", "Foreground"}));
 }

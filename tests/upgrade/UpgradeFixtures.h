@@ -26,6 +26,7 @@ namespace upgrade_test {
 struct FakeRow {
   std::array<std::string, 5> text;
   uint32_t colour = 0;
+  std::string toolTip;
 };
 
 // Pixel widths are 7 per character, so tests can predict them.
@@ -44,6 +45,7 @@ class FakeModuleList : public IModuleList {
   bool SetColumnWidth(int column, int width) override;
   void SetRedraw(bool redraw) override;
   uint32_t GrayTextColour() override { return kGray; }
+  void SetItemToolTip(int item, const std::string& text) override;
 
   static constexpr uint32_t kGray = 0x00808080;
 
