@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CliTestSupport.h"
+#include "image/ModuleType.h"
 #include "platform/JsonWriter.h"
 #include "platform/StringTable.h"
 #include "upgrade/Advice.h"

@@ -346,7 +346,7 @@ TEST(CliJson, ModulesComeFromThePlanAndTheRows) {
   }();
   EXPECT_NE(json.find("\"type\":5,\"name\":\"" + ModuleDisplayName(MODULE_APP2) +
                       "\",\"currentVersion\":\"2.1.10.6\",\"upgradeVersion\":\"2.1.10.9\",\"percent\":0,"
-                      "\"status\":\"Handshake failed (00:07)\",\"colour\":\"red\""),
+                      "\"status\":\"Handshake failed (00:07)\",\"statusId\":124,\"colour\":\"red\""),
             std::string::npos)
       << json;
 }

@@ -58,7 +58,7 @@ std::vector<HelpRow> FailureTable(const std::string& html) {
     HelpRow row;
     std::string messages = CellText(html.substr(first, firstEnd - first));
     // "; " in English, "；" in Chinese
-    for (const std::string separator : {std::string("; "), std::string("\xEF\xBC\x9B")}) {
+    for (const std::string& separator : {std::string("; "), std::string("\xEF\xBC\x9B")}) {
       for (size_t cut = messages.find(separator); cut != std::string::npos; cut = messages.find(separator)) {
         row.messages.push_back(messages.substr(0, cut));
         messages.erase(0, cut + separator.size());
@@ -90,11 +90,14 @@ TEST(Advice, EveryFailureTheToolReportsHasAdviceAndAStableName) {
     for (const std::string& other : codes) EXPECT_NE(code, other);
     codes.push_back(code);
     // a failure with a text of the string table is named by it in the guide
-    if (id < 1000) EXPECT_EQ(FindAdvice(id)->message, LoadEnglishStringById(id));
+    if (id < 1000) {
+      EXPECT_EQ(FindAdvice(id)->message, LoadEnglishStringById(id));
+    }
   }
   EXPECT_EQ(AdviceTable().size(), failures.size());
   // progress and success are no failures
-  for (int id : {0, IDS_DOWNLOAD_SUCCESSFULLY, IDS_WAITING_UPGRADE, IDS_NOT_FOUND, IDS_TRANSMITTING_ROUTER}) {
+  for (int id : std::vector<int>{0, IDS_DOWNLOAD_SUCCESSFULLY, IDS_WAITING_UPGRADE, IDS_NOT_FOUND,
+                                 IDS_TRANSMITTING_ROUTER}) {
     EXPECT_EQ(FindAdvice(id), nullptr) << id;
     EXPECT_EQ(AdviceText(id), "");
   }
