@@ -154,6 +154,12 @@ QOR_CRC_WIDE_TARGET uint16_t RunVpclmul512(uint16_t reg, const uint8_t* p, size_
   p += 256;
   n -= 256;
   while (n >= 256) {
+    // ask for the data 1 KiB ahead: the fold does enough work per byte that the CPU alone keeps too
+    // few reads in flight to run at the memory's speed (harmless past the end: a prefetch never faults)
+    _mm_prefetch(reinterpret_cast<const char*>(p + 1024), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(p + 1088), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(p + 1152), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(p + 1216), _MM_HINT_T0);
     x0 = Fold512(x0, k2048, Load512(p));
     x1 = Fold512(x1, k2048, Load512(p + 64));
     x2 = Fold512(x2, k2048, Load512(p + 128));
