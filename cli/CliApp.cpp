@@ -77,6 +77,7 @@ WorkerOutcome RunWorker(const std::function<void()>& work, bool refuseInterrupts
         EndAtOnce(display, outcome.interruptedBy);
       }
     }
+    if (signals.TakeResized()) display.TerminalResized();
     int code = 0;
     while (host.TakeNotify(code))
       if (code != kWorkerEnded) outcome.notifies.push_back(code);
