@@ -326,8 +326,14 @@ CTerminalTable::Layout CTerminalTable::LayoutFor(const std::vector<Row>& rows, i
   layout.statusColumn = fixed();
   layout.statusCells = terminalWidth - layout.statusColumn;
   if (layout.statusCells < kStatusBeside) {
-    // too narrow to stand beside the row: the status goes on lines of its own below it
+    // too narrow to stand beside the row: the status goes on lines of its own below it, and the
+    // names may shrink further so that the percentage still fits
     layout.statusBelow = true;
+    while (fixed() - kGap > terminalWidth) {
+      int* widest = std::max_element(layout.names, layout.names + 3);
+      if (*widest <= 3) break;
+      --*widest;
+    }
     layout.statusColumn = 4;
     layout.statusCells = std::max(1, terminalWidth - layout.statusColumn);
   }
@@ -352,7 +358,10 @@ std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& raw
   for (int c = 0; c < 3; ++c) heading += cell(LoadStringById(kHeadingIds[c]), layout.names[c]) + gap;
   heading += cell(LoadStringById(IDS_COL_PERCENT), layout.bar ? kBarCells + 7 : 4) + gap;
   if (layout.time) heading += cell(Tr("Time"), 5) + gap;
-  if (!layout.statusBelow) heading += FitText(LoadStringById(IDS_COL_STATUS), layout.statusCells);
+  if (layout.width <= 0)
+    heading += LoadStringById(IDS_COL_STATUS);
+  else if (!layout.statusBelow)
+    heading += FitText(LoadStringById(IDS_COL_STATUS), layout.statusCells);
   while (!heading.empty() && heading.back() == ' ') heading.pop_back();
   lines.push_back(clip(heading));
 

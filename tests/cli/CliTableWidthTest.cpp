@@ -58,11 +58,15 @@ TEST(TableWidth, EveryLineFitsAndKeepsWhatMatters) {
       std::string all;
       for (const std::string& raw : lines) {
         const std::string line = WithoutColours(raw);
-        if (c.width > 0) EXPECT_LE(CTerminalTable::TextWidth(line), c.width) << "[" << line << "]";
+        if (c.width > 0) {
+          EXPECT_LE(CTerminalTable::TextWidth(line), c.width) << "[" << line << "]";
+        }
         all += line + "\n";
       }
-      if (c.width == 0) EXPECT_EQ(lines.size(), rows.size() + 1);
-      EXPECT_EQ(all.find("[#########..........]") != std::string::npos, c.barShown) << all;
+      if (c.width == 0) {
+        EXPECT_EQ(lines.size(), rows.size() + 1);
+      }
+      EXPECT_EQ(all.find("[#########...........]") != std::string::npos, c.barShown) << all;
       // the percentages stay, and the status words come out in order (a wrap only splits at blanks
       // or inside a word wider than the column)
       std::string joined;

@@ -301,9 +301,6 @@ TEST_F(CheckRun, AStopRequestLeavesTheWindowAlone) {
   EXPECT_EQ(Sim().CountEvents("udp.discover"), 0u);
 }
 
-}  // namespace
-}  // namespace upgrade_test
-
 // The front end is told each step as it begins, so a technician sees where a slow Check is: the
 // scan, every discovery try, the console only when a router image needs it, the wireless queries
 // only when a wireless image does.
@@ -337,3 +334,6 @@ TEST_F(CheckRun, TellsItsStepsAsTheyBegin) {
     m_Sim.reset();
   }
 }
+
+}  // namespace
+}  // namespace upgrade_test
