@@ -124,7 +124,9 @@ TEST(CliReport, DemoLogsApartAndAnUnwritableReportFails) {
   const std::string state = run.TempDir() + "/state/qor-oneclick/";
   const std::string demoLog = ReadTextFile(state + "QorUpgradeLog-demo.txt");
   // the run's first line, after its time stamp, is the header
-  EXPECT_EQ(demoLog.find(std::string("QorOneClick ") + kProductVersion + ", qor-oneclick-cli demo, time zone "), 20u)
+  EXPECT_EQ(
+      demoLog.find(std::string("QorOneClick ") + kProductVersion + ", qor-oneclick-cli demo, time zone "),
+      20u)
       << demoLog.substr(0, 200);
   EXPECT_FALSE(Exists(state + "QorUpgradeLog.txt"));
   EXPECT_FALSE(Exists(state + "QorLastCheck.json")) << "a demo's Check is not the technician's";
