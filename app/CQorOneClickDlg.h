@@ -117,6 +117,10 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   bool ConfirmClose();
   void OnCancel();
   void ShowHelp();
+  // Asks where, then writes the support report (upgrade/SupportReport.h); not while a worker runs.
+  void SaveSupportReport();
+  // Writes the support report to path; "" when written, else why.
+  std::string WriteSupportReportTo(const std::string& path);
   bool PersistWindowPlacement(bool save);
 
   // IDialogHost (any thread).

@@ -4,7 +4,7 @@
 
 #include "platform/NonCopyable.h"
 
-// Turns SIGINT, SIGTERM and SIGHUP into readable events (a signalfd), so no work is done in a
+// Turns SIGINT, SIGTERM, SIGHUP and SIGWINCH into readable events (a signalfd), so no work is done in a
 // signal handler and the main thread decides what an interrupt means: refused while the upgrade
 // runs, the end of the program otherwise. SIGPIPE is ignored: a closed output pipe must never kill
 // the program in the middle of an upgrade.
@@ -20,11 +20,16 @@ class CSignalWatch : public NonCopyable {
   bool IsValid() const { return m_Fd >= 0; }
   // The descriptor to poll for readability.
   int Fd() const { return m_Fd; }
-  // Takes one pending signal without waiting: its number, or 0 when none is pending.
+  // Takes one pending interrupt (SIGINT, SIGTERM, SIGHUP) without waiting: its number, or 0 when
+  // none is pending. A change of the terminal's size read on the way is kept for TakeResized.
   int TakePending();
+  // Whether the terminal's size changed (SIGWINCH) since the last call: as far as TakePending has
+  // read (call it until it returns 0 first).
+  bool TakeResized();
 
  private:
   int m_Fd = -1;
+  bool m_Resized = false;
   sigset_t m_OldMask;
   struct sigaction m_OldPipe;
 };

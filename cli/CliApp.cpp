@@ -17,6 +17,7 @@
 #include "cli/CLiveDisplay.h"
 #include "cli/CSignalWatch.h"
 #include "cli/CTerminalTable.h"
+#include "cli/CliReport.h"
 #include "cli/CliResult.h"
 #include "demo/DemoSetup.h"
 #include "image/Catalogue.h"
@@ -31,6 +32,7 @@
 #include "upgrade/Advice.h"
 #include "upgrade/CUpgradeEngine.h"
 #include "upgrade/CheckProcedure.h"
+#include "upgrade/SupportReport.h"
 #include "upgrade/UpgradeRun.h"
 
 namespace {
@@ -77,6 +79,7 @@ WorkerOutcome RunWorker(const std::function<void()>& work, bool refuseInterrupts
         EndAtOnce(display, outcome.interruptedBy);
       }
     }
+    if (signals.TakeResized()) display.TerminalResized();
     int code = 0;
     while (host.TakeNotify(code))
       if (code != kWorkerEnded) outcome.notifies.push_back(code);
@@ -123,6 +126,7 @@ Answer AskConfirmation(FILE* err, int inputFd, CSignalWatch& signals, int& signo
 }  // namespace
 
 int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, FILE* err, int inputFd) {
+  if (options.command == CliCommand::Report) return RunReportCommand(options, out, err);
   double scale = 1.0;
   std::string scaleError;
   if (!ResolveClockScale(options, std::getenv(kTestClockScaleVariable), scale, scaleError)) {
@@ -145,10 +149,17 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
 
   CliResult result;
   result.command = CliCommandName(options.command);
+  // the document of a finished Check is kept beside the technician's log for a support report
+  std::string lastCheckLog;
   auto finish = [&](int status, const char* verdict) {
     result.exitStatus = status;
     result.result = verdict;
     if (options.events) events.End(result);
+    if (!lastCheckLog.empty()) {
+      std::string saveError;
+      if (!SaveLastCheck(lastCheckLog, CliResultToJson(result), saveError))
+        display.Report(FormatText(Tr("The check's result was not saved: %1"), {saveError}));
+    }
     if (options.json) {
       std::fprintf(out, "%s\n", CliResultToJson(result).c_str());
       std::fflush(out);
@@ -211,9 +222,11 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     imageFolder = imageSource->folder;
   }
 
-  std::unique_ptr<CUpgradeEngine> engine = options.logPath
-                                               ? std::make_unique<CUpgradeEngine>(*options.logPath)
-                                               : std::make_unique<CUpgradeEngine>();
+  // a demo logs to its own file: its lines must never mix with those of real routers
+  std::unique_ptr<CUpgradeEngine> engine =
+      options.logPath ? std::make_unique<CUpgradeEngine>(*options.logPath)
+                      : std::make_unique<CUpgradeEngine>(demo ? LogKind::Demo : LogKind::Technician);
+  engine->GetLog().WriteRunHeader(std::string("qor-oneclick-cli ") + CliCommandName(options.command));
   engine->Reporter().SetList(&table);
   if (options.events) engine->Reporter().SetObserver(&events);
   engine->SetEndpoints(endpoints);
@@ -275,6 +288,7 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   WorkerOutcome checkWorker =
       RunWorker([&] { check = CheckThreadProc(context); }, false, signals, host, display, stopRequested);
   display.EndLive();
+  if (!demo && engine->GetLog().IsPathValid()) lastCheckLog = engine->GetLog().GetFilePath();
   scanNotes();
   if (!display.IsLive()) display.PrintTable();
   routerFields();

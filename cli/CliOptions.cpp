@@ -44,6 +44,8 @@ const char* CliCommandName(CliCommand command) {
       return "upgrade";
     case CliCommand::Demo:
       return "demo";
+    case CliCommand::Report:
+      return "report";
     case CliCommand::None:
       break;
   }
@@ -114,6 +116,14 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         return false;
       }
       options.logPath = path;
+    } else if (arg == "--output" || arg == "-o") {
+      std::string path;
+      if (!takeValue(path)) return false;
+      if (path.empty()) {
+        error = Tr("option --output needs a file name");
+        return false;
+      }
+      options.outputPath = path;
     } else if (arg == "--discovery-address") {
       std::string address;
       if (!takeValue(address)) return false;
@@ -158,6 +168,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         command = CliCommand::Upgrade;
       else if (arg == "demo")
         command = CliCommand::Demo;
+      else if (arg == "report")
+        command = CliCommand::Report;
       if (command == CliCommand::None) {
         error = FormatText(Tr("unknown command: '%1'"), {arg});
         return false;
@@ -170,7 +182,11 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
     }
   }
   if (options.command == CliCommand::None && !options.help && !options.version) {
-    error = Tr("no command given (check, upgrade or demo)");
+    error = Tr("no command given (check, upgrade, demo or report)");
+    return false;
+  }
+  if (options.outputPath && options.command != CliCommand::Report && !options.help) {
+    error = Tr("--output applies only to report");
     return false;
   }
   if (options.speedGiven && options.command != CliCommand::Demo && !options.help) {
@@ -246,5 +262,13 @@ std::string CliUsage() {
       "Exit status: 0 success, 1 version conflict or failed module, 2 bad command line,\n"
       "3 check stopped (no images, duplicate images, no router) or an image changed since the\n"
       "check (nothing was sent), 4 upgrade not confirmed, 5 demo could not start, 128+N ended by\n"
-      "signal N. A folder given with --images that cannot be read is a bad command line (2).\n");
+      "signal N. A folder given with --images that cannot be read is a bad command line (2).\n" +
+         Tr("\n"
+            "Support report:\n"
+            "  report [-o FILE]      write a .tar.gz for the support desk (default name\n"
+            "                        qor-support-<date>-<time>.tar.gz here): the log (--log), the\n"
+            "                        version and build, the OS release, the network interfaces\n"
+            "                        and routes (addresses only), the last check's result, and\n"
+            "                        the images' names, sizes, versions and SHA-256 (--images;\n"
+            "                        not the images). Exit status 0, or 1 when it cannot be written.\n");
 }

@@ -14,7 +14,7 @@ ImageDigests DigestsOf(const ModulePlan& plan) {
     if (image == nullptr || image->GetImageData() == nullptr) continue;
     digests[static_cast<size_t>(m)] =
         ImageDigest{image->GetFilePath(),
-                    CSha256::HexDigest(image->GetImageData(), static_cast<size_t>(image->GetImageSize()))};
+                    CSha256::Hex(image->GetImageData(), static_cast<size_t>(image->GetImageSize()))};
   }
   return digests;
 }

@@ -1,7 +1,12 @@
 #include "platform/Sha256.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -25,10 +30,9 @@ CSha256::CSha256()
 
 void CSha256::Block(const uint8_t* block) {
   uint32_t w[64];
-  for (int i = 0; i < 16; ++i) {
+  for (int i = 0; i < 16; ++i)
     w[i] = (uint32_t{block[4 * i]} << 24) | (uint32_t{block[4 * i + 1]} << 16) |
            (uint32_t{block[4 * i + 2]} << 8) | uint32_t{block[4 * i + 3]};
-  }
   for (int i = 16; i < 64; ++i) {
     const uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
     const uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
@@ -37,12 +41,9 @@ void CSha256::Block(const uint8_t* block) {
   uint32_t a = m_State[0], b = m_State[1], c = m_State[2], d = m_State[3];
   uint32_t e = m_State[4], f = m_State[5], g = m_State[6], h = m_State[7];
   for (int i = 0; i < 64; ++i) {
-    const uint32_t s1 = Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25);
-    const uint32_t ch = (e & f) ^ (~e & g);
-    const uint32_t t1 = h + s1 + ch + kRound[i] + w[i];
-    const uint32_t s0 = Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22);
-    const uint32_t maj = (a & b) ^ (a & c) ^ (b & c);
-    const uint32_t t2 = s0 + maj;
+    const uint32_t t1 =
+        h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+    const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
     h = g;
     g = f;
     f = e;
@@ -62,49 +63,78 @@ void CSha256::Block(const uint8_t* block) {
   m_State[7] += h;
 }
 
-void CSha256::Update(const uint8_t* data, size_t length) {
-  m_Length += length;
-  if (m_Buffered != 0) {
-    const size_t take = std::min(length, m_Buffer.size() - m_Buffered);
-    std::memcpy(m_Buffer.data() + m_Buffered, data, take);
-    m_Buffered += take;
-    data += take;
-    length -= take;
-    if (m_Buffered < m_Buffer.size()) return;
-    Block(m_Buffer.data());
-    m_Buffered = 0;
-  }
-  for (; length >= 64; data += 64, length -= 64) Block(data);
-  if (length != 0) {
-    std::memcpy(m_Buffer.data(), data, length);
-    m_Buffered = length;
+void CSha256::Update(const void* data, size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  m_TotalBytes += size;
+  while (size > 0) {
+    if (m_PendingSize == 0 && size >= 64) {
+      Block(bytes);
+      bytes += 64;
+      size -= 64;
+      continue;
+    }
+    const size_t take = std::min(size, 64 - m_PendingSize);
+    std::memcpy(m_Pending.data() + m_PendingSize, bytes, take);
+    m_PendingSize += take;
+    bytes += take;
+    size -= take;
+    if (m_PendingSize == 64) {
+      Block(m_Pending.data());
+      m_PendingSize = 0;
+    }
   }
 }
 
 std::array<uint8_t, 32> CSha256::Finish() {
-  const uint64_t bits = m_Length * 8;
+  const uint64_t bits = m_TotalBytes * 8;
   const uint8_t one = 0x80;
   Update(&one, 1);
   const uint8_t zero = 0;
-  while (m_Buffered != 56) Update(&zero, 1);
+  while (m_PendingSize != 56) Update(&zero, 1);
   uint8_t length[8];
   for (int i = 0; i < 8; ++i) length[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
   Update(length, 8);
   std::array<uint8_t, 32> digest{};
-  for (int i = 0; i < 8; ++i) {
-    for (int j = 0; j < 4; ++j) digest[4 * i + j] = static_cast<uint8_t>(m_State[i] >> (24 - 8 * j));
-  }
+  for (size_t i = 0; i < 8; ++i)
+    for (size_t k = 0; k < 4; ++k) digest[4 * i + k] = static_cast<uint8_t>(m_State[i] >> (24 - 8 * k));
   return digest;
 }
 
-std::string CSha256::HexDigest(const uint8_t* data, size_t length) {
-  CSha256 sha;
-  if (length != 0) sha.Update(data, length);
-  static constexpr char kHex[] = "0123456789abcdef";
+std::string CSha256::ToHex(const std::array<uint8_t, 32>& digest) {
+  static const char kDigits[] = "0123456789abcdef";
   std::string text;
-  for (uint8_t byte : sha.Finish()) {
-    text += kHex[byte >> 4];
-    text += kHex[byte & 0xF];
+  for (uint8_t b : digest) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 15];
   }
   return text;
+}
+
+std::string CSha256::Hex(const void* data, size_t size) {
+  CSha256 sha;
+  sha.Update(data, size);
+  return ToHex(sha.Finish());
+}
+
+std::string Sha256OfFile(const std::string& path, std::string& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return "";
+  }
+  CSha256 sha;
+  std::vector<uint8_t> buffer(1 << 16);
+  for (;;) {
+    const ssize_t n = read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = std::strerror(errno);
+      close(fd);
+      return "";
+    }
+    if (n == 0) break;
+    sha.Update(buffer.data(), static_cast<size_t>(n));
+  }
+  close(fd);
+  return CSha256::ToHex(sha.Finish());
 }

@@ -52,6 +52,9 @@ RouterInfo DiscoverRouter(const CheckContext& context, std::vector<DiscoverySend
         return RouterInfo{};
       }
       RouterInfo router;
+      context.Progress(FormatText(Tr("Looking for the router: discovery to %1, UDP port %2 (try %3 of %4)"),
+                                  {address, std::to_string(endpoints.udpPort), std::to_string(attempt + 1),
+                                   std::to_string(kDiscoveryTries)}));
       {
         CUdpHdlc udp(address, endpoints.udpPort);
         router.found = udp.Discover(router.mac, router.ip, router.text) != 0;
@@ -102,8 +105,12 @@ void ReadRouterVersions(const CheckContext& context, ModulePlan& plan, const std
   telnet.SetPort(engine.GetEndpoints().telnetPort);
   const std::string address = engine.GetRouter().ip.ToString();
 
+  const std::string consoleStep =
+      FormatText(Tr("Reading the router's versions on its console (%1, Telnet port %2)"),
+                 {address, std::to_string(engine.GetEndpoints().telnetPort)});
   if (hasImage(MODULE_BOOT) || hasImage(MODULE_APP) || hasImage(MODULE_CUSTOMIZATION)) {
     // first family: the router's shell
+    context.Progress(consoleStep);
     if (LoginShell(telnet, address, log)) {
       if (hasImage(MODULE_BOOT)) {
         if (telnet.Command("nvram get cfe_version\r\n", "#", kTelnetReplyWaitMs)) {
@@ -137,6 +144,7 @@ void ReadRouterVersions(const CheckContext& context, ModulePlan& plan, const std
   if (hasImage(MODULE_COMMON_HTML) || hasImage(MODULE_SPECIAL_HTML) || hasImage(MODULE_APP2) ||
       hasImage(MODULE_CONFIG_FILE)) {
     // second family: the router's command interface
+    context.Progress(consoleStep);
     if (LoginCli(telnet, address, log)) {
       if (telnet.Command("diag display version\r\n", "success", kTelnetReplyWaitMs)) {
         TakeValueAfterLabel(telnet, "software version: ", version(MODULE_APP2));
@@ -169,6 +177,9 @@ WirelessState ReadWirelessVersions(const CheckContext& context, ModulePlan& plan
     return state;
   }
   CUpgradeEngine& engine = context.engine;
+  context.Progress(
+      FormatText(Tr("Asking the wireless module for its versions (%1, link port %2)"),
+                 {engine.GetRouter().ip.ToString(), std::to_string(engine.GetEndpoints().linkPort)}));
   if (!engine.OpenRouterLink()) {
     // a connect ended by the stop request is no failure to show
     if (!context.StopRequested()) {
@@ -211,6 +222,7 @@ void RunCheckSteps(const CheckContext& context, CheckResult& result) {
   context.host.UpdateWindow();
 
   if (!context.hasEmbeddedImages) {
+    context.Progress(FormatText(Tr("Reading the images in %1"), {context.imageFolder}));
     if (!ScanImageFiles(context.images, context.imageFolder, log, &result.scan)) {
       // none valid (135), or two of one type (134), as the scan's warning said
       result.failureId = context.images.Any() ? IDS_DUPLICATE_IMAGES : IDS_NO_VALID_IMAGE;

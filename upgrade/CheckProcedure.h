@@ -39,6 +39,10 @@ struct CheckContext {
   std::string imageFolder;
   // Set by the front end to stop the worker early (not owned; may be null).
   const std::atomic<bool>* stopRequested = nullptr;
+  // Shows what the Check is doing now through the host (unless a stop was requested).
+  void Progress(const std::string& text) const {
+    if (!StopRequested()) host.ShowCheckStep(text);
+  }
 
   bool StopRequested() const { return stopRequested != nullptr && stopRequested->load(); }
 };

@@ -160,6 +160,8 @@ void RunUpgrade(CUpgradeEngine& engine, const CheckResult& check, IDialogHost& h
     return;
   }
 
+  // from here to the end of the run the PC must not suspend; released on every way out
+  CSleepBlock sleepBlock(engine.GetSleepInhibitor(), log);
   engine.SetUpgrading(true);
   engine.SetStatusId(CUpgradeEngine::kStatusSuccess);
   engine.Reporter().SetCurrentRow(CRowReporter::kNoRow);
@@ -180,6 +182,7 @@ void RunUpgrade(CUpgradeEngine& engine, const CheckResult& check, IDialogHost& h
     engine.LeaveForceLoadMode();
   }
   engine.CloseRouterLink();
+  sleepBlock.Release();
   log.PrintText(std::string(50, '+'));
   log.Flush(true);
 

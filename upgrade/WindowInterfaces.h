@@ -75,4 +75,8 @@ class IDialogHost {
   // Loop-test timers: argument 1 posts NOTIFY_START_UPGRADE after 2 s, 0 posts NOTIFY_START_CHECK
   // after 35 s.
   virtual void StartLoopTimer(int argument) = 0;
+  // What the Check is doing as each of its steps begins (the image scan, each discovery try, the
+  // console, the wireless module's queries), in the user's language; "" when it has ended. A front
+  // end that has no place for it keeps the default, which shows nothing.
+  virtual void ShowCheckStep(const std::string& /*text*/) {}
 };

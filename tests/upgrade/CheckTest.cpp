@@ -313,5 +313,40 @@ TEST_F(CheckRun, AStopRequestLeavesTheWindowAlone) {
   EXPECT_EQ(Sim().CountEvents("udp.discover"), 0u);
 }
 
+// The front end is told each step as it begins, so a technician sees where a slow Check is: the
+// scan, every discovery try, the console only when a router image needs it, the wireless queries
+// only when a wireless image does.
+TEST_F(CheckRun, TellsItsStepsAsTheyBegin) {
+  struct Case {
+    const char* name;
+    bool router;
+    bool wireless;
+  };
+  // the image files stay in the folder: the case with fewer images comes first
+  const Case cases[] = {{"wireless only", false, true}, {"router and wireless", true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetModuleTable();
+    const size_t from = m_Host.Steps().size();
+    if (c.router) AddRouterImage(MODULE_APP, kAppImage);
+    if (c.wireless) AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x1000, 100}});
+    StartSim();
+    ASSERT_TRUE(Check());
+    const Endpoints e = m_Sim->GetEndpoints();
+    Strings expected = {"Reading the images in " + m_Images.Path(),
+                        "Looking for the router: discovery to " + e.discoveryAddresses[0] + ", UDP port " +
+                            std::to_string(e.udpPort) + " (try 1 of 3)"};
+    if (c.router)
+      expected.push_back("Reading the router's versions on its console (127.0.0.1, Telnet port " +
+                         std::to_string(e.telnetPort) + ")");
+    if (c.wireless)
+      expected.push_back("Asking the wireless module for its versions (127.0.0.1, link port " +
+                         std::to_string(e.linkPort) + ")");
+    const Strings steps = m_Host.Steps();
+    EXPECT_EQ(Strings(steps.begin() + static_cast<std::ptrdiff_t>(from), steps.end()), expected);
+    m_Sim.reset();
+  }
+}
+
 }  // namespace
 }  // namespace upgrade_test
