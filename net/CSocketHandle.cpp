@@ -6,18 +6,19 @@
 #include <cerrno>
 
 CSocketHandle::~CSocketHandle() {
-  if (m_Fd >= 0) ::close(m_Fd);
+  const int fd = m_Fd.load(std::memory_order_acquire);
+  if (fd >= 0) ::close(fd);
 }
 
 void CSocketHandle::Retire() {
   m_Retired.store(true, std::memory_order_release);
-  if (m_Fd >= 0) ::shutdown(m_Fd, SHUT_RDWR);
+  const int fd = m_Fd.load(std::memory_order_acquire);
+  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
 }
 
 int CSocketHandle::CloseNow() {
-  if (m_Fd < 0) return 0;
-  int fd = m_Fd;
-  m_Fd = -1;
+  const int fd = m_Fd.exchange(-1, std::memory_order_acq_rel);
+  if (fd < 0) return 0;
   // on Linux the descriptor is released even when close reports an error, so it is never retried
   return ::close(fd) == 0 ? 0 : errno;
 }

@@ -16,7 +16,7 @@ class CSocketHandle : public NonCopyable {
   explicit CSocketHandle(int fd) : m_Fd(fd) {}
   ~CSocketHandle() override;
 
-  int Fd() const { return m_Fd; }
+  int Fd() const { return m_Fd.load(std::memory_order_acquire); }
   // Marks the socket as taken away by the port and wakes its waiters.
   void Retire();
   bool IsRetired() const { return m_Retired.load(std::memory_order_acquire); }
@@ -30,7 +30,10 @@ class CSocketHandle : public NonCopyable {
   int CloseNow();
 
  private:
-  int m_Fd;
+  // Atomic: a call of the other thread reads it until it lets go of the handle, and the closing
+  // thread learns that only from the handle's use count, which is read without ordering; a plain
+  // int read there and cleared here is a data race.
+  std::atomic<int> m_Fd;
   std::atomic<bool> m_Retired{false};
   std::atomic<bool> m_ShutDown{false};
   std::atomic<bool> m_PeerClosed{false};
