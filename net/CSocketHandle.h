@@ -26,13 +26,9 @@ class CSocketHandle : public NonCopyable {
   bool IsShutDown() const { return m_ShutDown.load(std::memory_order_acquire); }
   // True the first time only: the peer's orderly close of this connection is reported once.
   bool MarkPeerClosed() { return !m_PeerClosed.exchange(true, std::memory_order_acq_rel); }
-  // Closes the descriptor now (only when nobody else holds the handle); 0 or the errno of close.
-  int CloseNow();
 
  private:
-  // Atomic: a call of the other thread reads it until it lets go of the handle, and the closing
-  // thread learns that only from the handle's use count, which is read without ordering; a plain
-  // int read there and cleared here is a data race.
+  // Read by every call that holds the handle; closed by the destructor of the last holder.
   std::atomic<int> m_Fd;
   std::atomic<bool> m_Retired{false};
   std::atomic<bool> m_ShutDown{false};
