@@ -6,18 +6,12 @@
 #include <cerrno>
 
 CSocketHandle::~CSocketHandle() {
-  if (m_Fd >= 0) ::close(m_Fd);
+  const int fd = m_Fd.load(std::memory_order_acquire);
+  if (fd >= 0) ::close(fd);
 }
 
 void CSocketHandle::Retire() {
   m_Retired.store(true, std::memory_order_release);
-  if (m_Fd >= 0) ::shutdown(m_Fd, SHUT_RDWR);
-}
-
-int CSocketHandle::CloseNow() {
-  if (m_Fd < 0) return 0;
-  int fd = m_Fd;
-  m_Fd = -1;
-  // on Linux the descriptor is released even when close reports an error, so it is never retried
-  return ::close(fd) == 0 ? 0 : errno;
+  const int fd = m_Fd.load(std::memory_order_acquire);
+  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
 }
