@@ -1,9 +1,10 @@
 # Single entry point.
 #   make test   installs what is missing, checks the formatting, builds the normal, the address
-#               sanitizer, the thread sanitizer and the core-only (no Qt) configuration with warnings
-#               as errors, and runs every test of the first two, all but the slow tests of the thread
-#               sanitizer build (no window) and the unit tests of the core-only build inside a private network
+#               sanitizer and the core-only (no Qt) configuration with warnings as errors, and runs
+#               every test of the first two and the unit tests of the third inside a private network
 #               namespace that has only loopback.
+#   make test-tsan  builds the thread-sanitizer configuration (no window) and runs all but its slow
+#               tests there.
 #   make demo   builds the tool and runs the whole job against the built-in router emulator.
 #   make package  builds the Debian package qor-oneclick_<version>_<arch>.deb (Release, in
 #               build/package) and copies it here.
@@ -89,7 +90,7 @@ build-core: deps
 	cmake -S . -B build/core $(GENERATOR) $(LAUNCHER) $(CONFIG_CORE)
 	cmake --build build/core -j $(JOBS)
 
-build: build-release build-asan build-tsan build-core
+build: build-release build-asan build-core
 
 # Runs ctest for the given build folders inside a private network namespace (only loopback up), so
 # no test can reach a real network: every test of the folders in $(1), the unit tests of those in
@@ -112,7 +113,7 @@ define run_ctest
 endef
 
 test: format-check build
-	$(call run_ctest,build/asan build/release,build/core,build/tsan)
+	$(call run_ctest,build/asan build/release,build/core)
 
 test-release: build-release
 	$(call run_ctest,build/release)
