@@ -193,6 +193,9 @@ TEST_F(FaultLoop, EveryOperationOfTheRouterLinkFailsOnce) {
 }
 
 TEST_F(FaultLoop, SlowEveryFaultAtEveryOperation) {
+  // five runs per operation take longer than a CI run may spend on one test: run by hand
+  if (!std::getenv("QOR_FAULT_EVERY_KIND"))
+    GTEST_SKIP() << "every fault kind at every operation runs only with QOR_FAULT_EVERY_KIND=1";
   Sweep({PortFault::Timeout, PortFault::Reset, PortFault::ShortRead, PortFault::ShortWrite,
          PortFault::PeerClose},
         false);
