@@ -26,7 +26,7 @@ class CSocketHandle : public NonCopyable {
   bool IsShutDown() const { return m_ShutDown.load(std::memory_order_acquire); }
   // True the first time only: the peer's orderly close of this connection is reported once.
   bool MarkPeerClosed() { return !m_PeerClosed.exchange(true, std::memory_order_acq_rel); }
-  // Closes the descriptor now (only when nobody else holds the handle); 0 or the errno of close.
+  // Closes the descriptor now (only when nobody else holds the handle); 0 or the port's code.
   int CloseNow();
 
  private:
