@@ -19,6 +19,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #endif
@@ -45,6 +46,30 @@ long ReceiveSome(int fd, uint8_t* buffer, size_t length, int* error);
 long SendDatagram(int fd, const uint8_t* data, size_t length, const sockaddr_in& to, int* error);
 // Receives one datagram; *truncated tells that it was longer than the buffer (its rest is lost).
 long ReceiveDatagram(int fd, uint8_t* buffer, size_t length, bool* truncated, int* error);
+
+// Serving sockets (the emulator's): bind, listen and accept (the accepted socket non-blocking and
+// not inherited; kNoSocket with *error on failure). 0 or the code.
+int BindSocket(int fd, const sockaddr_in& address);
+int ListenSocket(int fd, int backlog);
+int AcceptSocket(int fd, sockaddr_in* from, int* error);
+// Lets a datagram socket share its address with others (SO_REUSEADDR), or a listening socket take
+// a port whose old connections still wait out their time (Linux; Windows allows that by itself, and
+// its SO_REUSEADDR would let another program take the port over, so it is not set there).
+int SetReuseAddress(int fd, bool stream);
+// Makes the next close reset the connection (RST) instead of closing it in order.
+int SetAbortiveClose(int fd);
+// Receives one datagram and its sender; -1 with *error when none is there.
+long ReceiveDatagramFrom(int fd, uint8_t* buffer, size_t length, sockaddr_in* from, int* error);
+
+// One socket of a wait over several (poll on POSIX, WSAPoll on Windows).
+struct SocketPollEntry {
+  int fd = kNoSocket;
+  short events = 0;
+  short revents = 0;
+};
+// Waits at most timeoutMs real milliseconds (-1: without limit) until one of the sockets is ready;
+// the count of ready entries, 0 on time-out, -1 on failure (a signal included).
+int PollSockets(SocketPollEntry* entries, size_t count, int timeoutMs);
 
 // The system's own text for a code the ports do not name themselves (an errno value on POSIX, a
 // Windows Sockets or system error number on Windows); empty when the system has none.

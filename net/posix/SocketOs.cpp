@@ -1,6 +1,7 @@
 #include "net/SocketOs.h"
 
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,6 +37,48 @@ int MapSocketErrno(int err) {
     default:
       return err;
   }
+}
+
+int BindSocket(int fd, const sockaddr_in& address) {
+  return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0
+             ? 0
+             : MapSocketErrno(errno);
+}
+
+int ListenSocket(int fd, int backlog) { return ::listen(fd, backlog) == 0 ? 0 : MapSocketErrno(errno); }
+
+int AcceptSocket(int fd, sockaddr_in* from, int* error) {
+  socklen_t length = sizeof(*from);
+  int s = ::accept4(fd, reinterpret_cast<sockaddr*>(from), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (s < 0) *error = Failure();
+  return s;
+}
+
+int SetReuseAddress(int fd, bool stream) {
+  (void)stream;
+  int one = 1;
+  return ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one)) == 0 ? 0 : MapSocketErrno(errno);
+}
+
+int SetAbortiveClose(int fd) {
+  linger l{1, 0};
+  return ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof(l)) == 0 ? 0 : MapSocketErrno(errno);
+}
+
+long ReceiveDatagramFrom(int fd, uint8_t* buffer, size_t length, sockaddr_in* from, int* error) {
+  socklen_t fromLength = sizeof(*from);
+  ssize_t n = ::recvfrom(fd, buffer, length, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(from), &fromLength);
+  if (n < 0) *error = Failure();
+  return n;
+}
+
+int PollSockets(SocketPollEntry* entries, size_t count, int timeoutMs) {
+  pollfd fds[8];
+  if (count > 8) return -1;
+  for (size_t i = 0; i < count; ++i) fds[i] = {entries[i].fd, entries[i].events, 0};
+  int r = ::poll(fds, count, timeoutMs);
+  for (size_t i = 0; i < count; ++i) entries[i].revents = r > 0 ? fds[i].revents : 0;
+  return r;
 }
 
 std::string SystemErrorText(int code) {

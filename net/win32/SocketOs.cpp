@@ -40,14 +40,78 @@ int MapSocketErrno(int err) {
   }
 }
 
-std::string SystemErrorText(int code) { return code > 0 ? WindowsErrorText(static_cast<uint32_t>(code)) : std::string(); }
+int BindSocket(int fd, const sockaddr_in& address) {
+  return ::bind(Native(fd), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ? 0
+                                                                                               : Failure();
+}
+
+int ListenSocket(int fd, int backlog) { return ::listen(Native(fd), backlog) == 0 ? 0 : Failure(); }
+
+int AcceptSocket(int fd, sockaddr_in* from, int* error) {
+  int length = sizeof(*from);
+  SOCKET s = ::accept(Native(fd), reinterpret_cast<sockaddr*>(from), &length);
+  if (s == INVALID_SOCKET) {
+    *error = Failure();
+    return kNoSocket;
+  }
+  // an accepted socket takes the listener's mode; set it all the same, and keep it from children
+  u_long on = 1;
+  ::ioctlsocket(s, FIONBIO, &on);
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  return static_cast<int>(s);
+}
+
+int SetReuseAddress(int fd, bool stream) {
+  if (stream) return 0;
+  BOOL one = TRUE;
+  return ::setsockopt(Native(fd), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one),
+                      sizeof(one)) == 0
+             ? 0
+             : Failure();
+}
+
+int SetAbortiveClose(int fd) {
+  linger l{1, 0};
+  return ::setsockopt(Native(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l)) == 0
+             ? 0
+             : Failure();
+}
+
+long ReceiveDatagramFrom(int fd, uint8_t* buffer, size_t length, sockaddr_in* from, int* error) {
+  int fromLength = sizeof(*from);
+  int n = ::recvfrom(Native(fd), reinterpret_cast<char*>(buffer), ToInt(length), 0,
+                     reinterpret_cast<sockaddr*>(from), &fromLength);
+  if (n == SOCKET_ERROR) {
+    *error = Failure();
+    return -1;
+  }
+  return n;
+}
+
+int PollSockets(SocketPollEntry* entries, size_t count, int timeoutMs) {
+  WSAPOLLFD fds[8];
+  if (count > 8) return -1;
+  for (size_t i = 0; i < count; ++i) {
+    fds[i].fd = Native(entries[i].fd);
+    fds[i].events = entries[i].events;
+    fds[i].revents = 0;
+  }
+  int r = ::WSAPoll(fds, static_cast<ULONG>(count), timeoutMs);
+  for (size_t i = 0; i < count; ++i) entries[i].revents = r > 0 ? fds[i].revents : 0;
+  return r == SOCKET_ERROR ? -1 : r;
+}
+
+std::string SystemErrorText(int code) {
+  return code > 0 ? WindowsErrorText(static_cast<uint32_t>(code)) : std::string();
+}
 
 int OpenSocket(int type, int protocol, int* error) {
   if (!Started()) {
     *error = WSANOTINITIALISED;
     return kNoSocket;
   }
-  SOCKET s = ::WSASocketW(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  SOCKET s =
+      ::WSASocketW(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) {
     *error = Failure();
     return kNoSocket;
@@ -129,14 +193,16 @@ long ReceiveDatagram(int fd, uint8_t* buffer, size_t length, bool* truncated, in
 
 int SetNoDelay(int fd) {
   BOOL one = TRUE;
-  return ::setsockopt(Native(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one)) == 0
+  return ::setsockopt(Native(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
+                      sizeof(one)) == 0
              ? 0
              : Failure();
 }
 
 int SetBroadcast(int fd) {
   BOOL on = TRUE;
-  return ::setsockopt(Native(fd), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof(on)) == 0
+  return ::setsockopt(Native(fd), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof(on)) ==
+                 0
              ? 0
              : Failure();
 }
