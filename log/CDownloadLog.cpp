@@ -132,7 +132,12 @@ int CDownloadLog::PrintText(const std::string& text) {
 int CDownloadLog::Flush(bool sync) {
   if (!m_PathValid || m_Buffer.empty()) return 0;
 
+#ifdef _WIN32
+  // Windows names folders with either separator
+  const size_t slash = m_FilePath.find_last_of("/\\");
+#else
   const size_t slash = m_FilePath.rfind('/');
+#endif
   const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : m_FilePath.substr(0, slash));
   const std::string name = slash == std::string::npos ? m_FilePath : m_FilePath.substr(slash + 1);
 
