@@ -11,6 +11,8 @@
 #               64-bit Windows with MinGW-w64 (build/windows; no window: there is no Qt for Windows here).
 #   make test-windows  runs the Windows programs under Wine against the Linux ones on loopback (in a
 #               private network namespace): check and upgrade --yes both ways.
+#   make bench  builds the benchmarks in a Release configuration (build/bench) and prints the
+#               performance table: each figure beside its reference from the same run (README).
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
@@ -38,8 +40,12 @@ CONFIG_ASAN := -DCMAKE_BUILD_TYPE=Debug -DQOR_SANITIZE=ON -DQOR_BUILD_BENCH=OFF 
 # desktop builds.
 CONFIG_CORE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_BUILD_GUI=OFF -DQOR_BUILD_BENCH=OFF -DQOR_WERROR=ON
 
+# The benchmarks: optimised as a release is, no window (the benchmarks do not use it).
+CONFIG_BENCH := -DCMAKE_BUILD_TYPE=Release -DQOR_BUILD_GUI=OFF -DQOR_BUILD_BENCH=ON -DQOR_WERROR=ON
+BENCH_PROGRAMS := bench_crc bench_download bench_tcp_stream
+
 .PHONY: all deps deps-windows build build-release build-asan build-core test test-release test-asan test-core demo \
-        package clean format format-check windows test-windows
+        package clean format format-check bench windows test-windows
 
 all: build-release
 
@@ -124,6 +130,19 @@ test-asan: build-asan
 
 test-core: build-core
 	$(call run_ctest,,build/core)
+
+# The benchmarks use loopback only; like the tests they run in a private network namespace where one
+# can be made. Not part of make test: figures are not pass/fail.
+bench: deps
+	cmake -S . -B build/bench $(GENERATOR) $(LAUNCHER) $(CONFIG_BENCH)
+	cmake --build build/bench -j $(JOBS) --target $(BENCH_PROGRAMS)
+	@script="ip link set lo up && bench/run-table.sh build/bench"; \
+	if unshare --net true 2>/dev/null; then \
+	  unshare --net sh -c "$$script"; \
+	else \
+	  echo "No private network namespace can be made here: running the loopback-only benchmarks directly"; \
+	  bench/run-table.sh build/bench; \
+	fi | tee build/bench/bench-table.txt; exit $${PIPESTATUS[0]}
 
 # The C++ files of the tree: those git knows or would take (tracked, or new and not ignored), or in a
 # tree without git every one outside build/.

@@ -1,7 +1,8 @@
 // The wireless download against the emulator in this process, with no delays added by the
 // emulator (its module restarts at once):
 //   BM_AcknowledgedBlock      the 16 MiB image block by block, each frame waiting for its
-//                             acknowledgement: time per block;
+//                             acknowledgement: time per block (after one untimed download that
+//                             fills the emulator's flash store);
 //   BM_BareLoopbackExchange   the same exchange sizes (one write frame out, one acknowledgement
 //                             frame back) over a plain loopback TCP connection: the floor;
 //   BM_WholeFirmwareRun       the whole firmware procedure (hand-shake, NV backup, download mode,
@@ -25,6 +26,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/Interleaved.h"
 #include "image/CBinFile.h"
 #include "platform/Clock.h"
 #include "sim/RouterSim.h"
@@ -132,13 +134,20 @@ void BM_AcknowledgedBlock(benchmark::State& state) {
   if (!engine.OpenRouterLink()) return state.SkipWithError("cannot open the router link");
   const CBinFile& image = TheStage().image;
   const uint32_t blocks = (image.GetTotalDataLength() + 4095) / 4096;
+  // one download before the timing: the emulator's flash store grows to the image's size on the first
+  // one (fresh memory faulted in page by page, and copied as it grows), which a device's flash does
+  // not do and which is not the exchange this measures
+  if (!engine.DownloadImage(image)) return state.SkipWithError("the download failed");
+  bench::Stopwatch watch;
   for (auto _ : state) {
     if (!engine.DownloadImage(image)) {
       state.SkipWithError("the download failed");
       break;
     }
   }
+  const double seconds = watch.Seconds();
   engine.CloseRouterLink();
+  state.counters["value"] = seconds * 1e6 / (static_cast<double>(state.iterations()) * blocks);
   state.counters["blocks"] = blocks;
   // seconds per block, printed with an SI prefix (u = microseconds)
   state.counters["per_block"] =
@@ -207,6 +216,7 @@ void BM_BareLoopbackExchange(benchmark::State& state) {
   bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   std::vector<uint8_t> frame(request, 0x5A), ack(reply);
   const uint32_t blocks = kImageBytes / 4096;
+  bench::Stopwatch watch;
   for (auto _ : state) {
     for (uint32_t b = 0; connected && b < blocks; ++b) {
       if (!WriteAll(fd, frame.data(), frame.size()) || !ReadAll(fd, ack.data(), ack.size())) {
@@ -218,10 +228,12 @@ void BM_BareLoopbackExchange(benchmark::State& state) {
       break;
     }
   }
+  const double seconds = watch.Seconds();
   close(fd);
   shutdown(listener, SHUT_RDWR);
   close(listener);
   peer.join();
+  state.counters["value"] = seconds * 1e6 / (static_cast<double>(state.iterations()) * blocks);
   state.counters["frame_bytes"] = static_cast<double>(request);
   // seconds per block, printed with an SI prefix (u = microseconds)
   state.counters["per_block"] =
@@ -267,6 +279,12 @@ void BM_WholeFirmwareRun(benchmark::State& state) {
 BENCHMARK(BM_AcknowledgedBlock)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_BareLoopbackExchange)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_WholeFirmwareRun)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// the dashboard's row: microseconds per acknowledged block beside the bare exchange
+const bool kTableRegistered = [] {
+  bench::RegisterInterleaved("block", BM_BareLoopbackExchange, BM_AcknowledgedBlock, 3);
+  return true;
+}();
 
 BENCHMARK_MAIN();
 

@@ -21,8 +21,10 @@ extern const uint16_t kCrc16Table[256];
 
 // The ways Crc16Run can compute; Crc16Run uses the fastest one this CPU has (checked at start-up).
 // All give identical results; the explicit forms exist for tests and the benchmark.
-enum class Crc16Method { Bytewise, Slice16, Clmul };
+// Clmul folds 128-bit lanes (PCLMULQDQ); Vpclmul512 folds 512-bit registers (VPCLMULQDQ with AVX-512).
+enum class Crc16Method { Bytewise, Slice16, Clmul, Vpclmul512 };
 bool Crc16MethodAvailable(Crc16Method method);
 Crc16Method Crc16FastestMethod();
-// Like Crc16Run with the given method (Clmul falls back to Slice16 where the CPU lacks it).
+// Like Crc16Run with the given method. A method the CPU lacks falls back to the next slower one
+// (Vpclmul512 to Clmul, Clmul to Slice16), so the result is always computed.
 uint16_t Crc16RunWith(Crc16Method method, uint16_t reg, const void* data, size_t length);

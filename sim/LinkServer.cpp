@@ -168,7 +168,10 @@ void LinkServer::OnBytes(const uint8_t* data, size_t n) {
       }
       continue;
     }
-    if (m_Assembler.Push(data[i++])) {
+    size_t used = 0;
+    const bool closed = m_Assembler.PushRun(data + i, n - i, used);
+    i += used;
+    if (closed) {
       Bytes& frame = m_Assembler.Frame();
       const size_t size = frame.size();
       unsigned len = HdlcDecodeFrame(frame.data(), size, frame.data());

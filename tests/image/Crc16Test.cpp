@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -36,30 +37,55 @@ TEST(Crc16, StandardCheckValuesAndTableMatchTheBitwiseDefinition) {
   }
 }
 
-// Every method on every length up to a few folds, odd alignments and several start values must
-// give what the one-byte step gives.
+// Every method on every length up to a few rounds of the widest fold (256 bytes a round, so the
+// ends of the 512-bit, 128-bit and byte loops all meet every remainder), long runs, odd alignments and
+// several start values must give what the one-byte step gives. A method this CPU lacks is still
+// called (it falls back) and must agree too; the available ones are named in the output.
 TEST(Crc16, AllMethodsAgreeWithTheOneByteStep) {
-  const std::vector<uint8_t> data = GeneratePayload(20000, 7);
+  const std::vector<uint8_t> data = GeneratePayload(70000 + 64, 7);  // the longest run at the largest offset
   const std::vector<size_t> lengths = [] {
     std::vector<size_t> v;
-    for (size_t n = 0; n <= 300; ++n) v.push_back(n);
-    for (size_t n : {511u, 512u, 513u, 1023u, 4095u, 4096u, 4097u, 7300u, 12345u, 19980u}) v.push_back(n);
+    for (size_t n = 0; n <= 600; ++n) v.push_back(n);
+    for (size_t n :
+         {767u, 768u, 769u, 1023u, 1024u, 1025u, 4095u, 4096u, 4097u, 4111u, 7300u, 12345u, 65536u, 69980u})
+      v.push_back(n);
     return v;
   }();
-  const Crc16Method methods[] = {Crc16Method::Bytewise, Crc16Method::Slice16, Crc16Method::Clmul};
-  for (size_t align : {0u, 1u, 3u, 7u, 13u}) {
+  const struct {
+    Crc16Method method;
+    const char* name;
+  } methods[] = {{Crc16Method::Bytewise, "bytewise"},
+                 {Crc16Method::Slice16, "slice16"},
+                 {Crc16Method::Clmul, "clmul"},
+                 {Crc16Method::Vpclmul512, "vpclmul512"}};
+  for (const auto& m : methods)
+    std::printf("%s: %s\n", m.name,
+                Crc16MethodAvailable(m.method) ? "available" : "not on this CPU (falls back)");
+  for (size_t align : {0u, 1u, 3u, 7u, 13u, 63u}) {
     for (size_t n : lengths) {
       for (uint16_t start : {uint16_t{0xFFFF}, uint16_t{0}, uint16_t{0x1D0F}, uint16_t{0x8000}}) {
         uint16_t expected = start;
         for (size_t i = 0; i < n; ++i) Crc16Update(expected, data[align + i]);
-        for (Crc16Method m : methods)
-          ASSERT_EQ(Crc16RunWith(m, start, data.data() + align, n), expected)
-              << "method " << static_cast<int>(m) << " length " << n << " align " << align << " start "
-              << start;
+        for (const auto& m : methods)
+          ASSERT_EQ(Crc16RunWith(m.method, start, data.data() + align, n), expected)
+              << m.name << " length " << n << " align " << align << " start " << start;
         ASSERT_EQ(Crc16Run(start, data.data() + align, n), expected);
       }
     }
   }
+}
+
+// The CPU check picks the widest fold this machine has, and a wider method is only ever reported
+// where the narrower one it falls back to is there too.
+TEST(Crc16, TheFastestAvailableMethodIsChosen) {
+  const bool wide = Crc16MethodAvailable(Crc16Method::Vpclmul512);
+  const bool clmul = Crc16MethodAvailable(Crc16Method::Clmul);
+  EXPECT_TRUE(Crc16MethodAvailable(Crc16Method::Slice16));
+  EXPECT_TRUE(!wide || clmul);
+  const Crc16Method expected = wide    ? Crc16Method::Vpclmul512
+                               : clmul ? Crc16Method::Clmul
+                                       : Crc16Method::Slice16;
+  EXPECT_EQ(Crc16FastestMethod(), expected);
 }
 
 TEST(Crc16, RunsCanBeChainedAndSeeEveryBitFlip) {

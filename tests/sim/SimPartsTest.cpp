@@ -4,6 +4,7 @@
 #include <string>
 
 #include "SimTestUtil.h"
+#include "sim/FrameGatherer.h"
 #include "sim/RouterSim.h"
 #include "sim/SparseFlash.h"
 
@@ -60,6 +61,65 @@ TEST(SparseFlash, RefusesWrapsAndGrowthBeyondItsCapacity) {
   EXPECT_EQ(Hex(out), "02 01 02 03 04 05");
   EXPECT_FALSE(flash.Read(5, 3, &out)) << "reads past the written bytes fail";
   EXPECT_FALSE(flash.Read(100, 1, &out));
+}
+
+// The emulator takes the link's bytes in runs; whatever the pieces, the frames and overflows must be
+// those of the byte-by-byte rule (short frames ignored at their flag, a full buffer discarded).
+TEST(FrameGatherer, RunsGiveTheFramesOfTheByteByByteRule) {
+  const auto bytes = [](std::initializer_list<std::pair<size_t, uint8_t>> parts) {
+    std::vector<uint8_t> v;
+    for (const auto& [count, value] : parts) v.insert(v.end(), count, value);
+    return v;
+  };
+  const size_t cap = FrameGatherer::kCapacity;
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> stream;
+  } cases[] = {
+      {"two frames", bytes({{1, 0x7E}, {5, 0x11}, {1, 0x7E}, {4, 0x22}, {1, 0x7E}})},
+      {"short frames are ignored at their flag",
+       bytes({{2, 0x33}, {1, 0x7E}, {1, 0x44}, {1, 0x7E}, {1, 0x7E}})},
+      {"flags back to back", bytes({{4, 0x7E}, {3, 0x55}, {3, 0x7E}})},
+      {"no flag at all", bytes({{100, 0x66}})},
+      {"a frame of exactly the capacity", bytes({{1, 0x7E}, {cap, 0x01}, {1, 0x7E}})},
+      {"one byte over the capacity", bytes({{1, 0x7E}, {cap + 1, 0x02}, {1, 0x7E}, {3, 0x03}, {1, 0x7E}})},
+      {"far over the capacity", bytes({{2 * cap + 17, 0x04}, {1, 0x7E}, {5, 0x05}, {1, 0x7E}})},
+  };
+  struct Result {
+    std::vector<std::vector<uint8_t>> frames;
+    size_t overflows = 0;
+  };
+  for (const auto& c : cases) {
+    Result expected;
+    {
+      FrameGatherer g;
+      for (uint8_t b : c.stream)
+        if (g.Push(b)) expected.frames.push_back(g.Frame());
+      expected.overflows = g.Overflows();
+    }
+    for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{4096}, c.stream.size() + 1}) {
+      Result got;
+      FrameGatherer g;
+      for (size_t at = 0; at < c.stream.size(); at += piece) {
+        const size_t n = std::min(piece, c.stream.size() - at);
+        size_t done = 0;
+        while (done < n) {
+          size_t used = 0;
+          const bool closed = g.PushRun(c.stream.data() + at + done, n - done, used);
+          ASSERT_GT(used, 0u) << c.what;
+          done += used;
+          if (closed) got.frames.push_back(g.Frame());
+        }
+      }
+      got.overflows = g.Overflows();
+      EXPECT_EQ(got.frames, expected.frames) << c.what << ", pieces of " << piece;
+      EXPECT_EQ(got.overflows, expected.overflows) << c.what << ", pieces of " << piece;
+    }
+  }
+  // the cases above do exercise frames and overflows
+  FrameGatherer g;
+  for (uint8_t b : cases[5].stream) g.Push(b);
+  EXPECT_EQ(g.Overflows(), 1u);
 }
 
 TEST(FaultNamesParse, EveryNameSetsItsSwitch) {
