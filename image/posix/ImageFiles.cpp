@@ -126,9 +126,13 @@ std::string ExecutablePath() {
   return std::string(buf.data(), static_cast<size_t>(n));
 }
 
-int CreateNewFile(const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
+int CreateNewFile(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
 
-bool ReplaceFileWith(const std::string& from, const std::string& to) { return rename(from.c_str(), to.c_str()) == 0; }
+bool ReplaceFileWith(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
+}
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 

@@ -132,8 +132,8 @@ bool FileIdentity::operator==(const FileIdentity& o) const {
 int OpenImageFile(const std::string& path) {
   // Read sharing only: nobody writes the file while its copy is read (a writer already at work makes
   // the open fail, and the image is refused as it cannot be opened).
-  HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     errno = ErrnoOf(::GetLastError());
     return -1;
@@ -167,8 +167,8 @@ bool ListFolder(const std::string& folder, std::vector<std::string>* names) {
 
 bool ResolveFolderPath(const std::string& path, std::string* resolved) {
   HANDLE folder = ::CreateFileW(WideFromUtf8(path).c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (folder == INVALID_HANDLE_VALUE) {
     errno = ErrnoOf(::GetLastError());
     return false;
@@ -207,8 +207,8 @@ std::string ExecutablePath() {
 }
 
 int CreateNewFile(const std::string& path) {
-  HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+  HANDLE file = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : ErrnoOf(error);

@@ -11,7 +11,8 @@ namespace {
 constexpr int kEventSliceMs = 10;
 }  // namespace
 
-PollResult PollSocket(int fd, short events, const CWsaEvent* event, const PollDeadline& deadline, int* error) {
+PollResult PollSocket(int fd, short events, const CWsaEvent* event, const PollDeadline& deadline,
+                      int* error) {
   if (event != nullptr && !event->IsValid()) {
     if (error != nullptr) *error = WSA_INVALID_HANDLE;
     return PollResult::Failed;

@@ -120,14 +120,17 @@ bool EnsurePrivateDirectory(const std::string& dir, std::string* error) {
     return SetError(error, "cannot create " + dir + ": " + SystemText(::GetLastError()));
 
   HANDLE folder = OpenFolder(path, false);
-  if (folder == INVALID_HANDLE_VALUE) return SetError(error, "cannot open " + dir + ": " + SystemText(::GetLastError()));
+  if (folder == INVALID_HANDLE_VALUE)
+    return SetError(error, "cannot open " + dir + ": " + SystemText(::GetLastError()));
   BY_HANDLE_FILE_INFORMATION info{};
   const bool known = ::GetFileInformationByHandle(folder, &info);
   const bool owned = OwnedByCurrentUser(folder);
   ::CloseHandle(folder);
   if (!known) return SetError(error, "cannot open " + dir);
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return SetError(error, dir + " is a symbolic link");
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return SetError(error, dir + " is not a directory");
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    return SetError(error, dir + " is a symbolic link");
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return SetError(error, dir + " is not a directory");
   if (!owned) return SetError(error, dir + " is owned by another user");
   return true;
 }
@@ -135,7 +138,8 @@ bool EnsurePrivateDirectory(const std::string& dir, std::string* error) {
 bool GetStateDirectory(std::string& path, std::string* error) {
   path.clear();
   const std::wstring base = LocalAppData();
-  if (base.empty() || !IsAbsolute(base)) return SetError(error, "no local application data folder (LOCALAPPDATA)");
+  if (base.empty() || !IsAbsolute(base))
+    return SetError(error, "no local application data folder (LOCALAPPDATA)");
   const std::string dir = Utf8FromWide(base + L"\\" + kAppFolder);
   if (!EnsurePrivateDirectory(dir, error)) return false;
   path = dir;
@@ -145,14 +149,16 @@ bool GetStateDirectory(std::string& path, std::string* error) {
 bool GetPrivateTempDirectory(std::string& path, std::string* error) {
   path.clear();
   const std::wstring base = LocalAppData();
-  if (base.empty() || !IsAbsolute(base)) return SetError(error, "no local application data folder (LOCALAPPDATA)");
+  if (base.empty() || !IsAbsolute(base))
+    return SetError(error, "no local application data folder (LOCALAPPDATA)");
   const std::string dir = Utf8FromWide(base + L"\\" + kAppFolder + L"\\Temp");
   if (!EnsurePrivateDirectory(dir, error)) return false;
   path = dir;
   return true;
 }
 
-int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, mode_t mode, bool followFolderLink) {
+int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, mode_t mode,
+                    bool followFolderLink) {
   (void)mode;  // the owner-only access list takes the place of the mode
   if (name.empty() || name.find_first_of("/\\:") != std::string::npos || name == "." || name == "..") {
     errno = EINVAL;
@@ -238,7 +244,8 @@ int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, 
     return -1;
   }
   // the C runtime's descriptor takes the handle over; closing it closes the handle
-  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file), (flags & (O_APPEND | O_RDONLY | O_WRONLY | O_RDWR)) | O_BINARY);
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file),
+                                   (flags & (O_APPEND | O_RDONLY | O_WRONLY | O_RDWR)) | O_BINARY);
   if (fd < 0) {
     ::CloseHandle(file);
     errno = EMFILE;

@@ -33,8 +33,8 @@ std::string AnsiFromUtf8(std::string_view text) { return FromWide(CP_ACP, ToWide
 std::string WindowsErrorText(uint32_t code) {
   wchar_t* buffer = nullptr;
   const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::string text;
   if (n != 0 && buffer != nullptr) text = Utf8FromWide(std::wstring_view(buffer, n));
   if (buffer != nullptr) ::LocalFree(buffer);
