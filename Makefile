@@ -28,10 +28,11 @@ DEB_PACKAGES := cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev 
                 qt6-base-dev qt6-base-dev-tools libgl-dev iproute2 util-linux busybox-static ccache \
                 nlohmann-json3-dev gettext qt6-l10n-tools qt6-tools-dev-tools qt6-translations-l10n \
                 help2man librsvg2-bin dpkg-dev fakeroot file man-db lintian desktop-file-utils appstream \
-                clang-format-$(CLANG_FORMAT_MAJOR) git
+                clang-format-$(CLANG_FORMAT_MAJOR) git \
+                libsystemd-dev zlib1g-dev dbus-daemon python3-dbus python3-gi python3-jsonschema
 
 # The Windows cross build: the compiler, the runtime to link statically and Wine to run the result.
-WINDOWS_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine64 wine
+WINDOWS_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine
 
 # Every configuration that make test builds treats warnings as errors.
 CONFIG_RELEASE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_WERROR=ON

@@ -1,11 +1,14 @@
 #include "app/CQorOneClickDlg.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -33,7 +36,9 @@
 #include "platform/Translation.h"
 #include "platform/UserDirs.h"
 #include "platform/Warnings.h"
+#include "upgrade/Advice.h"
 #include "upgrade/CRowReporter.h"
+#include "upgrade/SupportReport.h"
 #include "upgrade/UpgradeRun.h"
 
 #ifndef QOR_PRODUCT_VERSION
@@ -100,8 +105,12 @@ CQorOneClickDlg::CQorOneClickDlg(DialogOptions options, QWidget* parent)
     m_Options.startThread = [](std::function<void()> work) { return std::thread(std::move(work)); };
   }
 
-  m_Engine = m_Options.logPath.empty() ? std::make_unique<CUpgradeEngine>()
-                                       : std::make_unique<CUpgradeEngine>(m_Options.logPath);
+  // a demo logs to its own file: its lines must never mix with those of real routers
+  const bool demo = m_Options.imageFolderKind == ImageSourceKind::Demo;
+  m_Engine = m_Options.logPath.empty()
+                 ? std::make_unique<CUpgradeEngine>(demo ? LogKind::Demo : LogKind::Technician)
+                 : std::make_unique<CUpgradeEngine>(m_Options.logPath);
+  m_Engine->GetLog().WriteRunHeader(demo ? "qor-oneclick (window, demo)" : "qor-oneclick (window)");
   m_Engine->SetEndpoints(m_Options.endpoints);
   m_Telnet.SetPort(m_Options.endpoints.telnetPort);
 
@@ -174,6 +183,13 @@ void CQorOneClickDlg::InitDialog() {
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
   help->setContext(Qt::WindowShortcut);
   connect(help, &QShortcut::activated, this, &CQorOneClickDlg::ShowHelp);
+
+  // the window's own menu (a right click on it): the desktop's title-bar menu is not the program's
+  // to extend on Linux
+  auto* report = new QAction(tr("Save a support report..."), this);
+  connect(report, &QAction::triggered, this, &CQorOneClickDlg::SaveSupportReport);
+  addAction(report);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
 
   m_HasEmbeddedImages = m_Options.loadEmbeddedImages && LoadEmbeddedImages(m_Images);
   ChooseImageSource();
@@ -359,6 +375,7 @@ void CQorOneClickDlg::OnUpgradeNotify(int code) {
     case NOTIFY_UPGRADE_DONE:
       m_CheckButton->setEnabled(true);
       m_CheckButton->setFocus();
+      ShowRunFailure();
       if (m_LoopTest) StartLoopTimer(0);
       break;
     case NOTIFY_DISABLE_BUTTONS:
@@ -383,6 +400,21 @@ void CQorOneClickDlg::OnUpgradeNotify(int code) {
       update();
       break;
   }
+}
+
+void CQorOneClickDlg::ShowRunFailure() {
+  // the loop test runs unattended; a refused start and a failed NVRAM erase had their own warning,
+  // which carries the advice already
+  const int id = m_Engine->GetLastRunFailureId();
+  if (m_LoopTest || m_Engine->GetLastRunSucceeded() || m_Engine->GetLastRunRefused() || id == 0 ||
+      id == ADVICE_NVRAM_ERASE_FAILED) {
+    return;
+  }
+  std::string text = FormatText(Tr("The upgrade failed: %1."), {m_Engine->GetLastRunFailure()});
+  const std::string advice = AdviceText(id);
+  if (!advice.empty()) text += "\n\n" + advice;
+  QMessageBox box(QMessageBox::Warning, tr("Warning"), QString::fromStdString(text), QMessageBox::Ok, this);
+  RunBox(box);
 }
 
 // ---- IDialogHost --------------------------------------------------------------------------------
@@ -531,6 +563,41 @@ void CQorOneClickDlg::closeEvent(QCloseEvent* event) {
 }
 
 // ---- help and placement -------------------------------------------------------------------------
+
+std::string CQorOneClickDlg::WriteSupportReportTo(const std::string& path) {
+  SupportReportInput input;
+  input.frontEnd = "qor-oneclick";
+  input.logPath = m_Engine->GetLog().GetFilePath();
+  if (!input.logPath.empty()) input.lastCheckPath = LastCheckPathFor(input.logPath);
+  // what the next Check would use; the image set is only read, and no worker runs
+  if (m_HasEmbeddedImages)
+    input.embeddedImages = &m_Images;
+  else
+    input.imageFolder = m_ImageSource.folder;
+  // the log's pending lines belong in the report too
+  m_Engine->GetLog().Flush();
+  std::string error;
+  return WriteSupportReport(input, path, error) ? std::string() : error;
+}
+
+void CQorOneClickDlg::SaveSupportReport() {
+  if (m_WorkerRunning.load()) {
+    QMessageBox::warning(this, tr("Warning"),
+                         tr("A support report can be saved once the Check or the upgrade has ended."));
+    return;
+  }
+  const QString name = QString::fromStdString(DefaultSupportReportName(std::time(nullptr)));
+  const QString path = QFileDialog::getSaveFileName(
+      this, tr("Save a support report"), QDir::home().filePath(name), tr("Support reports (*.tar.gz)"));
+  if (path.isEmpty()) return;
+  const std::string error = WriteSupportReportTo(path.toStdString());
+  if (error.empty())
+    QMessageBox::information(this, windowTitle(), tr("The support report was saved as %1").arg(path));
+  else
+    QMessageBox::warning(
+        this, tr("Warning"),
+        tr("The support report could not be written: %1").arg(QString::fromStdString(error)));
+}
 
 void CQorOneClickDlg::ShowHelp() {
   std::string directory = m_Options.helpDirectory;

@@ -111,10 +111,16 @@ class CQorOneClickDlg : public QDialog, public IDialogHost, public IWarningSink 
   void OnCheck();
   void OnUpgrade();
   void OnUpgradeNotify(int code);
+  // After a failed Upgrade run: a warning with the reason and what to do next (upgrade/Advice.h).
+  void ShowRunFailure();
   void InsertColumns();
   bool ConfirmClose();
   void OnCancel();
   void ShowHelp();
+  // Asks where, then writes the support report (upgrade/SupportReport.h); not while a worker runs.
+  void SaveSupportReport();
+  // Writes the support report to path; "" when written, else why.
+  std::string WriteSupportReportTo(const std::string& path);
   bool PersistWindowPlacement(bool save);
 
   // IDialogHost (any thread).

@@ -31,3 +31,7 @@ void CCliHost::UpdateWindow() {
 void CCliHost::LayoutControls() {
   if (m_Display) m_Display->Refresh();
 }
+
+void CCliHost::ShowCheckStep(const std::string& text) {
+  if (m_Display) m_Display->SetActivity(text);
+}

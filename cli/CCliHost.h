@@ -28,6 +28,8 @@ class CCliHost final : public IDialogHost, public NonCopyable {
   void LayoutControls() override;
   bool IsLoopTest() override { return false; }
   void StartLoopTimer(int) override {}
+  // under the live table
+  void ShowCheckStep(const std::string& text) override;
 
   bool CheckEnabled() const { return m_CheckEnabled; }
   bool UpgradeEnabled() const { return m_UpgradeEnabled; }

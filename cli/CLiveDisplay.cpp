@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/TerminalColumns.h"
 #include "platform/Clock.h"
 #include "platform/TextCodec.h"
 #include "platform/Translation.h"
@@ -28,6 +29,29 @@ CLiveDisplay::CLiveDisplay(CTerminalTable& table, FILE* out, FILE* err, Mode mod
   m_Live = tableShown && IsTerminal(m_Out);
   m_Colour = m_Live && ColoursWanted();
   m_ErrIsTerminal = IsTerminal(m_Err);
+  ReadWidth();
+}
+
+void CLiveDisplay::ReadWidth() {
+  m_Width = 0;
+  if (!m_Live) return;
+  m_Width = TerminalColumns(m_Out);
+}
+
+void CLiveDisplay::TerminalResized() {
+  std::lock_guard lock(m_Mutex);
+  ReadWidth();
+  if (!m_Drawing || !m_Live) return;
+  // the lines drawn for the old width may have been rewrapped by the terminal: clear what is
+  // below the table's first line and draw it again
+  DrawLocked();
+}
+
+void CLiveDisplay::SetActivity(const std::string& text) {
+  std::lock_guard lock(m_Mutex);
+  if (text == m_Activity) return;
+  m_Activity = text;
+  ++m_ActivityChanges;
 }
 
 void CLiveDisplay::BeginLive(bool traceStatus) {
@@ -43,6 +67,12 @@ void CLiveDisplay::EndLive() {
   Refresh();
   std::lock_guard lock(m_Mutex);
   m_Table.SetRecordStatusChanges(false);
+  // what a procedure was doing ends with it; the last frame is drawn again without it
+  if (!m_Activity.empty()) {
+    m_Activity.clear();
+    ++m_ActivityChanges;
+    if (m_Live && m_LinesDrawn > 0) DrawLocked();
+  }
   // the live table stays on screen as the final one
   m_Drawing = false;
   m_LinesDrawn = 0;
@@ -59,7 +89,7 @@ void CLiveDisplay::Refresh() {
   }
   uint64_t changes = m_Table.ChangeCount();
   uint64_t second = Clock().TickMs() / 1000;
-  if (changes == m_DrawnChanges && second == m_DrawnSecond) return;
+  if (changes == m_DrawnChanges && second == m_DrawnSecond && m_ActivityChanges == m_DrawnActivity) return;
   DrawLocked();
 }
 
@@ -74,7 +104,11 @@ CTerminalTable::RunningStep CLiveDisplay::RunningStepLocked() const {
 
 void CLiveDisplay::DrawLocked() {
   std::vector<CTerminalTable::Row> rows = m_Table.Snapshot();
-  std::vector<std::string> lines = CTerminalTable::RenderLines(rows, m_Colour, RunningStepLocked());
+  std::vector<std::string> lines = CTerminalTable::RenderLines(rows, m_Colour, RunningStepLocked(), m_Width);
+  if (!m_Activity.empty()) {
+    for (const std::string& part : CTerminalTable::WrapText(PrintableText(m_Activity), m_Width))
+      lines.push_back(part);
+  }
   std::string frame;
   if (m_LinesDrawn > 0) frame += "\033[" + std::to_string(m_LinesDrawn) + "A";
   for (const std::string& line : lines) frame += "\r\033[2K" + line + "\n";
@@ -84,6 +118,7 @@ void CLiveDisplay::DrawLocked() {
   m_LinesDrawn = static_cast<int>(lines.size());
   m_DrawnChanges = m_Table.ChangeCount();
   m_DrawnSecond = Clock().TickMs() / 1000;
+  m_DrawnActivity = m_ActivityChanges;
 }
 
 void CLiveDisplay::ClearLiveLocked(bool forStderr) {
@@ -100,7 +135,7 @@ void CLiveDisplay::PrintTable() {
   std::lock_guard lock(m_Mutex);
   if (m_Mode.quiet || m_Mode.json) return;
   for (const std::string& line :
-       CTerminalTable::RenderLines(m_Table.Snapshot(), m_Colour, RunningStepLocked()))
+       CTerminalTable::RenderLines(m_Table.Snapshot(), m_Colour, RunningStepLocked(), m_Width))
     std::fprintf(m_Out, "%s\n", line.c_str());
   std::fflush(m_Out);
 }

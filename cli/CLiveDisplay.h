@@ -12,7 +12,8 @@
 // Draws the module table on the terminal and prints the program's messages, from the main thread;
 // also the warning sink of the core, called from whatever thread raised the warning.
 //
-// On a terminal the table is redrawn in place (cursor moved up over the lines drawn last time);
+// On a terminal the table is redrawn in place (cursor moved up over the lines drawn last time),
+// fitted to the terminal's width (read again on SIGWINCH), so no line is broken by the terminal;
 // otherwise, during the upgrade run, each new status text is printed as one line, and the whole
 // table is printed when a command ends. Warnings go to stderr as "Warning: <text>"; when stderr is
 // the same terminal, the live table is cleared first so the warning is not overdrawn. Every text is
@@ -41,6 +42,13 @@ class CLiveDisplay final : public IWarningSink {
   void EndLive();
   // Redraws when the table changed or a second of clock time passed (the elapsed column).
   void Refresh();
+  // The terminal's size changed: read its width again and draw the table anew.
+  void TerminalResized();
+  // What the running procedure is doing (the Check's steps), shown under the live table; "" for
+  // nothing. Any thread.
+  void SetActivity(const std::string& text);
+  // The width the table is fitted to: the terminal's columns, 0 when stdout is no terminal.
+  int Width() const { return m_Width; }
   // Prints the whole table once (the end of a command).
   void PrintTable();
   // A note for the user: stdout normally, stderr with --json; suppressed by --quiet unless important.
@@ -52,6 +60,7 @@ class CLiveDisplay final : public IWarningSink {
 
  private:
   void ClearLiveLocked(bool forStderr);
+  void ReadWidth();
   void DrawLocked();
   CTerminalTable::RunningStep RunningStepLocked() const;
 
@@ -69,4 +78,8 @@ class CLiveDisplay final : public IWarningSink {
   uint64_t m_DrawnChanges = ~uint64_t{0};
   uint64_t m_DrawnSecond = 0;
   std::function<CTerminalTable::RunningStep()> m_RunningStep;
+  int m_Width = 0;
+  std::string m_Activity;
+  uint64_t m_ActivityChanges = 0;
+  uint64_t m_DrawnActivity = 0;
 };

@@ -241,48 +241,168 @@ std::string CTerminalTable::TimeOf(const Row& row, int index, const RunningStep&
   return "";
 }
 
+std::string CTerminalTable::FitText(const std::string& text, int cells) {
+  if (TextWidth(text) <= cells) return text;
+  if (cells <= 0) return "";
+  // whole characters up to one cell short of the width, then the mark of a shortened text
+  std::string out;
+  int used = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t next = i + 1;
+    while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
+    const std::string piece = text.substr(i, next - i);
+    const int w = TextWidth(piece);
+    if (used + w > cells - 1) break;
+    out += piece;
+    used += w;
+    i = next;
+  }
+  return out + "~";
+}
+
+std::vector<std::string> CTerminalTable::WrapText(const std::string& text, int cells) {
+  std::vector<std::string> lines;
+  if (cells <= 0) return {text};
+  std::string rest = text;
+  while (TextWidth(rest) > cells) {
+    // the longest head that fits, broken after a blank where there is one
+    size_t cut = 0;
+    size_t lastBlank = std::string::npos;
+    int used = 0;
+    size_t i = 0;
+    while (i < rest.size()) {
+      size_t next = i + 1;
+      while (next < rest.size() && (static_cast<unsigned char>(rest[next]) & 0xC0) == 0x80) ++next;
+      const int w = TextWidth(rest.substr(i, next - i));
+      if (used + w > cells) break;
+      used += w;
+      if (rest[i] == ' ') lastBlank = i;
+      i = next;
+      cut = i;
+    }
+    if (cut == 0) cut = 1;  // one character wider than the column: it goes alone
+    if (lastBlank != std::string::npos && lastBlank > 0 && cut < rest.size() && rest[cut] != ' ') {
+      lines.push_back(rest.substr(0, lastBlank));
+      rest.erase(0, lastBlank + 1);
+    } else {
+      lines.push_back(rest.substr(0, cut));
+      rest.erase(0, cut);
+      while (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+    }
+  }
+  lines.push_back(rest);
+  return lines;
+}
+
+CTerminalTable::Layout CTerminalTable::LayoutFor(const std::vector<Row>& rows, int terminalWidth) {
+  Layout layout;
+  for (int c = 0; c < 3; ++c) {
+    layout.names[c] = TextWidth(LoadStringById(kHeadingIds[c]));
+    for (const Row& row : rows)
+      layout.names[c] = std::max(layout.names[c], TextWidth(row.text[static_cast<size_t>(c)]));
+  }
+  int statusWidth = TextWidth(LoadStringById(IDS_COL_STATUS));
+  for (const Row& row : rows) statusWidth = std::max(statusWidth, TextWidth(row.text[COL_STATUS]));
+  if (terminalWidth <= 0) return layout;
+
+  // what stands before the status, and what the status keeps at least beside it
+  constexpr int kGap = 2;
+  constexpr int kStatusBeside = 24;
+  constexpr int kNameMinimum = 6;
+  auto fixed = [&layout] {
+    return layout.names[0] + layout.names[1] + layout.names[2] + 3 * kGap + (layout.bar ? kBarCells + 7 : 4) +
+           kGap + (layout.time ? 5 + kGap : 0);
+  };
+  auto fits = [&] { return fixed() + std::min(statusWidth, kStatusBeside) <= terminalWidth; };
+  // first the bar goes, then the longest of the names is shortened, one cell at a time
+  if (!fits()) layout.bar = false;
+  while (!fits()) {
+    int* widest = std::max_element(layout.names, layout.names + 3);
+    if (*widest <= kNameMinimum) break;
+    --*widest;
+  }
+  if (!fits()) layout.time = false;
+  layout.statusColumn = fixed();
+  layout.statusCells = terminalWidth - layout.statusColumn;
+  if (layout.statusCells < kStatusBeside) {
+    // too narrow to stand beside the row: the status goes on lines of its own below it, and the
+    // names may shrink further so that the percentage still fits
+    layout.statusBelow = true;
+    while (fixed() - kGap > terminalWidth) {
+      int* widest = std::max_element(layout.names, layout.names + 3);
+      if (*widest <= 3) break;
+      --*widest;
+    }
+    layout.statusColumn = 4;
+    layout.statusCells = std::max(1, terminalWidth - layout.statusColumn);
+  }
+  layout.width = terminalWidth;
+  return layout;
+}
+
 std::vector<std::string> CTerminalTable::RenderLines(const std::vector<Row>& rawRows, bool colour,
-                                                     const RunningStep& running) {
+                                                     const RunningStep& running, int terminalWidth) {
   // versions come from the router and the image files: shown, never obeyed by the terminal
   const std::vector<Row> rows = PrintableRows(rawRows);
-  int widths[3];
-  for (int c = 0; c < 3; ++c) {
-    widths[c] = TextWidth(LoadStringById(kHeadingIds[c]));
-    for (const Row& row : rows) widths[c] = std::max(widths[c], TextWidth(row.text[static_cast<size_t>(c)]));
-  }
+  const Layout layout = LayoutFor(rows, terminalWidth);
   const std::string gap = "  ";
+  auto cell = [](const std::string& text, int cells) { return PadRight(FitText(text, cells), cells); };
+  // a line never runs past the terminal's last column, where the terminal would break it and the
+  // redraw's count of lines would be wrong
+  auto clip = [&layout](const std::string& line) {
+    return layout.width > 0 && TextWidth(line) > layout.width ? FitText(line, layout.width) : line;
+  };
   std::vector<std::string> lines;
   std::string heading;
-  for (int c = 0; c < 3; ++c) heading += PadRight(LoadStringById(kHeadingIds[c]), widths[c]) + gap;
-  heading += PadRight(LoadStringById(IDS_COL_PERCENT), kBarCells + 7) + gap + PadRight(Tr("Time"), 5) + gap +
-             LoadStringById(IDS_COL_STATUS);
-  lines.push_back(heading);
+  for (int c = 0; c < 3; ++c) heading += cell(LoadStringById(kHeadingIds[c]), layout.names[c]) + gap;
+  heading += cell(LoadStringById(IDS_COL_PERCENT), layout.bar ? kBarCells + 7 : 4) + gap;
+  if (layout.time) heading += cell(Tr("Time"), 5) + gap;
+  if (layout.width <= 0)
+    heading += LoadStringById(IDS_COL_STATUS);
+  else if (!layout.statusBelow)
+    heading += FitText(LoadStringById(IDS_COL_STATUS), layout.statusCells);
+  while (!heading.empty() && heading.back() == ' ') heading.pop_back();
+  lines.push_back(clip(heading));
 
   for (size_t i = 0; i < rows.size(); ++i) {
     const Row& row = rows[i];
     std::string line;
-    for (int c = 0; c < 3; ++c) line += PadRight(row.text[static_cast<size_t>(c)], widths[c]) + gap;
+    for (int c = 0; c < 3; ++c) line += cell(row.text[static_cast<size_t>(c)], layout.names[c]) + gap;
     int percent = ParsePercent(row.text[COL_PERCENT]);
-    std::string bar = "[";
-    if (row.colour == kColourRed && percent >= 0) {
-      bar += FailedBar();
-    } else {
-      int filled = percent < 0 ? 0 : percent * kBarCells / 100;
-      bar += std::string(static_cast<size_t>(filled), '#') +
-             std::string(static_cast<size_t>(kBarCells - filled), '.');
+    if (layout.bar) {
+      std::string bar = "[";
+      if (row.colour == kColourRed && percent >= 0) {
+        bar += FailedBar();
+      } else {
+        int filled = percent < 0 ? 0 : percent * kBarCells / 100;
+        bar += std::string(static_cast<size_t>(filled), '#') +
+               std::string(static_cast<size_t>(kBarCells - filled), '.');
+      }
+      line += bar + "] ";
     }
-    bar += "] ";
     char pct[8];
     std::snprintf(pct, sizeof pct, "%4s", percent < 0 ? "" : row.text[COL_PERCENT].c_str());
-    line += bar + pct + gap;
-    std::string elapsed = TimeOf(row, static_cast<int>(i), running);
-    line += PadRight(elapsed, 5) + gap;
+    line += pct + gap;
+    if (layout.time) line += PadRight(TimeOf(row, static_cast<int>(i), running), 5) + gap;
     const char* ansi = colour ? AnsiFor(row.colour) : nullptr;
-    if (ansi)
-      line += ansi + row.text[COL_STATUS] + "\033[0m";
-    else
-      line += row.text[COL_STATUS];
-    lines.push_back(line);
+    auto paint = [ansi](const std::string& text) { return ansi ? ansi + text + "\033[0m" : text; };
+    const std::string& status = row.text[COL_STATUS];
+    if (layout.width <= 0) {
+      lines.push_back(line + paint(status));
+      continue;
+    }
+    const std::vector<std::string> parts = WrapText(status, layout.statusCells);
+    const std::string indent(static_cast<size_t>(layout.statusColumn), ' ');
+    if (layout.statusBelow) {
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+      lines.push_back(clip(line));
+      if (status.empty()) continue;
+      for (const std::string& part : parts) lines.push_back(indent + paint(part));
+      continue;
+    }
+    lines.push_back(line + paint(parts[0]));
+    for (size_t k = 1; k < parts.size(); ++k) lines.push_back(indent + paint(parts[k]));
   }
   return lines;
 }

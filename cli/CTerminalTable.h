@@ -61,8 +61,19 @@ class CTerminalTable final : public IModuleList {
   // column (a red row with a percentage draws its bar as failed, never full) and the elapsed time.
   // With colour, the status texts carry ANSI colours of their rows. Every cell is drawn as
   // PrintableText: control characters in a version never reach the terminal.
+  //
+  // terminalWidth > 0 fits every line into that many cells: first the bar goes (the percentage
+  // stays), then the longest of the type and version columns is shortened (a shortened text ends
+  // in "~"), then the Time column goes; the status wraps onto lines of its own under its column,
+  // or, when fewer than 24 cells are left beside the row, onto lines below the row. 0 draws every
+  // column at full width on one line per row.
   static std::vector<std::string> RenderLines(const std::vector<Row>& rows, bool colour,
-                                              const RunningStep& running = RunningStep{});
+                                              const RunningStep& running = RunningStep{},
+                                              int terminalWidth = 0);
+  // text cut to cells terminal cells, ending in "~" when it was cut.
+  static std::string FitText(const std::string& text, int cells);
+  // text in lines of at most cells terminal cells, broken after blanks where it can be.
+  static std::vector<std::string> WrapText(const std::string& text, int cells);
   // "mm:ss" of the Time column for the row at index, "" when it shows none.
   static std::string TimeOf(const Row& row, int index, const RunningStep& running);
   // "mm:ss" of a span of seconds, as the final status shows it (whole hours not shown).
@@ -78,6 +89,17 @@ class CTerminalTable final : public IModuleList {
   static std::string ColourName(uint32_t colour);
 
  private:
+  struct Layout {
+    int names[3] = {0, 0, 0};
+    bool bar = true;
+    bool time = true;
+    bool statusBelow = false;
+    int statusColumn = 0;
+    int statusCells = 0;
+    int width = 0;  // 0: unlimited
+  };
+  static Layout LayoutFor(const std::vector<Row>& rows, int terminalWidth);
+
   bool ValidItem(int item) const { return item >= 0 && static_cast<size_t>(item) < m_Rows.size(); }
 
   mutable std::mutex m_Mutex;

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "cli/CCliHost.h"
+#include "cli/CEventStream.h"
 #include "cli/CLiveDisplay.h"
 #include "cli/CSignalWatch.h"
 #include "cli/CTerminalTable.h"
+#include "cli/CliReport.h"
 #include "cli/CliResult.h"
 #include "demo/DemoSetup.h"
 #include "image/Catalogue.h"
@@ -26,8 +28,10 @@
 #include "platform/Translation.h"
 #include "platform/Warnings.h"
 #include "protocol/CTelnetClient.h"
+#include "upgrade/Advice.h"
 #include "upgrade/CUpgradeEngine.h"
 #include "upgrade/CheckProcedure.h"
+#include "upgrade/SupportReport.h"
 #include "upgrade/UpgradeRun.h"
 
 namespace {
@@ -73,6 +77,7 @@ WorkerOutcome RunWorker(const std::function<void()>& work, bool refuseInterrupts
         EndAtOnce(display, outcome.interruptedBy);
       }
     }
+    if (signals.TakeResized()) display.TerminalResized();
     int code = 0;
     while (host.TakeNotify(code))
       if (code != kWorkerEnded) outcome.notifies.push_back(code);
@@ -117,6 +122,7 @@ Answer AskConfirmation(FILE* err, int inputFd, CSignalWatch& signals, int& signo
 }  // namespace
 
 int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, FILE* err, int inputFd) {
+  if (options.command == CliCommand::Report) return RunReportCommand(options, out, err);
   double scale = 1.0;
   std::string scaleError;
   if (!ResolveClockScale(options, std::getenv(kTestClockScaleVariable), scale, scaleError)) {
@@ -132,19 +138,42 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   }
 
   CTerminalTable table;
-  CLiveDisplay display(table, out, err, {options.quiet, options.json});
-  ScopedWarningSink warnings(display);
+  // stdout carries the JSON (object or event lines): the table goes nowhere then
+  CLiveDisplay display(table, out, err, {options.quiet, options.json || options.events});
+  CEventStream events(out, &display);
+  ScopedWarningSink warnings(options.events ? static_cast<IWarningSink&>(events) : display);
 
   CliResult result;
   result.command = CliCommandName(options.command);
+  // the document of a finished Check is kept beside the technician's log for a support report
+  std::string lastCheckLog;
   auto finish = [&](int status, const char* verdict) {
     result.exitStatus = status;
     result.result = verdict;
+    if (options.events) events.End(result);
+    if (!lastCheckLog.empty()) {
+      std::string saveError;
+      if (!SaveLastCheck(lastCheckLog, CliResultToJson(result), saveError))
+        display.Report(FormatText(Tr("The check's result was not saved: %1"), {saveError}));
+    }
     if (options.json) {
       std::fprintf(out, "%s\n", CliResultToJson(result).c_str());
       std::fflush(out);
     }
     return status;
+  };
+  // the reason a command did not succeed, with its stable name and what to do next
+  auto setReason = [&](const std::string& reason, int adviceId, const std::string& advice) {
+    result.reason = reason;
+    const std::string code = AdviceCode(adviceId);
+    if (!code.empty()) result.reasonCode = code;
+    if (!advice.empty()) result.advice = advice;
+  };
+  // under the table: what to do next for each row that failed
+  auto adviceNotes = [&] {
+    for (const CliModuleResult& m : result.modules) {
+      if (m.advice) display.Note(FormatText(Tr("What to do next (%1): %2"), {m.name, *m.advice}), true);
+    }
   };
 
   // where the images and the router are
@@ -189,10 +218,13 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
     imageFolder = imageSource->folder;
   }
 
-  std::unique_ptr<CUpgradeEngine> engine = options.logPath
-                                               ? std::make_unique<CUpgradeEngine>(*options.logPath)
-                                               : std::make_unique<CUpgradeEngine>();
+  // a demo logs to its own file: its lines must never mix with those of real routers
+  std::unique_ptr<CUpgradeEngine> engine =
+      options.logPath ? std::make_unique<CUpgradeEngine>(*options.logPath)
+                      : std::make_unique<CUpgradeEngine>(demo ? LogKind::Demo : LogKind::Technician);
+  engine->GetLog().WriteRunHeader(std::string("qor-oneclick-cli ") + CliCommandName(options.command));
   engine->Reporter().SetList(&table);
+  if (options.events) engine->Reporter().SetObserver(&events);
   engine->SetEndpoints(endpoints);
   CTelnetClient telnet;
   telnet.SetPort(endpoints.telnetPort);
@@ -252,10 +284,30 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   WorkerOutcome checkWorker =
       RunWorker([&] { check = CheckThreadProc(context); }, false, signals, host, display, stopRequested);
   display.EndLive();
+  if (!demo && engine->GetLog().IsPathValid()) lastCheckLog = engine->GetLog().GetFilePath();
   scanNotes();
   if (!display.IsLive()) display.PrintTable();
   routerFields();
-  result.modules = ModuleResultsOf(check, engine->Reporter().Rows());
+  for (const PreflightSubnet& subnet : check.network.subnets) {
+    result.subnets.push_back({subnet.discoveryAddress, subnet.subnetText, subnet.interfaces});
+  }
+  if (check.noRouter.cause != NoRouterCause::None) {
+    result.networkDiagnosis = check.noRouter.code;
+    result.networkDiagnosisText = check.noRouter.shown;
+  }
+  // the digests of the verified copies that are (or would be) sent, for programs that read the result
+  ImageDigests digests;
+  const bool machineReadable = options.json || options.events;
+  if (machineReadable && check.listed) digests = DigestsOf(check.plan);
+  result.modules = ModuleResultsOf(check, engine->Reporter().Rows(), &digests);
+  if (options.events && check.listed) events.Check(result.modules);
+  if (check.failureId == IDS_NO_ROUTER) {
+    // the warning told the diagnosis and what to do
+    setReason(LoadStringById(IDS_NO_ROUTER), IDS_NO_ROUTER, check.noRouter.advice);
+  } else if (check.failureId != 0) {
+    setReason(LoadStringById(check.failureId), check.failureId, AdviceText(check.failureId));
+    display.Note(FormatText(Tr("What to do next: %1"), {AdviceText(check.failureId)}), true);
+  }
   if (checkWorker.interruptedBy) {
     display.Note(Tr("Interrupted."), true);
     logNote();
@@ -263,6 +315,15 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   }
   if (!check.offered) {
     bool stopped = !check.listed;
+    if (!stopped) {
+      for (const CliModuleResult& m : result.modules) {
+        if (m.statusId == IDS_VERSION_MISMATCH) {
+          setReason(m.name + ": " + m.status, IDS_VERSION_MISMATCH, AdviceText(IDS_VERSION_MISMATCH));
+          break;
+        }
+      }
+      adviceNotes();
+    }
     display.Note(stopped ? Tr("The check stopped.")
                          : Tr("A module's version does not match its image: no upgrade."));
     logNote();
@@ -305,14 +366,27 @@ int RunCliCommand(const CliOptions& options, CSignalWatch& signals, FILE* out, F
   display.EndLive();
   display.SetRunningStepSource(nullptr);
   if (!display.IsLive()) display.PrintTable();
-  result.modules = ModuleResultsOf(check, engine->Reporter().Rows());
+  result.modules = ModuleResultsOf(check, engine->Reporter().Rows(), &digests);
   if (engine->GetLastRunRefused()) {
     display.Note(Tr("The upgrade was not started: an image changed since the Check."), true);
+    setReason(Tr("The upgrade was not started: an image changed since the Check."), ADVICE_IMAGE_CHANGED,
+              AdviceText(ADVICE_IMAGE_CHANGED));
+    display.Note(FormatText(Tr("What to do next: %1"), {*result.advice}), true);
     logNote();
     return finish(kExitCheckStopped, "image-changed");
   }
   bool succeeded = UpgradeRunSucceeded(*engine);
-  if (!succeeded) result.reason = engine->GetLastRunFailure();
+  if (!succeeded) {
+    const int id = engine->GetLastRunFailureId();
+    setReason(engine->GetLastRunFailure(), id, AdviceText(id));
+    adviceNotes();
+    // a failure that no row shows (the NVRAM erase told its own warning with the advice)
+    bool rowTells = false;
+    for (const CliModuleResult& m : result.modules) rowTells = rowTells || m.advice.has_value();
+    if (!rowTells && result.advice && id != ADVICE_NVRAM_ERASE_FAILED) {
+      display.Note(FormatText(Tr("What to do next: %1"), {*result.advice}), true);
+    }
+  }
   display.Note(succeeded ? Tr("Every module was upgraded.")
                          : FormatText(Tr("The upgrade failed: %1."), {engine->GetLastRunFailure()}));
   logNote();

@@ -43,6 +43,8 @@ const char* CliCommandName(CliCommand command) {
       return "upgrade";
     case CliCommand::Demo:
       return "demo";
+    case CliCommand::Report:
+      return "report";
     case CliCommand::None:
       break;
   }
@@ -91,6 +93,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
       if (!flag(options.version)) return false;
     } else if (arg == "--json") {
       if (!flag(options.json)) return false;
+    } else if (arg == "--events") {
+      if (!flag(options.events)) return false;
     } else if (arg == "--quiet" || arg == "-q") {
       if (!flag(options.quiet)) return false;
     } else if (arg == "--yes" || arg == "-y") {
@@ -111,6 +115,14 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         return false;
       }
       options.logPath = path;
+    } else if (arg == "--output" || arg == "-o") {
+      std::string path;
+      if (!takeValue(path)) return false;
+      if (path.empty()) {
+        error = Tr("option --output needs a file name");
+        return false;
+      }
+      options.outputPath = path;
     } else if (arg == "--discovery-address") {
       std::string address;
       if (!takeValue(address)) return false;
@@ -155,6 +167,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         command = CliCommand::Upgrade;
       else if (arg == "demo")
         command = CliCommand::Demo;
+      else if (arg == "report")
+        command = CliCommand::Report;
       if (command == CliCommand::None) {
         error = FormatText(Tr("unknown command: '%1'"), {arg});
         return false;
@@ -167,7 +181,11 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
     }
   }
   if (options.command == CliCommand::None && !options.help && !options.version) {
-    error = Tr("no command given (check, upgrade or demo)");
+    error = Tr("no command given (check, upgrade, demo or report)");
+    return false;
+  }
+  if (options.outputPath && options.command != CliCommand::Report && !options.help) {
+    error = Tr("--output applies only to report");
     return false;
   }
   if (options.speedGiven && options.command != CliCommand::Demo && !options.help) {
@@ -202,44 +220,53 @@ bool ResolveClockScale(const CliOptions& options, const char* testScale, double&
 }
 
 std::string CliUsage() {
-  return Tr(
-      "Usage: qor-oneclick-cli <command> [options]\n"
-      "\n"
-      "Commands:\n"
-      "  check                 find the images and the router, read and compare the versions\n"
-      "  upgrade               check, ask, then upgrade the chosen modules\n"
-      "  demo                  run check and upgrade against a built-in router emulator on loopback\n"
-      "\n"
-      "Options (before or after the command):\n"
-      "  --images DIR          folder of .bin images (default: searched, see below)\n"
-      "  --discovery-address A\n"
-      "                        where to send the discovery broadcast; repeatable\n"
-      "                        (default 192.168.1.255, then 255.255.255.255)\n"
-      "  --udp-port N          router's discovery and control port (default 1280)\n"
-      "  --link-port N         router's TCP link port (default 1280)\n"
-      "  --telnet-port N       router's Telnet port (default 23)\n"
-      "  --log FILE            write the log to FILE (default: QorUpgradeLog.txt in\n"
-      "                        $XDG_STATE_HOME/qor-oneclick, or ~/.local/state/qor-oneclick)\n"
-      "  --yes                 upgrade without asking\n"
-      "  --speed N             demo only: run the clock N times faster (default 1, real time)\n"
-      "  --json                print one JSON object with the result on stdout at the end\n"
-      "  --quiet               no table, only warnings and errors\n"
-      "  --help                this text\n"
-      "  --version             print the program's name and version\n"
-      "\n"
-      "Images: without --images the first of these that holds a .bin file is used: the images\n"
-      "embedded in the program, the program's folder, $XDG_DATA_HOME/qor-oneclick/images\n"
-      "(~/.local/share/qor-oneclick/images), each $XDG_DATA_DIRS entry + /qor-oneclick/images\n"
-      "(/usr/local/share, /usr/share).\n"
-      "\n"
-      "The table: \"%\" and its bar show the step's progress as the procedure reports it (the\n"
-      "share of an image sent, or of a wait's time limit used); the bar of a failed module reads\n"
-      "\"failed\". \"Time\" is the module's elapsed minutes:seconds, counted as in the \"(mm:ss)\" of\n"
-      "its final status: from the end of the module before it (the first from the start of the\n"
-      "upgrade), whole hours not shown; it stops at the final status.\n"
-      "\n"
-      "Exit status: 0 success, 1 version conflict or failed module, 2 bad command line,\n"
-      "3 check stopped (no images, duplicate images, no router) or an image changed since the\n"
-      "check (nothing was sent), 4 upgrade not confirmed, 5 demo could not start, 128+N ended by\n"
-      "signal N. A folder given with --images that cannot be read is a bad command line (2).\n");
+  return Tr("Usage: qor-oneclick-cli <command> [options]\n"
+            "\n"
+            "Commands:\n"
+            "  check                 find the images and the router, read and compare the versions\n"
+            "  upgrade               check, ask, then upgrade the chosen modules\n"
+            "  demo                  run check and upgrade against a built-in router emulator on loopback\n"
+            "\n"
+            "Options (before or after the command):\n"
+            "  --images DIR          folder of .bin images (default: searched, see below)\n"
+            "  --discovery-address A\n"
+            "                        where to send the discovery broadcast; repeatable\n"
+            "                        (default 192.168.1.255, then 255.255.255.255)\n"
+            "  --udp-port N          router's discovery and control port (default 1280)\n"
+            "  --link-port N         router's TCP link port (default 1280)\n"
+            "  --telnet-port N       router's Telnet port (default 23)\n"
+            "  --log FILE            write the log to FILE (default: QorUpgradeLog.txt in\n"
+            "                        $XDG_STATE_HOME/qor-oneclick, or ~/.local/state/qor-oneclick)\n"
+            "  --yes                 upgrade without asking\n"
+            "  --speed N             demo only: run the clock N times faster (default 1, real time)\n"
+            "  --json                print one JSON object with the result on stdout at the end\n"
+            "  --events              print one JSON object per line on stdout as the run goes\n"
+            "                        (status, progress, warning, final status, end)\n"
+            "  --quiet               no table, only warnings and errors\n"
+            "  --help                this text\n"
+            "  --version             print the program's name and version\n"
+            "\n"
+            "Images: without --images the first of these that holds a .bin file is used: the images\n"
+            "embedded in the program, the program's folder, $XDG_DATA_HOME/qor-oneclick/images\n"
+            "(~/.local/share/qor-oneclick/images), each $XDG_DATA_DIRS entry + /qor-oneclick/images\n"
+            "(/usr/local/share, /usr/share).\n"
+            "\n"
+            "The table: \"%\" and its bar show the step's progress as the procedure reports it (the\n"
+            "share of an image sent, or of a wait's time limit used); the bar of a failed module reads\n"
+            "\"failed\". \"Time\" is the module's elapsed minutes:seconds, counted as in the \"(mm:ss)\" of\n"
+            "its final status: from the end of the module before it (the first from the start of the\n"
+            "upgrade), whole hours not shown; it stops at the final status.\n"
+            "\n"
+            "Exit status: 0 success, 1 version conflict or failed module, 2 bad command line,\n"
+            "3 check stopped (no images, duplicate images, no router) or an image changed since the\n"
+            "check (nothing was sent), 4 upgrade not confirmed, 5 demo could not start, 128+N ended by\n"
+            "signal N. A folder given with --images that cannot be read is a bad command line (2).\n") +
+         Tr("\n"
+            "Support report:\n"
+            "  report [-o FILE]      write a .tar.gz for the support desk (default name\n"
+            "                        qor-support-<date>-<time>.tar.gz here): the log (--log), the\n"
+            "                        version and build, the OS release, the network interfaces\n"
+            "                        and routes (addresses only), the last check's result, and\n"
+            "                        the images' names, sizes, versions and SHA-256 (--images;\n"
+            "                        not the images). Exit status 0, or 1 when it cannot be written.\n");
 }

@@ -9,7 +9,7 @@
 // The command line of qor-oneclick-cli: one command word and options that may stand before or after
 // it. Parsing is pure (no I/O), so every rule is testable on its own.
 
-enum class CliCommand { None, Check, Upgrade, Demo };
+enum class CliCommand { None, Check, Upgrade, Demo, Report };
 
 // Exit statuses of the program.
 enum CliExit : int {
@@ -27,7 +27,10 @@ struct CliOptions {
   std::optional<std::string> imagesDir;  // unset: searched (image/ImageSearch.h)
   std::optional<std::string> logPath;    // unset: QorUpgradeLog.txt in the user's state directory
   Endpoints endpoints;
+  // report: the bundle to write (unset: qor-support-<date>-<time>.tar.gz in the current folder)
+  std::optional<std::string> outputPath;
   bool json = false;
+  bool events = false;  // JSON Lines on stdout while the command runs (cli/CEventStream.h)
   bool quiet = false;
   bool yes = false;
   bool help = false;

@@ -7,7 +7,7 @@
 #   share/metainfo/<id>.metainfo.xml           AppStream metadata
 #   share/icons/hicolor/{scalable,NxN}/apps/   the icon: our SVG and PNGs rendered from it
 #   share/locale, share/qor-oneclick/translations   (cmake/Translations.cmake)
-#   share/doc/qor-oneclick/                    README, copyright, changelog
+#   share/doc/qor-oneclick/                    README, copyright, changelog, the CLI's JSON Schema
 #
 # Every generated file is made in <build>/share in the installed layout, so the build tree can be
 # checked like an installation. The tools are required (help2man, gzip, rsvg-convert: the Makefile
@@ -132,3 +132,4 @@ add_custom_target(qor_changelog ALL DEPENDS ${_doc_dir}/changelog.gz)
 install(FILES ${_doc_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qor-oneclick)
 install(FILES ${QOR_PACKAGING_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qor-oneclick)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qor-oneclick)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/qor-oneclick-cli.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/qor-oneclick)

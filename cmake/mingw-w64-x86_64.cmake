@@ -17,6 +17,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# zlib (Debian: libz-mingw-w64-dev) linked statically too: its import library would need zlib1.dll.
+set(ZLIB_LIBRARY /usr/${QOR_MINGW_TRIPLE}/lib/libz.a CACHE FILEPATH "")
 # Test programs run under Wine on the build machine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine64)
 # nlohmann-json is header-only: its headers are taken from the build machine, alone (its own package

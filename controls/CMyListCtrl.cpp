@@ -142,6 +142,17 @@ bool CMyListCtrl::SetItemText(int row, int column, const std::string& text) {
   });
 }
 
+void CMyListCtrl::SetItemToolTip(int row, const std::string& text) {
+  OnUiThread([&]() -> bool {
+    if (row < 0 || row >= rowCount()) return false;
+    // every cell of the row, so the text shows wherever the pointer rests on it
+    for (int column = 0; column < columnCount(); ++column) {
+      if (QTableWidgetItem* cell = CellAt(row, column)) cell->setToolTip(ToQ(text));
+    }
+    return true;
+  });
+}
+
 bool CMyListCtrl::SetItemData(int row, uint32_t colour) {
   return OnUiThread([&]() -> bool {
     QTableWidgetItem* cell = CellAt(row, 0);

@@ -52,6 +52,7 @@ class CMyListCtrl : public QTableWidget, public IModuleList {
   bool SetColumnWidth(int column, int width) override;
   void SetRedraw(bool redraw) override;
   uint32_t GrayTextColour() override;
+  void SetItemToolTip(int item, const std::string& text) override;
 
   // Widths that -1 and -2 stand for: the widest item text, and that or the heading if wider.
   int ContentsWidth(int column) const;

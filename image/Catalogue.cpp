@@ -19,8 +19,9 @@ bool HasBinSuffix(const std::string& name) {
   return tail[0] == '.' && (tail[1] | 0x20) == 'b' && (tail[2] | 0x20) == 'i' && (tail[3] | 0x20) == 'n';
 }
 
-// The names in the order the file system lists them.
-std::vector<std::string> ListBinFiles(const std::string& folder) {
+}  // namespace
+
+std::vector<std::string> ListImageFiles(const std::string& folder) {
   std::vector<std::string> names;
   std::vector<std::string> all;
   if (!ListFolder(folder, &all)) return names;
@@ -28,7 +29,6 @@ std::vector<std::string> ListBinFiles(const std::string& folder) {
     if (HasBinSuffix(name)) names.push_back(name);
   return names;
 }
-}  // namespace
 
 bool LoadEmbeddedImages(CImageSet& images) {
   bool any = false;
@@ -73,7 +73,7 @@ bool ScanImageFiles(CImageSet& images, const std::string& folder, CDownloadLog& 
   int count = 0;
   if (ResolveImageFolder(folder, dir, scan.folderError)) {
     const std::string prefix = dir == "/" ? dir : dir + "/";
-    for (const std::string& name : ListBinFiles(dir)) {
+    for (const std::string& name : ListImageFiles(dir)) {
       const std::string path = prefix + name;
       CBinFile probe;
       probe.SetFilePath(path);

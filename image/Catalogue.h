@@ -41,5 +41,9 @@ bool ResolveImageFolder(const std::string& folder, std::string& resolved, std::s
 bool ScanImageFiles(CImageSet& images, const std::string& folder, CDownloadLog& log,
                     ImageScanReport* report = nullptr);
 
+// The names of the files of folder that end in ".bin" (any letter case), in the order the file
+// system lists them.
+std::vector<std::string> ListImageFiles(const std::string& folder);
+
 // The folder that holds the running executable ("" if it cannot be found): the default scan folder.
 std::string GetExecutableFolder();

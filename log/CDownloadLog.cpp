@@ -12,9 +12,9 @@
 #include "platform/Clock.h"
 #include "platform/TextCodec.h"
 #include "platform/UserDirs.h"
+#include "platform/Version.h"
 
 namespace {
-constexpr const char* kLogFileName = "QorUpgradeLog.txt";
 constexpr size_t kFormatBufferSize = 1040;
 // How long a flush waits for another holder of the file's lock, in clock milliseconds.
 constexpr uint64_t kLockWaitMs = 500;
@@ -85,15 +85,49 @@ bool WriteAll(int fd, const char* data, size_t size) {
 }
 }  // namespace
 
-CDownloadLog::CDownloadLog() {
-  std::string dir;
+CDownloadLog::CDownloadLog() : CDownloadLog(LogKind::Technician) {}
+
+CDownloadLog::CDownloadLog(LogKind kind) {
   std::string error;
-  if (GetStateDirectory(dir, &error)) {
-    m_FilePath = dir + "/" + kLogFileName;
+  if (DefaultPath(kind, m_FilePath, error))
     m_PathValid = true;
-  } else {
-    m_LastError = "no state directory: " + error;
+  else
+    m_LastError = error;
+}
+
+const char* CDownloadLog::FileName(LogKind kind) {
+  return kind == LogKind::Demo ? "QorUpgradeLog-demo.txt" : "QorUpgradeLog.txt";
+}
+
+bool CDownloadLog::DefaultPath(LogKind kind, std::string& path, std::string& error) {
+  std::string dir;
+  std::string why;
+  if (!GetStateDirectory(dir, &why)) {
+    path.clear();
+    error = "no state directory: " + why;
+    return false;
   }
+  path = dir + "/" + FileName(kind);
+  return true;
+}
+
+std::string CDownloadLog::RunHeaderText(const std::string& frontEnd) {
+  const time_t now = std::time(nullptr);
+  tm local{};
+  LocalTimeOf(now, &local);
+  char zone[64];
+  char offset[16];
+  if (std::strftime(zone, sizeof zone, "%Z", &local) == 0) zone[0] = '\0';
+  if (std::strftime(offset, sizeof offset, "%z", &local) == 0) offset[0] = '\0';
+  std::string utc = "UTC";
+  // "+0100" is shown "+01:00"
+  if (std::strlen(offset) == 5) utc += std::string(offset, 3) + ":" + std::string(offset + 3, 2);
+  return std::string("QorOneClick ") + kProductVersion + ", " + frontEnd + ", time zone " +
+         (zone[0] ? std::string(zone) + " (" + utc + ")" : utc);
+}
+
+void CDownloadLog::WriteRunHeader(const std::string& frontEnd) {
+  m_Buffer.insert(0, TimeStamp() + PrintableText(RunHeaderText(frontEnd), true) + "\r\n");
 }
 
 CDownloadLog::CDownloadLog(const std::string& filePath)

@@ -16,10 +16,16 @@
 // from a device or a file cannot put terminal controls into a log that someone will print.
 //
 // Used by one worker thread at a time (no lock); the owner must not destroy it while a worker writes.
+// Which log of the state directory: the technician's, or the one of the demonstration (a demo run
+// against the built-in emulator must never put its lines among those of real routers).
+enum class LogKind { Technician, Demo };
+
 class CDownloadLog : public NonCopyable {
  public:
-  // Log in the state directory.
+  // The technician's log in the state directory.
   CDownloadLog();
+  // The log of that kind in the state directory.
+  explicit CDownloadLog(LogKind kind);
   // Log at an explicit path (tests, the CLI's --log option). An empty path makes every flush fail.
   // The folder part may be reached through symbolic links (a user's own folder often is); the
   // file itself must not be one.
@@ -37,6 +43,18 @@ class CDownloadLog : public NonCopyable {
   // then the pending text is kept and the file is left as it was). With sync, the written text is
   // also forced to the disk (fdatasync) before the flush returns.
   int Flush(bool sync = false);
+
+  // The file name of a log of the state directory ("QorUpgradeLog.txt", "QorUpgradeLog-demo.txt").
+  static const char* FileName(LogKind kind);
+  // Its full path; false with why in error when there is no state directory.
+  static bool DefaultPath(LogKind kind, std::string& path, std::string& error);
+
+  // Puts the run's header before every entry not yet flushed, so it is the run's first line:
+  // "QorOneClick <version>, <frontEnd>, time zone <name> (UTC+hh:mm)". Call once, when the
+  // front end has set the log up.
+  void WriteRunHeader(const std::string& frontEnd);
+  // The header's text (without the time stamp).
+  static std::string RunHeaderText(const std::string& frontEnd);
 
   const std::string& GetFilePath() const { return m_FilePath; }
   bool IsPathValid() const { return m_PathValid; }

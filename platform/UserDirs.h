@@ -47,5 +47,8 @@ bool TryLockFile(int fd);
 bool SyncFileData(int fd);
 // Cuts the file back to size bytes.
 bool TruncateFile(int fd, int64_t size);
+// Opens a file to read its bytes as they are (binary on Windows, where the C library would
+// otherwise turn CR LF into LF); the descriptor is not inherited by child processes. -1 with errno.
+int OpenFileToRead(const std::string& path);
 // The local time of when; false when the system cannot tell it.
 bool LocalTimeOf(time_t when, tm* out);

@@ -30,18 +30,28 @@ void CUdpHdlc::Init(const std::string& address, uint16_t port) {
   m_Recv.bytes.fill(0);
   m_bOpen = false;
   if (!m_UdpPort.SetConfig(address, port)) {
+    m_LastSendError = GetThreadSocketError();
     ShowWarningText("m_UdpPort.SetConfig() failed");
     return;
   }
   m_bOpen = m_UdpPort.Open() == 1;
-  if (!m_bOpen) ShowWarningText("m_UdpPort.Open() failed");
+  if (!m_bOpen) {
+    m_LastSendError = m_UdpPort.GetLastError() != 0 ? m_UdpPort.GetLastError() : kErrInvalid;
+    ShowWarningText("m_UdpPort.Open() failed");
+  }
 }
 
 int CUdpHdlc::SendFrame(const uint8_t* data, uint32_t length, uint32_t timeout) {
   if (!m_bOpen || data == nullptr || HdlcMaxEncodedSize(length) > kFrameBufferSize) return 0;
   uint8_t frame[kFrameBufferSize];
   const int frameLength = HdlcEncodeFrame(data, length, frame, true);
-  return m_UdpPort.Write(frame, static_cast<uint32_t>(frameLength), timeout) == 1 ? 1 : 0;
+  if (m_UdpPort.Write(frame, static_cast<uint32_t>(frameLength), timeout) == 1) {
+    m_LastSendError = 0;
+    return 1;
+  }
+  // a datagram cut short has no error of its own
+  m_LastSendError = m_UdpPort.GetLastError() != 0 ? m_UdpPort.GetLastError() : kErrMsgSize;
+  return 0;
 }
 
 int CUdpHdlc::ReceiveFrame(uint8_t* destination, uint32_t* received, uint32_t timeout) {

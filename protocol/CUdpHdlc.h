@@ -39,6 +39,9 @@ class CUdpHdlc : public NonCopyable {
   int Exchange(uint32_t timeout);
 
   bool IsOpen() const { return m_bOpen; }
+  // Why the last send failed (net/INetPort.h codes; the socket's error when it could not be opened),
+  // 0 after a send that went out.
+  int GetLastSendError() const { return m_LastSendError; }
 
  private:
   void Init(const std::string& address, uint16_t port);
@@ -47,6 +50,7 @@ class CUdpHdlc : public NonCopyable {
 
   CUdpPort m_UdpPort;
   bool m_bOpen = false;
+  int m_LastSendError = 0;
   RouterDatagram m_Send;
   RouterDatagram m_Recv;
 };

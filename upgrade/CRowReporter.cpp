@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/StringTable.h"
 #include "platform/Translation.h"
+#include "upgrade/Advice.h"
 #include "upgrade/ModulePlan.h"
 
 namespace {
@@ -73,9 +74,11 @@ void CRowReporter::ShowPlan(const ModulePlan& plan) {
       const bool conflict = entry.decision == UpgradeDecision::VersionConflict;
       record.colour = conflict ? RowColour::Red : RowColour::Blue;
       record.status = conflict ? mismatch : waiting;
+      record.statusId = conflict ? IDS_VERSION_MISMATCH : IDS_WAITING_UPGRADE;
     } else {
       record.colour = RowColour::Grey;
       record.status = notFound;
+      record.statusId = IDS_NOT_FOUND;
     }
     records.push_back(record);
     if (m_pList == nullptr) continue;
@@ -87,20 +90,37 @@ void CRowReporter::ShowPlan(const ModulePlan& plan) {
     }
     m_pList->SetItemData(row, ColourValue(record.colour, *m_pList));
     m_pList->SetItemText(row, COL_STATUS, record.status);
+    if (record.statusId == IDS_VERSION_MISMATCH)
+      m_pList->SetItemToolTip(row, AdviceText(IDS_VERSION_MISMATCH));
   }
   std::lock_guard<std::mutex> lock(m_RecordsLock);
   m_Records = std::move(records);
 }
 
-void CRowReporter::WriteStatus(int row, const std::string& text, RowColour colour) {
+void CRowReporter::WriteStatus(int row, const std::string& text, RowColour colour, int statusId,
+                               std::optional<int64_t> elapsed, bool final) {
+  std::optional<RowRecord> written;
   {
     std::lock_guard<std::mutex> lock(m_RecordsLock);
     if (RowRecord* record = RecordOf(row)) {
       record->status = text;
       record->colour = colour;
+      record->statusId = statusId;
+      record->elapsedSeconds = elapsed;
+      record->final = final;
+      written = *record;
+    }
+  }
+  if (m_pObserver != nullptr && written) {
+    if (final) {
+      m_pObserver->OnFinal(*written, row);
+    } else {
+      m_pObserver->OnStatus(*written, row);
     }
   }
   if (m_pList == nullptr) return;
+  // a failure's row tells what to do next (a success has no advice, which clears an earlier one)
+  if (final) m_pList->SetItemToolTip(row, AdviceText(statusId));
   m_pList->SetItemData(row, ColourValue(colour, *m_pList));
   m_pList->SetItemText(row, COL_STATUS, text);
   // widen the Status column for a longer text, never narrow it
@@ -111,22 +131,25 @@ void CRowReporter::WriteStatus(int row, const std::string& text, RowColour colou
 }
 
 void CRowReporter::ShowStatusText(const std::string& shown, const std::string& logged, RowColour colour) {
-  WriteStatus(m_CurrentRow.load(), shown, colour);
+  WriteStatus(m_CurrentRow.load(), shown, colour, 0);
   m_Log.PrintText(logged);
 }
 
 void CRowReporter::ShowStatus(int stringId) {
   std::string text;
   if (LoadStringById(stringId, text)) {
-    ShowStatusText(text, LoadEnglishStringById(stringId), RowColour::Black);
+    WriteStatus(m_CurrentRow.load(), text, RowColour::Black, stringId);
+    m_Log.PrintText(LoadEnglishStringById(stringId));
   }
 }
 
 void CRowReporter::ShowFinalStatus(int statusId) {
   const int64_t now = Clock().NowSeconds();
-  const std::string elapsed = FormatElapsed(now - m_StepStart.load());
-  ShowStatusText(LoadStringById(statusId) + elapsed, LoadEnglishStringById(statusId) + elapsed,
-                 statusId == kStatusSuccess ? RowColour::Blue : RowColour::Red);
+  const int64_t seconds = std::max<int64_t>(0, now - m_StepStart.load());
+  const std::string elapsed = FormatElapsed(seconds);
+  WriteStatus(m_CurrentRow.load(), LoadStringById(statusId) + elapsed,
+              statusId == kStatusSuccess ? RowColour::Blue : RowColour::Red, statusId, seconds, true);
+  m_Log.PrintText(LoadEnglishStringById(statusId) + elapsed);
   m_StepStart.store(now);
   m_Log.Flush();
 }
@@ -136,18 +159,23 @@ void CRowReporter::ShowPercent(int percent) {
     return;
   }
   const int row = m_CurrentRow.load();
+  std::optional<RowRecord> written;
   {
     std::lock_guard<std::mutex> lock(m_RecordsLock);
-    if (RowRecord* record = RecordOf(row)) record->percent = percent;
+    if (RowRecord* record = RecordOf(row)) {
+      record->percent = percent;
+      written = *record;
+    }
   }
+  if (m_pObserver != nullptr && written) m_pObserver->OnPercent(*written, row);
   if (m_pList != nullptr) {
     m_pList->SetItemText(row, COL_PERCENT, std::to_string(percent) + "%");
   }
 }
 
-void CRowReporter::MarkSkipped(int row, const std::string& text) {
+void CRowReporter::MarkSkipped(int row, const std::string& text, int reasonId) {
   m_CurrentRow.store(row);
-  WriteStatus(row, text, RowColour::Black);
+  WriteStatus(row, text, RowColour::Black, reasonId, std::nullopt, true);
 }
 
 void CRowReporter::StartStep() { m_StepStart.store(Clock().NowSeconds()); }

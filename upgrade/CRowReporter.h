@@ -22,6 +22,24 @@ struct RowRecord {
   std::optional<int> percent;  // absent until a percentage was written to the row
   std::string status;          // the Status column, elapsed time included
   RowColour colour = RowColour::Black;
+  // The id of the status text: a string-table id (155, 153, 158 from the Check, a step's text, the
+  // final 103 or failure id), an advice id for a row skipped for a reason of its own
+  // (ADVICE_NVRAM_ERASE_FAILED), 0 for a text that has none (a device's words).
+  int statusId = 0;
+  // The seconds the row's step took, once its final status was shown.
+  std::optional<int64_t> elapsedSeconds;
+  // Whether the status is the row's final one (a step's end, or a skip).
+  bool final = false;
+};
+
+// What a front end hears of the rows as they change (the CLI's event stream). Called on the worker
+// thread that writes the row, with no lock of the reporter held; it must not call back into it.
+class IRowObserver {
+ public:
+  virtual ~IRowObserver() = default;
+  virtual void OnStatus(const RowRecord& row, int rowIndex) = 0;
+  virtual void OnPercent(const RowRecord& row, int rowIndex) = 0;
+  virtual void OnFinal(const RowRecord& row, int rowIndex) = 0;
 };
 
 // Everything the procedures show in the module list goes through here: the rows the Check lays
@@ -70,13 +88,19 @@ class CRowReporter {
   void ShowStatus(int stringId);
   // The text of statusId with " (%M:%S)" since the step start, blue for 103 and red otherwise; the
   // next step's time counts from here, and the log is flushed, so a finished step is in the file
-  // whatever happens next.
+  // whatever happens next. A failure's row gets the advice of the failure (upgrade/Advice.h) as its
+  // tooltip.
   void ShowFinalStatus(int statusId);
   // Writes "%d%%" to the "%" column unless percent equals the last value shown (process-wide).
   void ShowPercent(int percent);
   // Writes text in black to a row without logging it (a module the run did not get to, with the
-  // reason); the Status column widens for it as for any status.
-  void MarkSkipped(int row, const std::string& text);
+  // reason); the Status column widens for it as for any status. reasonId (an advice id) is recorded
+  // as the row's status id, and its advice becomes the row's tooltip.
+  void MarkSkipped(int row, const std::string& text, int reasonId = 0);
+
+  // Where row changes are reported besides the list (not owned; null for none). Set before a worker
+  // starts.
+  void SetObserver(IRowObserver* observer) { m_pObserver = observer; }
 
   // --- the step clock (seconds of the tool's clock) ---
   void StartStep();
@@ -98,13 +122,16 @@ class CRowReporter {
   static const char* ColourName(RowColour colour);
 
  private:
-  void WriteStatus(int row, const std::string& text, RowColour colour);
+  // Writes the status and reports it to the observer; returns the row's record as written.
+  void WriteStatus(int row, const std::string& text, RowColour colour, int statusId,
+                   std::optional<int64_t> elapsed = std::nullopt, bool final = false);
   void WriteRowColour(int row, RowColour colour);
   // The record of a row, or null when the row is not one of the plan's.
   RowRecord* RecordOf(int row);
 
   CDownloadLog& m_Log;
   IModuleList* m_pList = nullptr;
+  IRowObserver* m_pObserver = nullptr;
   std::atomic<int> m_CurrentRow{kNoRow};
   std::atomic<int64_t> m_StepStart{0};
   mutable std::mutex m_RecordsLock;

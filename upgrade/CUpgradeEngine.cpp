@@ -5,6 +5,10 @@
 
 CUpgradeEngine::CUpgradeEngine() : m_Diag(&m_RouterLink, &m_Log) { m_RouterLink.SetLog(&m_Log); }
 
+CUpgradeEngine::CUpgradeEngine(LogKind logKind) : m_Log(logKind), m_Diag(&m_RouterLink, &m_Log) {
+  m_RouterLink.SetLog(&m_Log);
+}
+
 CUpgradeEngine::CUpgradeEngine(const std::string& logPath) : m_Log(logPath), m_Diag(&m_RouterLink, &m_Log) {
   m_RouterLink.SetLog(&m_Log);
 }

@@ -15,6 +15,7 @@
 #include "upgrade/CRowReporter.h"
 #include "upgrade/Endpoints.h"
 #include "upgrade/ModulePlan.h"
+#include "upgrade/SleepInhibitor.h"
 
 // The session with the router and the module procedures of an Upgrade, with their results.
 //
@@ -43,6 +44,8 @@ class CUpgradeEngine {
   CUpgradeEngine();
   // Log at an explicit path (tests, the CLI).
   explicit CUpgradeEngine(const std::string& logPath);
+  // The log of that kind in the user's state directory (the demo's own).
+  explicit CUpgradeEngine(LogKind logKind);
   ~CUpgradeEngine();
   CUpgradeEngine(const CUpgradeEngine&) = delete;
   CUpgradeEngine& operator=(const CUpgradeEngine&) = delete;
@@ -55,6 +58,10 @@ class CUpgradeEngine {
   const RouterInfo& GetRouter() const { return m_Router; }
   // Where the procedures show their progress (the list is set on it).
   CRowReporter& Reporter() { return m_Report; }
+  // What keeps the PC awake during the Upgrade run: the login manager's lock by default; tests set
+  // their own, null takes none (the run then logs that sleep could not be blocked). Not owned.
+  void SetSleepInhibitor(ISleepInhibitor* inhibitor) { m_SleepInhibitor = inhibitor; }
+  ISleepInhibitor* GetSleepInhibitor() const { return m_SleepInhibitor; }
 
   // --- router link ---
   // Current row := none; opens the link to the router IP on the link port and starts its receiver.
@@ -132,6 +139,10 @@ class CUpgradeEngine {
   // Why the last run failed, in a few words for the front ends ("" after a success).
   const std::string& GetLastRunFailure() const { return m_LastRunFailure; }
   void SetLastRunFailure(const std::string& reason) { m_LastRunFailure = reason; }
+  // The same as an advice-table id (upgrade/Advice.h): the failed row's status id, 119 when the link
+  // was not opened, ADVICE_NVRAM_ERASE_FAILED, ADVICE_IMAGE_CHANGED; 0 after a success.
+  int GetLastRunFailureId() const { return m_LastRunFailureId; }
+  void SetLastRunFailureId(int id) { m_LastRunFailureId = id; }
   // Whether the last run refused to start (an image changed since the Check): nothing was sent.
   bool GetLastRunRefused() const { return m_LastRunRefused; }
   void SetLastRunRefused(bool refused) { m_LastRunRefused = refused; }
@@ -164,5 +175,8 @@ class CUpgradeEngine {
   std::array<int, kModuleCount> m_ModuleOutcome{};
   bool m_LastRunSucceeded = false;
   std::string m_LastRunFailure;
+  int m_LastRunFailureId = 0;
   bool m_LastRunRefused = false;
+  CLogindInhibitor m_LogindInhibitor;
+  ISleepInhibitor* m_SleepInhibitor = &m_LogindInhibitor;
 };

@@ -42,25 +42,44 @@ CheckResult CheckThreadProc(const CheckContext& context) {
   return result;
 }
 
-RouterInfo DiscoverRouter(const CheckContext& context) {
+RouterInfo DiscoverRouter(const CheckContext& context, std::vector<DiscoverySend>* sends) {
   const Endpoints& endpoints = context.engine.GetEndpoints();
   for (const std::string& address : endpoints.discoveryAddresses) {
+    DiscoverySend send{address, 0};
+    bool anySent = false;
     for (int attempt = 0; attempt < kDiscoveryTries; ++attempt) {
       if (context.StopRequested()) {
         return RouterInfo{};
       }
       RouterInfo router;
+      context.Progress(FormatText(Tr("Looking for the router: discovery to %1, UDP port %2 (try %3 of %4)"),
+                                  {address, std::to_string(endpoints.udpPort), std::to_string(attempt + 1),
+                                   std::to_string(kDiscoveryTries)}));
       {
         CUdpHdlc udp(address, endpoints.udpPort);
         router.found = udp.Discover(router.mac, router.ip, router.text) != 0;
+        // a failed receive leaves the send error at 0: the datagram went out
+        if (udp.GetLastSendError() == 0) {
+          anySent = true;
+        } else {
+          send.error = udp.GetLastSendError();
+        }
       }
       if (router.found) {
         return router;
       }
       SleepMs(kDiscoveryPauseMs);
     }
+    if (anySent) send.error = 0;
+    if (sends != nullptr) sends->push_back(send);
   }
   return RouterInfo{};
+}
+
+std::string NoRouterWarningText(const NoRouterDiagnosis& diagnosis) {
+  std::string text = LoadStringById(IDS_NO_ROUTER);
+  if (!diagnosis.shown.empty()) text += "\n\n" + diagnosis.shown;
+  return text;
 }
 
 namespace {
@@ -86,8 +105,12 @@ void ReadRouterVersions(const CheckContext& context, ModulePlan& plan, const std
   telnet.SetPort(engine.GetEndpoints().telnetPort);
   const std::string address = engine.GetRouter().ip.ToString();
 
+  const std::string consoleStep =
+      FormatText(Tr("Reading the router's versions on its console (%1, Telnet port %2)"),
+                 {address, std::to_string(engine.GetEndpoints().telnetPort)});
   if (hasImage(MODULE_BOOT) || hasImage(MODULE_APP) || hasImage(MODULE_CUSTOMIZATION)) {
     // first family: the router's shell
+    context.Progress(consoleStep);
     if (LoginShell(telnet, address, log)) {
       if (hasImage(MODULE_BOOT)) {
         if (telnet.Command("nvram get cfe_version\r\n", "#", kTelnetReplyWaitMs)) {
@@ -121,6 +144,7 @@ void ReadRouterVersions(const CheckContext& context, ModulePlan& plan, const std
   if (hasImage(MODULE_COMMON_HTML) || hasImage(MODULE_SPECIAL_HTML) || hasImage(MODULE_APP2) ||
       hasImage(MODULE_CONFIG_FILE)) {
     // second family: the router's command interface
+    context.Progress(consoleStep);
     if (LoginCli(telnet, address, log)) {
       if (telnet.Command("diag display version\r\n", "success", kTelnetReplyWaitMs)) {
         TakeValueAfterLabel(telnet, "software version: ", version(MODULE_APP2));
@@ -153,11 +177,15 @@ WirelessState ReadWirelessVersions(const CheckContext& context, ModulePlan& plan
     return state;
   }
   CUpgradeEngine& engine = context.engine;
+  context.Progress(
+      FormatText(Tr("Asking the wireless module for its versions (%1, link port %2)"),
+                 {engine.GetRouter().ip.ToString(), std::to_string(engine.GetEndpoints().linkPort)}));
   if (!engine.OpenRouterLink()) {
     // a connect ended by the stop request is no failure to show
     if (!context.StopRequested()) {
       ShowMessage(IDS_TCP_CONNECT_FAILED);
     }
+    state.linkFailed = true;
     return state;
   }
   CDiagCaller& diag = engine.GetDiagCaller();
@@ -194,7 +222,10 @@ void RunCheckSteps(const CheckContext& context, CheckResult& result) {
   context.host.UpdateWindow();
 
   if (!context.hasEmbeddedImages) {
+    context.Progress(FormatText(Tr("Reading the images in %1"), {context.imageFolder}));
     if (!ScanImageFiles(context.images, context.imageFolder, log, &result.scan)) {
+      // none valid (135), or two of one type (134), as the scan's warning said
+      result.failureId = context.images.Any() ? IDS_DUPLICATE_IMAGES : IDS_NO_VALID_IMAGE;
       return;
     }
   }
@@ -202,13 +233,21 @@ void RunCheckSteps(const CheckContext& context, CheckResult& result) {
     return;
   }
 
-  result.router = DiscoverRouter(context);
+  // this PC's side first: which interfaces are in the router's subnet
+  const Endpoints& endpoints = engine.GetEndpoints();
+  result.network = RunNetworkPreflight(endpoints.discoveryAddresses);
+  for (const std::string& line : PreflightLogLines(result.network)) log.PrintText(line);
+
+  result.router = DiscoverRouter(context, &result.sends);
   if (!result.router.found) {
     if (context.StopRequested()) {
       return;
     }
-    ShowMessage(IDS_NO_ROUTER);
+    result.noRouter = DiagnoseNoRouter(result.network, result.sends, endpoints.udpPort);
+    result.failureId = IDS_NO_ROUTER;
+    ShowWarningText(NoRouterWarningText(result.noRouter));
     log.PrintText("没有检测到路由器");  // no router was found
+    log.PrintText("No router is detected: " + result.noRouter.logged);
     return;
   }
   engine.SetRouter(result.router);

@@ -9,6 +9,7 @@
 #include "protocol/CTelnetClient.h"
 #include "upgrade/CUpgradeEngine.h"
 #include "upgrade/ModulePlan.h"
+#include "upgrade/NetworkPreflight.h"
 #include "upgrade/WindowInterfaces.h"
 
 // The Check: finds the images, discovers the router, reads the current version of every module that
@@ -38,6 +39,10 @@ struct CheckContext {
   std::string imageFolder;
   // Set by the front end to stop the worker early (not owned; may be null).
   const std::atomic<bool>* stopRequested = nullptr;
+  // Shows what the Check is doing now through the host (unless a stop was requested).
+  void Progress(const std::string& text) const {
+    if (!StopRequested()) host.ShowCheckStep(text);
+  }
 
   bool StopRequested() const { return stopRequested != nullptr && stopRequested->load(); }
 };
@@ -48,6 +53,8 @@ struct WirelessState {
   // the flags of the answer; both 1 after a hand-shake that was not answered
   int inDownloader = 0;
   int offline = 0;
+  // the router link could not be opened for the hand-shake (warning 119 was shown)
+  bool linkFailed = false;
 };
 
 // What a Check found.
@@ -66,6 +73,15 @@ struct CheckResult {
   bool offered = false;
   // Whether the Check ended on the front end's stop request.
   bool stopped = false;
+  // This PC's interfaces against the discovery addresses, looked at before the discovery.
+  NetworkPreflight network;
+  // How the search went per discovery address (addresses not reached before an answer are absent).
+  std::vector<DiscoverySend> sends;
+  // Why no router answered (cause None when one did, or when the Check did not search).
+  NoRouterDiagnosis noRouter;
+  // The failure the Check ended on, as an advice-table id (upgrade/Advice.h): 134, 135 or 137; 0 when
+  // it got as far as its rows, or was stopped.
+  int failureId = 0;
 };
 
 // The Check worker's entry: RunCheck, a flush of the log (the Check's entries reach the file before
@@ -77,8 +93,9 @@ CheckResult CheckThreadProc(const CheckContext& context);
 CheckResult RunCheck(const CheckContext& context);
 
 // Discovery series: three tries per discovery address, 100 ms after each failed try. The router
-// that answered first; found is false when none did.
-RouterInfo DiscoverRouter(const CheckContext& context);
+// that answered first; found is false when none did. sends (optional) receives how the search went
+// for each address tried.
+RouterInfo DiscoverRouter(const CheckContext& context, std::vector<DiscoverySend>* sends = nullptr);
 
 // Reads the current versions of the shown router family into the plan (modules 0 to 6); fallback
 // where nothing was read. Versions of the other family stay empty.
@@ -87,6 +104,9 @@ void ReadRouterVersions(const CheckContext& context, ModulePlan& plan, const std
 // and returns the module's state from the hand-shake.
 WirelessState ReadWirelessVersions(const CheckContext& context, ModulePlan& plan,
                                    const std::string& forceLoadText);
+
+// The warning shown when no router answered: the string table's text 137 first, then the diagnosis.
+std::string NoRouterWarningText(const NoRouterDiagnosis& diagnosis);
 
 // The log line of a Check that ended on the front end's stop request.
 inline constexpr const char* kCheckStoppedLog = "The Check was stopped on request";

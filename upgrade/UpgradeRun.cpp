@@ -7,6 +7,7 @@
 #include "platform/StringTable.h"
 #include "platform/Translation.h"
 #include "platform/Warnings.h"
+#include "upgrade/Advice.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ void ShowLinkFailure(CUpgradeEngine& engine, const ModulePlan& plan) {
 // How the run ended early, beyond what the rows show.
 struct EarlyEnd {
   std::string reason;   // for the front ends; "" when the failed row tells it
+  int reasonId = 0;     // its advice-table id
   std::string warning;  // shown once the end-of-run steps are done
 };
 
@@ -59,6 +61,7 @@ bool RunModules(CUpgradeEngine& engine, const ModulePlan& plan, EarlyEnd& end) {
   if (!engine.OpenRouterLink()) {
     ShowLinkFailure(engine, plan);
     end.reason = LoadStringById(IDS_TCP_CONNECT_FAILED);
+    end.reasonId = IDS_TCP_CONNECT_FAILED;
     return false;
   }
   for (ModuleType m : plan.Chosen()) {
@@ -78,17 +81,19 @@ bool RunModules(CUpgradeEngine& engine, const ModulePlan& plan, EarlyEnd& end) {
     if (!engine.RunNvramErase()) {
       engine.GetLog().PrintText(kNvramEraseFailedLog);
       end.reason = Tr(kNvramEraseFailedReason);
+      end.reasonId = ADVICE_NVRAM_ERASE_FAILED;
       end.warning = Tr(kNvramEraseFailedWarning);
       bool skipped = false;
       for (ModuleType m : {MODULE_FIRMWARE, MODULE_DASHBOARD}) {
         if (plan.IsChosen(m)) {
-          engine.Reporter().MarkSkipped(plan.RowOf(m), Tr(kSkippedAfterNvramText));
+          engine.Reporter().MarkSkipped(plan.RowOf(m), Tr(kSkippedAfterNvramText), ADVICE_NVRAM_ERASE_FAILED);
           skipped = true;
         }
       }
       if (skipped) {
         end.warning += Tr(kWirelessSkippedWarning);
       }
+      end.warning += "\n\n" + AdviceText(ADVICE_NVRAM_ERASE_FAILED);
       return false;
     }
     SleepMs(kModulePauseMs);
@@ -110,11 +115,13 @@ bool RunModules(CUpgradeEngine& engine, const ModulePlan& plan, EarlyEnd& end) {
   return true;
 }
 
-// "<row name>: <status text>" of the first chosen module that did not succeed, "" when none.
-std::string FirstModuleFailure(const CUpgradeEngine& engine, const ModulePlan& plan) {
+// "<row name>: <status text>" of the first chosen module that did not succeed, "" when none; id
+// receives its status id.
+std::string FirstModuleFailure(const CUpgradeEngine& engine, const ModulePlan& plan, int& id) {
   for (ModuleType m : plan.Chosen()) {
     const int outcome = engine.GetModuleOutcome(m);
     if (outcome != 0 && outcome != CUpgradeEngine::kStatusSuccess) {
+      id = outcome;
       return ModuleDisplayName(m) + ": " + LoadStringById(outcome);
     }
   }
@@ -133,6 +140,7 @@ void RunUpgrade(CUpgradeEngine& engine, const CheckResult& check, IDialogHost& h
   engine.SetLastRunSucceeded(false);
   engine.SetLastRunRefused(false);
   engine.SetLastRunFailure(std::string());
+  engine.SetLastRunFailureId(0);
 
   // what the Check verified is what would be sent; a file that changed since means the user meant
   // another image than the one verified, so nothing is sent at all
@@ -144,6 +152,7 @@ void RunUpgrade(CUpgradeEngine& engine, const CheckResult& check, IDialogHost& h
       warning += (warning.empty() ? "" : "\n") + path + Tr(kImageChangedText);
     }
     engine.SetLastRunRefused(true);
+    engine.SetLastRunFailureId(ADVICE_IMAGE_CHANGED);
     log.PrintText(std::string(50, '+'));
     log.Flush(true);
     ShowWarningText(warning);
@@ -151,6 +160,8 @@ void RunUpgrade(CUpgradeEngine& engine, const CheckResult& check, IDialogHost& h
     return;
   }
 
+  // from here to the end of the run the PC must not suspend; released on every way out
+  CSleepBlock sleepBlock(engine.GetSleepInhibitor(), log);
   engine.SetUpgrading(true);
   engine.SetStatusId(CUpgradeEngine::kStatusSuccess);
   engine.Reporter().SetCurrentRow(CRowReporter::kNoRow);
@@ -171,6 +182,7 @@ void RunUpgrade(CUpgradeEngine& engine, const CheckResult& check, IDialogHost& h
     engine.LeaveForceLoadMode();
   }
   engine.CloseRouterLink();
+  sleepBlock.Release();
   log.PrintText(std::string(50, '+'));
   log.Flush(true);
 
@@ -182,8 +194,14 @@ void RunUpgrade(CUpgradeEngine& engine, const CheckResult& check, IDialogHost& h
   }
   engine.SetLastRunSucceeded(succeeded);
   if (!succeeded) {
-    std::string reason = early.reason.empty() ? FirstModuleFailure(engine, plan) : early.reason;
-    engine.SetLastRunFailure(reason.empty() ? LoadStringById(engine.GetStatusId()) : reason);
+    int id = early.reasonId;
+    std::string reason = early.reason.empty() ? FirstModuleFailure(engine, plan, id) : early.reason;
+    if (reason.empty()) {
+      id = engine.GetStatusId();
+      reason = LoadStringById(id);
+    }
+    engine.SetLastRunFailure(reason);
+    engine.SetLastRunFailureId(id);
   }
   // shown after the link is closed and the log is written, so the run is over while it waits
   if (!early.warning.empty()) {

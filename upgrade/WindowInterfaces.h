@@ -42,6 +42,11 @@ class IModuleList {
   virtual void SetRedraw(bool redraw) = 0;
   // The system colour of grey (disabled) text, for rows without image.
   virtual uint32_t GrayTextColour() = 0;
+  // The text shown when the pointer rests on a row ("" for none): what to do after its failure.
+  virtual void SetItemToolTip(int item, const std::string& text) {
+    (void)item;
+    (void)text;
+  }
 };
 
 // Notification codes that workers post to the window.
@@ -70,4 +75,8 @@ class IDialogHost {
   // Loop-test timers: argument 1 posts NOTIFY_START_UPGRADE after 2 s, 0 posts NOTIFY_START_CHECK
   // after 35 s.
   virtual void StartLoopTimer(int argument) = 0;
+  // What the Check is doing as each of its steps begins (the image scan, each discovery try, the
+  // console, the wireless module's queries), in the user's language; "" when it has ended. A front
+  // end that has no place for it keeps the default, which shows nothing.
+  virtual void ShowCheckStep(const std::string& /*text*/) {}
 };

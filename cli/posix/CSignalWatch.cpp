@@ -13,6 +13,8 @@ CSignalWatch::CSignalWatch() {
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGHUP);
+  // the terminal's size: its default action is to be ignored, so blocking it changes nothing else
+  sigaddset(&set, SIGWINCH);
   pthread_sigmask(SIG_BLOCK, &set, &m_OldMask);
   m_Fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
 
@@ -35,10 +37,19 @@ CSignalWatch::~CSignalWatch() {
 
 int CSignalWatch::TakePending() {
   if (m_Fd < 0) return 0;
-  signalfd_siginfo info;
-  ssize_t n = read(m_Fd, &info, sizeof info);
-  if (n != static_cast<ssize_t>(sizeof info)) return 0;
-  return static_cast<int>(info.ssi_signo);
+  for (;;) {
+    signalfd_siginfo info;
+    ssize_t n = read(m_Fd, &info, sizeof info);
+    if (n != static_cast<ssize_t>(sizeof info)) return 0;
+    if (info.ssi_signo != SIGWINCH) return static_cast<int>(info.ssi_signo);
+    m_Resized = true;
+  }
+}
+
+bool CSignalWatch::TakeResized() {
+  const bool resized = m_Resized;
+  m_Resized = false;
+  return resized;
 }
 
 bool CSignalWatch::IsValid() const { return m_Fd >= 0; }

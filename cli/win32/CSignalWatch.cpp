@@ -79,3 +79,6 @@ bool CSignalWatch::WaitForInput(int inputFd) {
   (void)inputFd;
   return g_Interrupts.load() == 0 && g_Terminations.load() == 0;
 }
+
+// The console's size is not watched here: the live display keeps the width it read at its start.
+bool CSignalWatch::TakeResized() { return false; }

@@ -147,4 +147,6 @@ bool SyncFileData(int fd) { return fdatasync(fd) == 0; }
 
 bool TruncateFile(int fd, int64_t size) { return ftruncate(fd, static_cast<off_t>(size)) == 0; }
 
+int OpenFileToRead(const std::string& path) { return open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+
 bool LocalTimeOf(time_t when, tm* out) { return localtime_r(&when, out) != nullptr; }

@@ -261,4 +261,8 @@ bool SyncFileData(int fd) { return ::_commit(fd) == 0; }
 
 bool TruncateFile(int fd, int64_t size) { return ::_chsize_s(fd, size) == 0; }
 
+int OpenFileToRead(const std::string& path) {
+  return ::_wopen(WideFromUtf8(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+
 bool LocalTimeOf(time_t when, tm* out) { return ::localtime_s(out, &when) == 0; }

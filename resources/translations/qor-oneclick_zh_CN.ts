@@ -78,6 +78,30 @@ embedded in the program, the program&apos;s folder, $XDG_DATA_HOME/qor-oneclick/
         <source>The work could not be started: no thread could be created</source>
         <translation>无法开始工作：无法创建线程</translation>
     </message>
+    <message>
+        <source>Save a support report...</source>
+        <translation>保存支持报告...</translation>
+    </message>
+    <message>
+        <source>A support report can be saved once the Check or the upgrade has ended.</source>
+        <translation>检查或升级结束后才能保存支持报告。</translation>
+    </message>
+    <message>
+        <source>Save a support report</source>
+        <translation>保存支持报告</translation>
+    </message>
+    <message>
+        <source>Support reports (*.tar.gz)</source>
+        <translation>支持报告 (*.tar.gz)</translation>
+    </message>
+    <message>
+        <source>The support report was saved as %1</source>
+        <translation>支持报告已保存为 %1</translation>
+    </message>
+    <message>
+        <source>The support report could not be written: %1</source>
+        <translation>无法写入支持报告：%1</translation>
+    </message>
 </context>
 <context>
     <name>CSingleInstance</name>

@@ -8,10 +8,13 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,6 +33,9 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
   // a child started before is reaped first: one object may run the program several times in a row
   Kill();
   CloseStdin();
+  m_Program = program;
+  m_Args = args;
+  m_ExitedNormally = false;
   if (m_Reader.joinable()) m_Reader.join();
   {
     std::lock_guard lock(m_Mutex);
@@ -140,6 +146,7 @@ bool ChildProcess::Wait(int timeoutMs, int* exitCode) {
       m_Reaped = true;
       m_PeakResidentKiB = usage.ru_maxrss;
       m_ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      m_ExitedNormally = WIFEXITED(status);
       break;
     }
     if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -147,8 +154,34 @@ bool ChildProcess::Wait(int timeoutMs, int* exitCode) {
   }
   CloseStdin();
   if (m_Reader.joinable()) m_Reader.join();
+  KeepJsonOutput();
   if (exitCode) *exitCode = m_ExitCode;
   return true;
+}
+
+void ChildProcess::KeepJsonOutput() const {
+#ifdef QOR_CLI_JSON_DIR
+  // a run ended by a signal may have been cut in the middle of a line
+  if (!m_ExitedNormally) return;
+  const size_t slash = m_Program.rfind('/');
+  if (m_Program.substr(slash == std::string::npos ? 0 : slash + 1) != "qor-oneclick-cli") return;
+  bool json = false;
+  bool events = false;
+  for (const std::string& arg : m_Args) {
+    json = json || arg == "--json";
+    events = events || arg == "--events";
+  }
+  if (!json && !events) return;
+  static std::atomic<int> counter{0};
+  ::mkdir(QOR_CLI_JSON_DIR, 0700);
+  const std::string path = std::string(QOR_CLI_JSON_DIR) + "/" + std::to_string(getpid()) + "-" +
+                           std::to_string(counter++) + (events ? ".jsonl" : ".json");
+  if (FILE* file = std::fopen(path.c_str(), "w")) {
+    const std::string out = Stdout();
+    std::fwrite(out.data(), 1, out.size(), file);
+    std::fclose(file);
+  }
+#endif
 }
 
 void ChildProcess::Kill() {

@@ -55,10 +55,16 @@ class ChildProcess {
 
  private:
   void ReadLoop(int outFd, int errFd);
+  // A JSON-producing run of the CLI (--json or --events) keeps its stdout for the schema check
+  // (tests/cli/ValidateJsonOutputs.py), in the folder the build names (QOR_CLI_JSON_DIR).
+  void KeepJsonOutput() const;
 
   void CloseStdin();
 
   pid_t m_Pid = -1;
+  std::string m_Program;
+  std::vector<std::string> m_Args;
+  bool m_ExitedNormally = false;
   int m_StdinFd = -1;
   bool m_TerminalStdout = false;
   bool m_NoStdin = false;

@@ -9,6 +9,7 @@
 
 #include "CliTestSupport.h"
 #include "platform/StringTable.h"
+#include "upgrade/Advice.h"
 #include "upgrade/UpgradeRun.h"
 
 namespace {
@@ -38,7 +39,8 @@ TEST(CliFailures, AFailedNvramEraseIsToldInAWarningTheSkippedRowsAndTheReason) {
     EXPECT_EQ(JsonField(modules[i], "colour"), "black") << modules[i];
   }
   const std::string err = run.Err();
-  EXPECT_NE(err.find(std::string("Warning: ") + kNvramEraseFailedWarning + kWirelessSkippedWarning + "\n"),
+  EXPECT_NE(err.find(std::string("Warning: ") + kNvramEraseFailedWarning + kWirelessSkippedWarning + "\n\n" +
+                     AdviceText(ADVICE_NVRAM_ERASE_FAILED) + "\n"),
             std::string::npos)
       << err;
   EXPECT_NE(err.find(std::string("The upgrade failed: ") + kNvramEraseFailedReason + ".\n"),

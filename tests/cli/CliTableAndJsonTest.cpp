@@ -5,6 +5,9 @@
 #include "cli/CTerminalTable.h"
 #include "cli/CliResult.h"
 #include "platform/Clock.h"
+#include "platform/StringTable.h"
+#include "platform/Version.h"
+#include "upgrade/Advice.h"
 
 namespace {
 
@@ -213,21 +216,42 @@ TEST(CliJson, WholeObject) {
   m.status = "Download successfully (00:21)";
   m.colour = "blue";
   r.modules.push_back(m);
+  r.modules.back().statusId = IDS_DOWNLOAD_SUCCESSFULLY;
+  r.modules.back().elapsedSeconds = 21;
+  r.modules.back().imagePath = "/media/usb/fw.bin";
+  r.modules.back().imageSha256 = std::string(64, 'a');
+  r.modules.front().statusId = IDS_VERSION_MISMATCH;
+  r.modules.front().advice = "Use images made for this device's line.";
+  r.modules.front().adviceCode = "version-mismatch";
+  r.reason = "Firmware of wireless module: Version does not match";
+  r.reasonCode = "version-mismatch";
+  r.advice = "Use images made for this device's line.";
+  r.subnets.push_back({"192.168.1.255", "192.168.1.x", {"eth0 192.168.1.10"}});
   r.logPath = "/home/u/.local/state/qor-oneclick/QorUpgradeLog.txt";
   r.imageFolder = "/media/usb";
   r.skipped.push_back({"/media/usb/old.bin", "unit 0: block 7 CRC"});
   EXPECT_EQ(
       CliResultToJson(r),
-      "{\"command\":\"check\",\"result\":\"version-conflict\",\"exitStatus\":1,\"reason\":null,"
-      "\"router\":{\"ip\":\"192.168.1.1\",\"mac\":\"00-1E-10-5A-3C-01\",\"text\":\"1.0.0.0\"},"
-      "\"imageFolder\":\"/media/usb\",\"skipped\":[{\"path\":\"/media/usb/old.bin\",\"reason\":"
-      "\"unit 0: block 7 CRC\"}],\"modules\":[{\"type\":7,\"name\":\"Firmware of wireless "
-      "module\",\"currentVersion\":\"11.2.0.1\","
-      "\"upgradeVersion\":\"11.1.20.7\",\"percent\":null,\"status\":\"Version does not match\","
-      "\"colour\":\"red\"},{\"type\":8,\"name\":\"Firmware of wireless module\",\"currentVersion\":"
-      "\"11.2.0.1\",\"upgradeVersion\":\"11.1.20.7\",\"percent\":100,\"status\":\"Download successfully "
-      "(00:21)\",\"colour\":\"blue\"}],\"log\":\"/home/u/.local/state/qor-oneclick/QorUpgradeLog.txt\","
-      "\"logError\":null}");
+      "{\"schemaVersion\":1,\"toolVersion\":\"" + std::string(kProductVersion) +
+          "\",\"command\":\"check\",\"result\":\"version-conflict\",\"exitStatus\":1,"
+          "\"reason\":\"Firmware of wireless module: Version does not match\",\"reasonCode\":"
+          "\"version-mismatch\",\"advice\":\"Use images made for this device's line.\","
+          "\"router\":{\"ip\":\"192.168.1.1\",\"mac\":\"00-1E-10-5A-3C-01\",\"text\":\"1.0.0.0\"},"
+          "\"network\":{\"subnets\":[{\"discoveryAddress\":\"192.168.1.255\",\"subnet\":\"192.168.1.x\","
+          "\"interfaces\":[\"eth0 192.168.1.10\"]}],\"diagnosis\":null,\"diagnosisText\":null},"
+          "\"imageFolder\":\"/media/usb\",\"skipped\":[{\"path\":\"/media/usb/old.bin\",\"reason\":"
+          "\"unit 0: block 7 CRC\"}],\"modules\":[{\"type\":7,\"name\":\"Firmware of wireless "
+          "module\",\"currentVersion\":\"11.2.0.1\","
+          "\"upgradeVersion\":\"11.1.20.7\",\"percent\":null,\"status\":\"Version does not match\","
+          "\"statusId\":153,\"colour\":\"red\",\"elapsedSeconds\":null,\"advice\":\"Use images made for "
+          "this device's line.\",\"adviceCode\":\"version-mismatch\",\"image\":null},{\"type\":8,\"name\":"
+          "\"Firmware of wireless module\",\"currentVersion\":"
+          "\"11.2.0.1\",\"upgradeVersion\":\"11.1.20.7\",\"percent\":100,\"status\":\"Download successfully "
+          "(00:21)\",\"statusId\":103,\"colour\":\"blue\",\"elapsedSeconds\":21,\"advice\":null,"
+          "\"adviceCode\":null,\"image\":{\"path\":\"/media/usb/fw.bin\",\"sha256\":\"" +
+          std::string(64, 'a') +
+          "\"}}],\"log\":\"/home/u/.local/state/qor-oneclick/QorUpgradeLog.txt\","
+          "\"logError\":null}");
 
   CliResult none;
   none.command = "check";
@@ -242,9 +266,11 @@ TEST(CliJson, WholeObject) {
   // a log that was not written is null, with the reason beside it
   EXPECT_EQ(
       CliResultToJson(none),
-      "{\"command\":\"check\",\"result\":\"check-stopped\",\"exitStatus\":3,\"reason\":null,\"router\":null,"
-      "\"imageFolder\":null,\"skipped\":[],\"modules\":[],\"log\":null,"
-      "\"logError\":\"cannot open /x/QorUpgradeLog.txt: Permission denied\"}");
+      "{\"schemaVersion\":1,\"toolVersion\":\"" + std::string(kProductVersion) +
+          "\",\"command\":\"check\",\"result\":\"check-stopped\",\"exitStatus\":3,\"reason\":null,"
+          "\"reasonCode\":null,\"advice\":null,\"router\":null,\"network\":{\"subnets\":[],\"diagnosis\":"
+          "null,\"diagnosisText\":null},\"imageFolder\":null,\"skipped\":[],\"modules\":[],\"log\":null,"
+          "\"logError\":\"cannot open /x/QorUpgradeLog.txt: Permission denied\"}");
 
   // a failed upgrade names its reason, escaped like every text
   CliResult failed;
@@ -282,6 +308,12 @@ TEST(CliJson, ModulesComeFromThePlanAndTheRows) {
   rows[2].percent = 0;  // the application of the second family: row 2
   rows[2].status = "Handshake failed (00:07)";
   rows[2].colour = RowColour::Red;
+  rows[2].statusId = IDS_HANDSHAKE_FAILED;
+  rows[2].elapsedSeconds = 7;
+  rows[2].final = true;
+  // a row still running a step whose text has advice of its own is no failure yet
+  rows[1].statusId = IDS_NO_ROUTER;
+  rows[1].colour = RowColour::Black;
 
   EXPECT_TRUE(ModuleResultsOf(check, rows).empty()) << "the Check never showed its rows";
   check.listed = true;
@@ -298,6 +330,12 @@ TEST(CliJson, ModulesComeFromThePlanAndTheRows) {
   EXPECT_EQ(modules[2].percent, std::optional<int>(0));
   EXPECT_EQ(modules[2].status, "Handshake failed (00:07)");
   EXPECT_EQ(modules[2].colour, "red");
+  EXPECT_EQ(modules[2].statusId, IDS_HANDSHAKE_FAILED);
+  EXPECT_EQ(modules[2].elapsedSeconds, std::optional<int64_t>(7));
+  EXPECT_EQ(modules[2].advice, std::optional<std::string>(AdviceText(IDS_HANDSHAKE_FAILED)));
+  EXPECT_EQ(modules[2].adviceCode, std::optional<std::string>("handshake-failed"));
+  EXPECT_FALSE(modules[1].advice.has_value());
+  EXPECT_FALSE(modules[2].imagePath.has_value()) << "no digests asked for";
   EXPECT_EQ(modules[3].currentVersion, "") << "no image: no version shown";
   EXPECT_FALSE(modules[3].percent.has_value());
   EXPECT_EQ(modules[3].colour, "grey");
@@ -308,7 +346,7 @@ TEST(CliJson, ModulesComeFromThePlanAndTheRows) {
   }();
   EXPECT_NE(json.find("\"type\":5,\"name\":\"" + ModuleDisplayName(MODULE_APP2) +
                       "\",\"currentVersion\":\"2.1.10.6\",\"upgradeVersion\":\"2.1.10.9\",\"percent\":0,"
-                      "\"status\":\"Handshake failed (00:07)\",\"colour\":\"red\""),
+                      "\"status\":\"Handshake failed (00:07)\",\"statusId\":124,\"colour\":\"red\""),
             std::string::npos)
       << json;
 }

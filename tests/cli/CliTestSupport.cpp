@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "platform/JsonWriter.h"
+
 CliRun::CliRun(DemoConfig config, int speed) : m_Speed(speed), m_Clock(speed), m_UseClock(m_Clock) {
   m_Temp = MakeTempDir("qor-cli-test-");
   m_LogPath = m_Temp + "/QorUpgradeLog.txt";
@@ -89,15 +91,11 @@ std::string JsonField(const std::string& json, const std::string& key, size_t fr
 
 std::vector<std::string> JsonModules(const std::string& json) {
   std::vector<std::string> modules;
-  size_t at = json.find("\"modules\":[");
-  if (at == std::string::npos) return modules;
-  at += 11;
-  while (at < json.size() && json[at] == '{') {
-    size_t end = json.find("}", at);
-    // no nested objects inside a module entry; braces inside strings are not produced by the tests
-    modules.push_back(json.substr(at, end - at + 1));
-    at = end + 1;
-    if (at < json.size() && json[at] == ',') ++at;
-  }
+  // module entries hold objects of their own (the image): read with a real parser, each entry
+  // printed back the way the program prints it
+  const JsonValue document = JsonValue::parse(json, nullptr, false);
+  if (!document.is_object() || !document.contains("modules") || !document["modules"].is_array())
+    return modules;
+  for (const JsonValue& module : document["modules"]) modules.push_back(JsonDump(module));
   return modules;
 }

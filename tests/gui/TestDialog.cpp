@@ -2,12 +2,14 @@
 // instance and warning boxes.
 #include <sys/stat.h>
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
 #include <atomic>
+#include <cstdlib>
 #include <system_error>
 #include <thread>
 
@@ -181,6 +183,27 @@ class TestDialog : public QObject {
     // outside loop-test mode no timer follows the end of an upgrade
     QVERIFY(!dlg.IsLoopTimerPending());
     QCOMPARE(boxes.Count(), 0);
+  }
+
+  // The window's menu offers the support report; the bundle, unpacked by the system's tar, holds the
+  // window's log, whose first line is the run's header naming the front end.
+  void SupportReportFromTheWindowsMenu() {
+    TestArea area;
+    BoxRecorder boxes;
+    CQorOneClickDlg dlg(area.Options(boxes));
+    QCOMPARE(dlg.contextMenuPolicy(), Qt::ActionsContextMenu);
+    bool offered = false;
+    for (QAction* action : dlg.actions()) offered = offered || action->text() == "Save a support report...";
+    QVERIFY(offered);
+    const std::string bundle = area.Path("window-report.tar.gz");
+    QCOMPARE(QString::fromStdString(dlg.WriteSupportReportTo(bundle)), QString());
+    QCOMPARE(std::system(("tar -xzf '" + bundle + "' -C '" + area.Dir().toStdString() + "'").c_str()), 0);
+    QFile log(QString::fromStdString(area.Path("window-report/QorUpgradeLog.txt")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString first = QString::fromUtf8(log.readLine());
+    QVERIFY2(first.contains(QStringLiteral(", qor-oneclick (window), time zone ")), qPrintable(first));
+    QVERIFY(QFile::exists(QString::fromStdString(area.Path("window-report/images.json"))));
+    QVERIFY(QFile::exists(QString::fromStdString(area.Path("window-report/network.txt"))));
   }
 
   void LoopTestMarkerStartsTimers() {

@@ -12,6 +12,8 @@
 #include "controls/CXPStyleButtonST.h"
 #include "demo/DemoSetup.h"
 #include "platform/Clock.h"
+#include "platform/StringTable.h"
+#include "upgrade/Advice.h"
 
 namespace {
 
@@ -162,8 +164,9 @@ class TestDialogRun : public QObject {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("warning");
     QTest::addColumn<int>("rows");
-    QTest::newRow("no router") << "no-discovery"
-                               << "No router is detected" << 0;
+    QTest::newRow("no router")
+        << "no-discovery"
+        << "No router is detected\n\nThe search for the router was sent, but no router answered." << 0;
     QTest::newRow("versions conflict") << ""
                                        << "" << 5;
   }
@@ -194,7 +197,8 @@ class TestDialogRun : public QObject {
     QCOMPARE(dlg.ModuleList()->GetItemCount(), rows);
     if (!warning.isEmpty()) {
       QCOMPARE(boxes.Count(), 1);
-      QCOMPARE(boxes.LastText(), warning);
+      // the warning's own text first, then what the Check found out
+      QVERIFY2(boxes.LastText().startsWith(warning), qPrintable(boxes.LastText()));
     } else {
       QCOMPARE(boxes.Count(), 0);
       QCOMPARE(dlg.ModuleList()->GetItemText(1, 4), std::string("Version does not match"));
@@ -203,6 +207,38 @@ class TestDialogRun : public QObject {
     // a start request for the Upgrade is refused after a failed Check
     dlg.OnUpgradeNotify(NOTIFY_START_UPGRADE);
     QVERIFY(!dlg.IsWorkerRunning());
+  }
+
+  // A failed run tells what to do next: as the failed row's tooltip, and in a warning at its end
+  // that names the reason; a version conflict's row tells it after the Check already.
+  void FailedUpgradeOffersTheAdvice() {
+    TestArea area;
+    BoxRecorder boxes;
+    DemoConfig config;
+    config.faults.routerResult = 3;  // the router refuses the boot loader's image
+    Stage stage(config);
+    QVERIFY(stage.Start());
+    CQorOneClickDlg dlg(stage.Options(area, boxes));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.OnCheck();
+    QVERIFY(WaitIdle(dlg));
+    CMyListCtrl* list = dlg.ModuleList();
+    QVERIFY(list->item(0, 4) != nullptr);
+    QCOMPARE(list->item(0, 4)->toolTip(), QString());
+    QCOMPARE(boxes.Count(), 0);
+    dlg.OnUpgrade();
+    QVERIFY(WaitIdle(dlg));
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Count(), 1, kRunTimeoutMs);
+    const QString advice = QString::fromStdString(AdviceText(IDS_ROUTER_RESULT_FAIL));
+    QVERIFY(!advice.isEmpty());
+    QCOMPARE(boxes.LastText(),
+             QString::fromStdString("The upgrade failed: " + ModuleDisplayName(MODULE_BOOT) +
+                                    ": Upgrading result of the router module is fail.\n\n") +
+                 advice);
+    // every cell of the failed row shows it; the rows the run did not reach have none
+    for (int column = 0; column < 5; ++column) QCOMPARE(list->item(0, column)->toolTip(), advice);
+    QCOMPARE(list->item(1, 4)->toolTip(), QString());
   }
 
   void LoopTestCycle() {

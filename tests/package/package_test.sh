@@ -17,13 +17,14 @@ rm -f "$deb"
 echo "package built in $(( $(date +%s) - started )) s: $deb ($(stat -c %s "$deb") bytes)"
 [ -f "$deb" ] || fail "no $deb"
 
-# the control fields: Depends worked out from the libraries, plus the platform plugin
+# the control fields: Depends worked out from the libraries (the sleep lock links libsystemd, the
+# support report zlib), plus the platform plugin
 fields=$(dpkg-deb --field "$deb" Package Version Architecture Depends Section Maintainer)
 echo "$fields"
 echo "$fields" | grep -qx "Package: qor-oneclick" || fail "package name"
 echo "$fields" | grep -qx "Version: $version" || fail "version"
 echo "$fields" | grep -qx "Architecture: $arch" || fail "architecture"
-for dep in libc6 libstdc++6 libqt6widgets6 libqt6core6 libqt6network6 qt6-qpa-plugins; do
+for dep in libc6 libstdc++6 libqt6widgets6 libqt6core6 libqt6network6 libsystemd0 zlib1g qt6-qpa-plugins; do
   echo "$fields" | grep "^Depends:" | grep -q "$dep" || fail "Depends lacks $dep"
 done
 
@@ -39,7 +40,8 @@ for f in usr/bin/qor-oneclick usr/bin/qor-oneclick-cli usr/bin/qor-router-sim us
          usr/share/icons/hicolor/scalable/apps/qor-oneclick.svg \
          usr/share/locale/zh_CN/LC_MESSAGES/qor-oneclick.mo \
          usr/share/qor-oneclick/translations/qor-oneclick_zh_CN.qm \
-         usr/share/doc/qor-oneclick/copyright usr/share/doc/qor-oneclick/changelog.gz; do
+         usr/share/doc/qor-oneclick/copyright usr/share/doc/qor-oneclick/changelog.gz \
+         usr/share/doc/qor-oneclick/qor-oneclick-cli.schema.json; do
   [ -f "$root/$f" ] || fail "the package lacks /$f"
 done
 for size in 16 22 24 32 48 64 128 256; do

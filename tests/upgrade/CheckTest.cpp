@@ -169,8 +169,20 @@ TEST_F(CheckRun, NoRouterWarnsThenLogsAndLeavesTheListEmpty) {
   CheckThread();
 
   EXPECT_EQ(m_List.GetItemCount(), 0);
-  EXPECT_EQ(m_Warnings.Texts(), Strings{"No router is detected"});
+  // the warning's text stays first; the diagnosis follows: the loopback interface holds the
+  // discovery address's subnet and the datagrams went out, so nothing answered
+  ASSERT_EQ(m_Warnings.Texts().size(), 1u);
+  const std::string warning = m_Warnings.Texts()[0];
+  EXPECT_EQ(warning.rfind(
+                "No router is detected\n\nThe search for the router was sent, but no router answered.", 0),
+            0u)
+      << warning;
   EXPECT_TRUE(Logged("没有检测到路由器"));
+  const Strings diagnosis =
+      MessagesStartingWith(Log(), "No router is detected: The search for the router was sent");
+  ASSERT_EQ(diagnosis.size(), 1u);
+  EXPECT_NE(diagnosis[0].find("udp sport " + std::to_string(m_Engine->GetEndpoints().udpPort)),
+            std::string::npos);
   EXPECT_EQ(Sim().CountEvents("udp.ignored"), 3u);  // three tries on the one address
   EXPECT_EQ(m_Host.Events(), (Strings{"Update", "Check+", "Upgrade-", "Notify4", "Foreground"}));
 }
@@ -299,6 +311,41 @@ TEST_F(CheckRun, AStopRequestLeavesTheWindowAlone) {
   EXPECT_EQ(m_Host.Events(), Strings{"Update"});
   EXPECT_EQ(m_List.GetItemCount(), 0);
   EXPECT_EQ(Sim().CountEvents("udp.discover"), 0u);
+}
+
+// The front end is told each step as it begins, so a technician sees where a slow Check is: the
+// scan, every discovery try, the console only when a router image needs it, the wireless queries
+// only when a wireless image does.
+TEST_F(CheckRun, TellsItsStepsAsTheyBegin) {
+  struct Case {
+    const char* name;
+    bool router;
+    bool wireless;
+  };
+  // the image files stay in the folder: the case with fewer images comes first
+  const Case cases[] = {{"wireless only", false, true}, {"router and wireless", true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetModuleTable();
+    const size_t from = m_Host.Steps().size();
+    if (c.router) AddRouterImage(MODULE_APP, kAppImage);
+    if (c.wireless) AddWirelessImage(MODULE_FIRMWARE, kFirmwareImage, {{0x1000, 100}});
+    StartSim();
+    ASSERT_TRUE(Check());
+    const Endpoints e = m_Sim->GetEndpoints();
+    Strings expected = {"Reading the images in " + m_Images.Path(),
+                        "Looking for the router: discovery to " + e.discoveryAddresses[0] + ", UDP port " +
+                            std::to_string(e.udpPort) + " (try 1 of 3)"};
+    if (c.router)
+      expected.push_back("Reading the router's versions on its console (127.0.0.1, Telnet port " +
+                         std::to_string(e.telnetPort) + ")");
+    if (c.wireless)
+      expected.push_back("Asking the wireless module for its versions (127.0.0.1, link port " +
+                         std::to_string(e.linkPort) + ")");
+    const Strings steps = m_Host.Steps();
+    EXPECT_EQ(Strings(steps.begin() + static_cast<std::ptrdiff_t>(from), steps.end()), expected);
+    m_Sim.reset();
+  }
 }
 
 }  // namespace

@@ -53,6 +53,9 @@ class ProcedureTest : public ::testing::Test {
     ASSERT_FALSE(m_State.Path().empty());
     m_Engine = std::make_unique<CUpgradeEngine>(LogPath());
     m_Engine->Reporter().SetList(&m_List);
+    // the PC that runs the tests is never asked to stay awake; SleepLockTest gives its runs a
+    // stand-in login manager on a private bus
+    m_Engine->SetSleepInhibitor(nullptr);
   }
 
   void TearDown() override {

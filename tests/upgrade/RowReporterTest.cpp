@@ -10,6 +10,9 @@
 
 #include "UpgradeFixtures.h"
 #include "log/CDownloadLog.h"
+#include "platform/Clock.h"
+#include "platform/StringTable.h"
+#include "upgrade/Advice.h"
 #include "upgrade/CRowReporter.h"
 #include "upgrade/ModulePlan.h"
 
@@ -124,6 +127,74 @@ TEST_F(RowReporter, TheRecordFollowsEveryWriteTheListGets) {
   m_Report.ClearRows();
   EXPECT_TRUE(m_Report.Rows().empty());
   EXPECT_EQ(m_List.GetItemCount(), 0);
+}
+
+// What the JSON and the event stream report comes from the records: every write carries its status
+// id, a final status its step's seconds and, for a failure, the advice as the row's tooltip.
+class RecordingObserver : public IRowObserver {
+ public:
+  void OnStatus(const RowRecord& row, int index) override { events.push_back(Text("status", row, index)); }
+  void OnPercent(const RowRecord& row, int index) override { events.push_back(Text("percent", row, index)); }
+  void OnFinal(const RowRecord& row, int index) override { events.push_back(Text("final", row, index)); }
+  static std::string Text(const char* kind, const RowRecord& row, int index) {
+    return std::string(kind) + " " + std::to_string(index) + " " + std::to_string(row.statusId) + " " +
+           (row.percent ? std::to_string(*row.percent) : "-") + " " +
+           (row.elapsedSeconds ? std::to_string(*row.elapsedSeconds) : "-");
+  }
+  std::vector<std::string> events;
+};
+
+TEST_F(RowReporter, RecordsCarryStatusIdsElapsedSecondsAndTheFailuresAdvice) {
+  RecordingObserver observer;
+  m_Report.SetObserver(&observer);
+  m_Report.ShowPlan(m_Plan);
+  const int app = m_Plan.RowOf(MODULE_APP);
+  const int custom = m_Plan.RowOf(MODULE_CUSTOMIZATION);
+  const int firmware = m_Plan.RowOf(MODULE_FIRMWARE);
+  // the plan's own texts carry their ids; a version conflict tells what to do at once
+  EXPECT_EQ(m_Report.Rows()[0].statusId, IDS_NOT_FOUND);
+  EXPECT_EQ(m_Report.Rows()[static_cast<size_t>(app)].statusId, IDS_WAITING_UPGRADE);
+  EXPECT_EQ(m_Report.Rows()[static_cast<size_t>(custom)].statusId, IDS_VERSION_MISMATCH);
+  EXPECT_EQ(m_List.Row(custom).toolTip, AdviceText(IDS_VERSION_MISMATCH));
+  EXPECT_TRUE(observer.events.empty());  // laying out is no change of a row
+
+  const int pct = CRowReporter::LastPercentShown() == 55 ? 56 : 55;
+  m_Report.SetCurrentRow(app);
+  m_Report.SetStepStart(Clock().NowSeconds() - 75);
+  m_Report.ShowStatus(IDS_TRANSMITTING_ROUTER);
+  m_Report.ShowPercent(pct);
+  m_Report.ShowFinalStatus(IDS_ROUTER_RESULT_TIMEOUT);
+  m_Report.SetCurrentRow(firmware);
+  m_Report.ShowStatusText("a device's words", RowColour::Black);
+  m_Report.ShowFinalStatus(IDS_DOWNLOAD_SUCCESSFULLY);
+  m_Report.MarkSkipped(m_Plan.RowOf(MODULE_DASHBOARD), "Skipped", ADVICE_NVRAM_ERASE_FAILED);
+
+  const std::vector<RowRecord> rows = m_Report.Rows();
+  const RowRecord& failed = rows[static_cast<size_t>(app)];
+  EXPECT_EQ(failed.statusId, IDS_ROUTER_RESULT_TIMEOUT);
+  EXPECT_TRUE(failed.final);
+  ASSERT_TRUE(failed.elapsedSeconds.has_value());
+  EXPECT_GE(*failed.elapsedSeconds, 75);
+  EXPECT_LE(*failed.elapsedSeconds, 80);
+  EXPECT_EQ(m_List.Row(app).toolTip, AdviceText(IDS_ROUTER_RESULT_TIMEOUT));
+  EXPECT_FALSE(AdviceText(IDS_ROUTER_RESULT_TIMEOUT).empty());
+  // a success has no advice
+  EXPECT_EQ(rows[static_cast<size_t>(firmware)].statusId, IDS_DOWNLOAD_SUCCESSFULLY);
+  EXPECT_EQ(m_List.Row(firmware).toolTip, "");
+  const size_t dashboard = static_cast<size_t>(m_Plan.RowOf(MODULE_DASHBOARD));
+  EXPECT_EQ(rows[dashboard].statusId, ADVICE_NVRAM_ERASE_FAILED);
+  EXPECT_EQ(m_List.Row(static_cast<int>(dashboard)).toolTip, AdviceText(ADVICE_NVRAM_ERASE_FAILED));
+
+  const std::string a = std::to_string(app);
+  const std::string f = std::to_string(firmware);
+  ASSERT_EQ(observer.events.size(), 6u);
+  EXPECT_EQ(observer.events[0], "status " + a + " 116 - -");
+  EXPECT_EQ(observer.events[1], "percent " + a + " 116 " + std::to_string(pct) + " -");
+  EXPECT_EQ(observer.events[2].rfind("final " + a + " 123 " + std::to_string(pct) + " 7", 0), 0u);
+  EXPECT_EQ(observer.events[3], "status " + f + " 0 - -");
+  EXPECT_EQ(observer.events[4].rfind("final " + f + " 103 - ", 0), 0u);
+  EXPECT_EQ(observer.events[5], "final " + std::to_string(dashboard) + " 1001 - -");
+  m_Report.SetObserver(nullptr);
 }
 
 TEST(RowColours, EachColourHasOneValueAndOneName) {

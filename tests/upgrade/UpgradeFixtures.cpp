@@ -21,6 +21,12 @@ void FakeModuleList::DeleteAllItems() {
   m_Calls.push_back("DeleteAllItems");
 }
 
+void FakeModuleList::SetItemToolTip(int item, const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_Lock);
+  if (item >= 0 && static_cast<size_t>(item) < m_Rows.size())
+    m_Rows[static_cast<size_t>(item)].toolTip = text;
+}
+
 int FakeModuleList::InsertItem(int index, const std::string& text) {
   std::lock_guard<std::mutex> lock(m_Lock);
   m_Calls.push_back("InsertItem(" + std::to_string(index) + ")");

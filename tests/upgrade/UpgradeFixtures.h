@@ -26,6 +26,7 @@ namespace upgrade_test {
 struct FakeRow {
   std::array<std::string, 5> text;
   uint32_t colour = 0;
+  std::string toolTip;
 };
 
 // Pixel widths are 7 per character, so tests can predict them.
@@ -44,6 +45,7 @@ class FakeModuleList : public IModuleList {
   bool SetColumnWidth(int column, int width) override;
   void SetRedraw(bool redraw) override;
   uint32_t GrayTextColour() override { return kGray; }
+  void SetItemToolTip(int item, const std::string& text) override;
 
   static constexpr uint32_t kGray = 0x00808080;
 
@@ -80,14 +82,24 @@ class FakeDialogHost : public IDialogHost {
   void LayoutControls() override { Record("Layout"); }
   bool IsLoopTest() override { return loopTest; }
   void StartLoopTimer(int argument) override { Record("LoopTimer" + std::to_string(argument)); }
+  // kept apart from the events, whose order the tests compare whole
+  void ShowCheckStep(const std::string& text) override {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_Steps.push_back(text);
+  }
 
   std::vector<std::string> Events() const;
+  std::vector<std::string> Steps() const {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_Steps;
+  }
   bool loopTest = false;
 
  private:
   void Record(const std::string& what);
   mutable std::mutex m_Lock;
   std::vector<std::string> m_Events;
+  std::vector<std::string> m_Steps;
 };
 
 // The warning sink, private folders and free ports are the shared ones of tests/support.

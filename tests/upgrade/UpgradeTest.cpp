@@ -10,6 +10,7 @@
 
 #include "ProcedureFixture.h"
 #include "platform/Warnings.h"
+#include "upgrade/Advice.h"
 
 namespace upgrade_test {
 namespace {
@@ -213,7 +214,9 @@ TEST_F(UpgradeRun, AFailedNvramEraseIsLoggedWarnedAndMarksTheSkippedRows) {
   const int erasing = FindMessage(log, "Erasing the NVRAM of the router module");
   ASSERT_GE(erasing, 0);
   EXPECT_GT(FindMessage(log, kNvramEraseFailedLog, static_cast<size_t>(erasing)), erasing);
-  EXPECT_EQ(sink.texts, Strings{std::string(kNvramEraseFailedWarning) + kWirelessSkippedWarning});
+  EXPECT_EQ(sink.texts, Strings{std::string(kNvramEraseFailedWarning) + kWirelessSkippedWarning + "\n\n" +
+                                AdviceText(ADVICE_NVRAM_ERASE_FAILED)});
+  EXPECT_EQ(m_Engine->GetLastRunFailureId(), ADVICE_NVRAM_ERASE_FAILED);
   EXPECT_EQ(sink.lastLogLine, std::string(50, '+'));
   EXPECT_EQ(m_Engine->GetLastRunFailure(), kNvramEraseFailedReason);
   EXPECT_FALSE(UpgradeRunSucceeded(*m_Engine));

@@ -63,8 +63,10 @@ run_pair() {
       --link-port "$link" --telnet-port "$telnet" --log "$log" >"$work/$name.json" 2>"$work/$name.err"; then
       echo "$label $command failed:"; cat "$work/$name.err" "$work/$name.json"; exit 1
     fi
-    # the image folder and the log are each system's own paths; step times vary from run to run
+    # the image folder, each image's file and the log are each system's own paths (the images'
+    # digests must match); step times vary from run to run
     sed -e 's/"imageFolder":"[^"]*"/"imageFolder":"-"/' -e 's/"log":"[^"]*"/"log":"-"/' \
+      -e 's/"path":"[^"]*"/"path":"-"/g' \
       -e 's/([0-9][0-9]:[0-9][0-9])/(-)/g' "$work/$name.json" | tr -d '\r' >"$work/$name.cmp"
   done
 }

@@ -1,0 +1,6 @@
+#include "net/LocalInterfaces.h"
+
+std::string Ipv4Text(uint32_t address) {
+  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+         std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
