@@ -1,8 +1,10 @@
 # Single entry point.
-#   make test   installs what is missing, checks the formatting, builds the normal, the sanitizer and
-#               the core-only (no Qt) configuration with warnings as errors, and runs every test of
-#               the first two and the unit tests of the third inside a private network namespace
-#               that has only loopback.
+#   make test   installs what is missing, checks the formatting, builds the normal, the address
+#               sanitizer and the core-only (no Qt) configuration with warnings as errors, and runs
+#               every test of the first two and the unit tests of the third inside a private network
+#               namespace that has only loopback.
+#   make test-tsan  builds the thread-sanitizer configuration (no window) and runs all but its slow
+#               tests there.
 #   make demo   builds the tool and runs the whole job against the built-in router emulator.
 #   make package  builds the Debian package qor-oneclick_<version>_<arch>.deb (Release, in
 #               build/package) and copies it here.
@@ -37,6 +39,11 @@ WINDOWS_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine
 # Every configuration that make test builds treats warnings as errors.
 CONFIG_RELEASE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_WERROR=ON
 CONFIG_ASAN := -DCMAKE_BUILD_TYPE=Debug -DQOR_SANITIZE=ON -DQOR_BUILD_BENCH=OFF -DQOR_WERROR=ON
+# ThreadSanitizer over the core, the emulator, the tools and the terminal tool, with optimisation (the
+# detector slows every memory access, so an unoptimised build would stretch the timed tests); its
+# options and suppressions are compiled into every program (tests/tsan). The window is left out: Qt's
+# libraries are not built with the detector, so it cannot see their synchronisation.
+CONFIG_TSAN := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_SANITIZE=thread -DQOR_BUILD_GUI=OFF -DQOR_BUILD_BENCH=OFF -DQOR_WERROR=ON
 # The core, the emulator, the tools and the terminal tool without Qt: what a machine without a
 # desktop builds.
 CONFIG_CORE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_BUILD_GUI=OFF -DQOR_BUILD_BENCH=OFF -DQOR_WERROR=ON
@@ -45,14 +52,15 @@ CONFIG_CORE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_BUILD_GUI=OFF -DQOR_BUILD_
 CONFIG_BENCH := -DCMAKE_BUILD_TYPE=Release -DQOR_BUILD_GUI=OFF -DQOR_BUILD_BENCH=ON -DQOR_WERROR=ON
 BENCH_PROGRAMS := bench_crc bench_download bench_tcp_stream
 
-.PHONY: all deps deps-windows build build-release build-asan build-core test test-release test-asan test-core demo \
-        package clean format format-check bench windows test-windows
+.PHONY: all deps deps-windows fuzz build build-release build-asan build-tsan build-core test test-release test-asan \
+        test-tsan test-core demo package clean format format-check bench windows test-windows
 
 all: build-release
 
-deps:
+# Installs the Debian packages named in $(1) that are missing (as root), or names them and fails.
+define install_packages
 	@missing=""; \
-	for p in $(DEB_PACKAGES); do \
+	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -66,6 +74,10 @@ deps:
 	    exit 1; \
 	  fi; \
 	fi
+endef
+
+deps:
+	$(call install_packages,$(DEB_PACKAGES))
 
 deps-windows:
 	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(WINDOWS_PACKAGES)"
@@ -95,6 +107,10 @@ build-asan: deps
 	cmake -S . -B build/asan $(GENERATOR) $(LAUNCHER) $(CONFIG_ASAN)
 	cmake --build build/asan -j $(JOBS)
 
+build-tsan: deps
+	cmake -S . -B build/tsan $(GENERATOR) $(LAUNCHER) $(CONFIG_TSAN)
+	cmake --build build/tsan -j $(JOBS)
+
 build-core: deps
 	cmake -S . -B build/core $(GENERATOR) $(LAUNCHER) $(CONFIG_CORE)
 	cmake --build build/core -j $(JOBS)
@@ -103,13 +119,14 @@ build: build-release build-asan build-core
 
 # Runs ctest for the given build folders inside a private network namespace (only loopback up), so
 # no test can reach a real network: every test of the folders in $(1), the unit tests of those in
-# $(2). Where no namespace can be made it says so and runs the tests directly; they only ever use
-# loopback, and the namespace tests skip themselves.
+# $(2), every test but the slow ones of those in $(3). Where no namespace can be made it says so and
+# runs the tests directly; they only ever use loopback, and the namespace tests skip themselves.
 CTEST_ARGS ?= --output-on-failure -j $(JOBS) --timeout 600
 define run_ctest
 	@cmd=""; \
 	for d in $(1); do cmd="$$cmd ctest --test-dir $$d $(CTEST_ARGS) || rc=1;"; done; \
 	for d in $(2); do cmd="$$cmd ctest --test-dir $$d $(CTEST_ARGS) -L unit || rc=1;"; done; \
+	for d in $(3); do cmd="$$cmd ctest --test-dir $$d $(CTEST_ARGS) -LE slow || rc=1;"; done; \
 	script="rc=0; ip link set lo up && $$cmd exit \$$rc"; \
 	if unshare --net true 2>/dev/null; then \
 	  echo "Running the tests in a private network namespace (loopback only)"; \
@@ -128,6 +145,9 @@ test-release: build-release
 
 test-asan: build-asan
 	$(call run_ctest,build/asan)
+
+test-tsan: build-tsan
+	$(call run_ctest,,,build/tsan)
 
 test-core: build-core
 	$(call run_ctest,,build/core)
@@ -164,6 +184,31 @@ endef
 format-check: deps
 	$(call check_clang_format)
 	"$(CLANG_FORMAT)" --dry-run -Werror $(SOURCES)
+
+# Fuzzing: the fuzz targets built by clang as libFuzzer programs with AddressSanitizer and
+# UndefinedBehaviorSanitizer (the whole tree instrumented for coverage) in build/fuzz, then each run
+# for FUZZ_SECONDS, FUZZ_JOBS side by side. Each starts from its seed corpus and the saved inputs of
+# mended faults; what it learns stays in build/fuzz/work/<target>, a crashing input lands in
+# build/fuzz/findings/<target>/ (mend the fault, then save the input under fuzz/regressions/<target>/).
+FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= 2
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+FUZZ_TARGETS := fuzz_diag_parse fuzz_discovery_answer fuzz_hdlc_assembly fuzz_hdlc_decode fuzz_telnet_lines \
+                fuzz_unit_walk fuzz_version_rule fuzz_router_result fuzz_hostile_text fuzz_image_info
+CONFIG_FUZZ := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_C_COMPILER=clang-14 \
+               -DQOR_BUILD_FUZZ=ON -DQOR_SANITIZE=ON -DQOR_BUILD_GUI=OFF -DQOR_BUILD_BENCH=OFF -DBUILD_TESTING=OFF
+
+fuzz: deps
+	$(call install_packages,$(FUZZ_PACKAGES))
+	cmake -S . -B build/fuzz $(GENERATOR) $(LAUNCHER) $(CONFIG_FUZZ)
+	cmake --build build/fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
+	@rc=0; printf '%s\n' $(FUZZ_TARGETS) | xargs -P $(FUZZ_JOBS) -I{} sh -c ' \
+	  mkdir -p build/fuzz/work/{} build/fuzz/findings/{}; \
+	  build/fuzz/fuzz/{} -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/findings/{}/ build/fuzz/work/{} fuzz/corpus/{} fuzz/regressions/{} \
+	    > build/fuzz/{}.log 2>&1; status=$$?; \
+	  echo "{}: $$(grep -E "^#[0-9]+.*(DONE|cov:)" build/fuzz/{}.log | tail -1) exit $$status"; exit $$status' || rc=1; \
+	exit $$rc
 
 demo: build-release
 	./build/release/cli/qor-oneclick-cli demo

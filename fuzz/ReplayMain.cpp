@@ -1,12 +1,17 @@
-// Runs a fuzz target without libFuzzer: over saved inputs named on the command line, or, with no
-// arguments, over a fixed set of generated inputs (empty, single bytes, frame-like and random
+// Runs a fuzz target without libFuzzer: over saved inputs named on the command line (a folder
+// stands for every file in it, in name order: the seed corpus and the inputs of mended faults), or,
+// with no arguments, over a fixed set of generated inputs (empty, single bytes, frame-like and random
 // buffers of many lengths), so every build can replay the targets under CTest and the sanitizers.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <string>
+#include <system_error>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
@@ -46,18 +51,44 @@ int RunGenerated() {
   std::printf("replayed %d seed and %d generated inputs\n", seeds, runs + 257);
   return 0;
 }
+
+bool Replay(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "cannot read %s\n", file.c_str());
+    return false;
+  }
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+  return true;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return RunGenerated();
+  int replayed = 0;
   for (int i = 1; i < argc; ++i) {
-    std::ifstream in(argv[i], std::ios::binary);
-    if (!in) {
-      std::fprintf(stderr, "cannot read %s\n", argv[i]);
+    const std::filesystem::path arg(argv[i]);
+    std::error_code error;
+    if (!std::filesystem::is_directory(arg, error)) {
+      if (!Replay(arg)) return 1;
+      ++replayed;
+      continue;
+    }
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(arg, error)) {
+      if (entry.is_regular_file()) files.push_back(entry.path());
+    }
+    if (error) {
+      std::fprintf(stderr, "cannot list %s: %s\n", argv[i], error.message().c_str());
       return 1;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    std::sort(files.begin(), files.end());
+    for (const auto& file : files) {
+      if (!Replay(file)) return 1;
+      ++replayed;
+    }
   }
+  std::printf("replayed %d saved inputs\n", replayed);
   return 0;
 }

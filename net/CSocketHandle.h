@@ -16,7 +16,7 @@ class CSocketHandle : public NonCopyable {
   explicit CSocketHandle(int fd) : m_Fd(fd) {}
   ~CSocketHandle() override;
 
-  int Fd() const { return m_Fd; }
+  int Fd() const { return m_Fd.load(std::memory_order_acquire); }
   // Marks the socket as taken away by the port and wakes its waiters.
   void Retire();
   bool IsRetired() const { return m_Retired.load(std::memory_order_acquire); }
@@ -26,11 +26,10 @@ class CSocketHandle : public NonCopyable {
   bool IsShutDown() const { return m_ShutDown.load(std::memory_order_acquire); }
   // True the first time only: the peer's orderly close of this connection is reported once.
   bool MarkPeerClosed() { return !m_PeerClosed.exchange(true, std::memory_order_acq_rel); }
-  // Closes the descriptor now (only when nobody else holds the handle); 0 or the port's code.
-  int CloseNow();
 
  private:
-  int m_Fd;
+  // Read by every call that holds the handle; closed by the destructor of the last holder.
+  std::atomic<int> m_Fd;
   std::atomic<bool> m_Retired{false};
   std::atomic<bool> m_ShutDown{false};
   std::atomic<bool> m_PeerClosed{false};

@@ -163,17 +163,12 @@ int CTcpPort::CloseLocked() {
   if (!old) return 1;
   m_Generation.fetch_add(1);
   // Nobody can pick the handle up any more, so the count only falls from here. When a call of
-  // the other thread still holds it, wake that call and let it close the descriptor on its way out.
-  if (old.use_count() > 1) {
-    old->Retire();
-    return 1;
-  }
-  int err = old->CloseNow();
-  if (err != 0) {
-    // the descriptor is gone all the same (Linux never keeps it), so the port stays closed
-    SetError(err);
-    return 0;
-  }
+  // the other thread still holds it, wake that call. The descriptor is closed by whoever lets go
+  // of the handle last (here, or that call on its way out): the release of the handle orders the
+  // close after the other call's last send or receive, which a look at the use count (read
+  // without ordering) followed by a close here would not.
+  if (old.use_count() > 1) old->Retire();
+  old.reset();
   return 1;
 }
 

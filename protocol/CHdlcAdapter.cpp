@@ -27,6 +27,7 @@ int CHdlcAdapter::CreateNetPort(const std::string& address, uint16_t port, int k
     } else if (kind == NetPortTcp) {
       m_Port = std::make_unique<CTcpPort>();
     }
+    if (m_Port && m_PortWrapper) m_Port = m_PortWrapper(std::move(m_Port));
   } catch (const std::bad_alloc&) {
     m_Port.reset();
   }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -83,6 +84,10 @@ class CHdlcAdapter {
 
   // The factory of ports: stores a new port of the kind in m_Port, configures and opens it.
   int CreateNetPort(const std::string& address, uint16_t port, int kind);
+  // Wraps every port the factory makes from now on before it is configured (tests put a port that
+  // fails a chosen operation around the real one). Set while the adapter is closed.
+  using PortWrapper = std::function<std::unique_ptr<INetPort>(std::unique_ptr<INetPort>)>;
+  void SetPortWrapper(PortWrapper wrapper) { m_PortWrapper = std::move(wrapper); }
   // Takes a port made elsewhere (tests, another transport) as if CreateNetPort had opened it: the
   // adapter is open afterwards. Closes an open link first.
   int Attach(std::unique_ptr<INetPort> port);
@@ -109,6 +114,7 @@ class CHdlcAdapter {
   std::atomic<bool> m_ReceiverDone{true};
   std::mutex m_Lock;  // held by Close for its whole run
   std::unique_ptr<INetPort> m_Port;
+  PortWrapper m_PortWrapper;
   CFrameQueue m_Queue;
   std::unique_ptr<uint8_t[]> m_WriteBuffer;
   int m_WriteLength = 0;

@@ -75,3 +75,12 @@ void BuildUpgradeControlPacket(uint8_t packet[kUpgradeControlPacketSize], int ki
   if (kind >= 0 && kind < 3) std::memcpy(packet + 1, kTexts[kind], kTextSize);
   bytes::PutU32LE(packet + kValueOffset, value);
 }
+
+std::optional<uint32_t> ParseRouterResultRecord(std::span<const uint8_t> record) {
+  uint32_t code = 0;
+  if (record.size() != kRouterResultRecordSize || record[0] != 0xFF ||
+      !bytes::ReadU32LE(record, kRouterResultCodeOffset, code)) {
+    return std::nullopt;
+  }
+  return code;
+}

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -58,3 +59,11 @@ bool ParseDiscoveryAnswer(std::span<const uint8_t> payload, MacAddress& mac, IpA
 constexpr size_t kUpgradeControlPacketSize = 40;
 enum UpgradeControlKind : int { UCP_RUT_BEGIN = 0, UCP_FWT_BEGIN = 1, UCP_FWT_FORCE = 2 };
 void BuildUpgradeControlPacket(uint8_t packet[kUpgradeControlPacketSize], int kind, uint32_t value);
+
+// The router's answer once it has written an image: a 40-byte record FF, 29 bytes, the result code
+// (u32 LE) @30, 6 bytes. The code, or nullopt for anything else that arrives on the link (another
+// length, another first byte): such bytes are passed over, never taken for a result.
+constexpr size_t kRouterResultRecordSize = 40;
+constexpr size_t kRouterResultCodeOffset = 30;
+constexpr uint32_t kRouterResultSuccess = 4;
+std::optional<uint32_t> ParseRouterResultRecord(std::span<const uint8_t> record);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 
 #include "sim/RouterSim.h"
@@ -26,6 +27,19 @@ class FaultStore {
     if (m_Faults.*counter <= 0) return false;
     --(m_Faults.*counter);
     return true;
+  }
+  // A count-down that ends in one event (reset-after-blocks=N): false and one fewer while above zero,
+  // true once at zero (the counter is then off), false while off (-1).
+  bool CountDown(int64_t Faults::*counter) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    int64_t& left = m_Faults.*counter;
+    if (left < 0) return false;
+    if (left == 0) {
+      left = -1;
+      return true;
+    }
+    --left;
+    return false;
   }
 
  private:

@@ -136,6 +136,11 @@ void LinkServer::OnFrame(ByteView payload) {
     OnControl(payload);
     return;
   }
+  // a download write block (command 0x0F) that meets the end of reset-after-blocks is not taken
+  if (!payload.empty() && payload[0] == 0x0F && m_Ctx.faults.CountDown(&Faults::resetAfterBlocks)) {
+    CloseConnection("reset at a download block (fault)", true);
+    return;
+  }
   for (const auto& answer : m_Ctx.modem.Handle(payload)) {
     Send(answer);
     if (!m_Conn.Valid()) return;

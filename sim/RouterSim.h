@@ -67,6 +67,8 @@ namespace qorsim {
 //                             connection is left alone.
 //     link-drop               link connections are closed right after they are accepted
 //     reset-after-bytes=N     the link is reset once N raw image bytes have arrived
+//     reset-after-blocks=N    the link is reset when a download write block arrives after N
+//                             of them were taken (counted from the fault's setting)
 //     router-result=C         the result record carries code C instead of 4
 //     router-no-result        no result record is sent
 //     reset-after-image       once a router image arrived whole, the link is reset instead of the
@@ -120,8 +122,9 @@ struct Faults {
   bool linkClosed = false;
   bool linkUnanswered = false;
   bool linkDrop = false;
-  int64_t resetAfterBytes = -1;  // -1: off
-  int64_t routerResult = -1;     // -1: the real result
+  int64_t resetAfterBytes = -1;   // -1: off
+  int64_t resetAfterBlocks = -1;  // -1: off
+  int64_t routerResult = -1;      // -1: the real result
   bool routerNoResult = false;
   bool resetAfterImage = false;
   bool closeAfterImage = false;

@@ -44,6 +44,7 @@ const FaultName kFaultNames[] = {
     {"link-unanswered", &Faults::linkUnanswered, false},
     {"link-drop", &Faults::linkDrop, false},
     {"reset-after-bytes", &Faults::resetAfterBytes, true},
+    {"reset-after-blocks", &Faults::resetAfterBlocks, true},
     {"router-result", &Faults::routerResult, true},
     {"router-no-result", &Faults::routerNoResult, false},
     {"reset-after-image", &Faults::resetAfterImage, false},

@@ -1,5 +1,6 @@
 // The router module transfer: begin packet, raw image stream, result record; and the NVRAM erase.
 
+#include <algorithm>
 #include <cstring>
 
 #include "image/CAppFileReader.h"
@@ -18,9 +19,6 @@ constexpr uint32_t kResultReadTimeoutMs = 8000;
 // the application images take longest to write to flash
 constexpr uint32_t kAppResultLimitMs = 300000;
 constexpr uint32_t kOtherResultLimitMs = 120000;
-constexpr uint32_t kRouterResultSuccess = 4;
-constexpr unsigned kResultRecordSize = 40;
-constexpr size_t kResultCodeOffset = 30;
 
 }  // namespace
 
@@ -131,13 +129,14 @@ bool CUpgradeEngine::WaitRouterResult(ModuleType type, std::optional<uint32_t> s
 
   for (;;) {
     uint8_t buffer[512];
-    std::memset(buffer, 0, kResultRecordSize);
     unsigned received = 0;
     const int ok = m_RouterLink.Read(buffer, sizeof buffer, &received, kResultReadTimeoutMs);
     const uint32_t elapsed = static_cast<uint32_t>(TickMs() - start);
-    uint32_t code = 0;
-    if (ok && received == kResultRecordSize && buffer[0] == 0xFF &&
-        bytes::ReadU32LE(std::span<const uint8_t>(buffer, received), kResultCodeOffset, code)) {
+    const std::optional<uint32_t> result = ok ? ParseRouterResultRecord(std::span<const uint8_t>(
+                                                    buffer, std::min<size_t>(received, sizeof buffer)))
+                                              : std::nullopt;
+    if (result) {
+      const uint32_t code = *result;
       if (code == kRouterResultSuccess) {
         m_Log.Print("TCP_GetRouterResult's ElapsedTime = %u ms", elapsed);
         ShowPercent(100);

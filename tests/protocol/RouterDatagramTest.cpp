@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ScriptedPeers.h"
 #include "protocol/RouterDatagram.h"
@@ -130,5 +132,35 @@ TEST(DiscoveryAnswer, QualificationAndShortAnswers) {
       EXPECT_EQ(ip.ToString(), "9.9.9.9");
       EXPECT_EQ(text, "before");
     }
+  }
+}
+
+// Only a whole record that starts with FF is a result: anything else the router sends meanwhile
+// (a shorter or longer message, a record whose first byte differs) must not end the wait as a
+// success or as a failure with a code read from unrelated bytes.
+TEST(RouterResultRecord, OnlyWholeRecordsCarryACode) {
+  auto record = [](size_t size, uint8_t first, uint32_t code) {
+    std::vector<uint8_t> bytes(size, 0x00);
+    if (size > 0) bytes[0] = first;
+    for (size_t i = 0; i < 4 && kRouterResultCodeOffset + i < size; ++i) {
+      bytes[kRouterResultCodeOffset + i] = static_cast<uint8_t>(code >> (8 * i));
+    }
+    return bytes;
+  };
+  struct Case {
+    std::vector<uint8_t> bytes;
+    std::optional<uint32_t> expected;
+  } cases[] = {
+      {record(40, 0xFF, 4), 4u},
+      {record(40, 0xFF, 7), 7u},
+      {record(40, 0xFF, 0x04030201), 0x04030201u},
+      {record(40, 0xFE, 4), std::nullopt},
+      {record(39, 0xFF, 4), std::nullopt},
+      {record(41, 0xFF, 4), std::nullopt},
+      {record(33, 0xFF, 4), std::nullopt},
+      {record(0, 0xFF, 4), std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseRouterResultRecord(c.bytes), c.expected) << "size " << c.bytes.size();
   }
 }
