@@ -9,6 +9,10 @@
 #   make package  builds the Debian package qor-oneclick_<version>_<arch>.deb (Release, in
 #               build/package) and copies it here.
 #   make format applies .clang-format to every C++ file of the tree.
+#   make windows  cross-builds the core, qor-oneclick-cli.exe, qor-router-sim.exe and qor-mkimage.exe for
+#               64-bit Windows with MinGW-w64 (build/windows; no window: there is no Qt for Windows here).
+#   make test-windows  runs the Windows programs under Wine against the Linux ones on loopback (in a
+#               private network namespace): check and upgrade --yes both ways.
 #   make bench  builds the benchmarks in a Release configuration (build/bench) and prints the
 #               performance table: each figure beside its reference from the same run (README).
 SHELL := /bin/bash
@@ -29,6 +33,9 @@ DEB_PACKAGES := cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev 
                 clang-format-$(CLANG_FORMAT_MAJOR) git \
                 libsystemd-dev zlib1g-dev dbus-daemon python3-dbus python3-gi python3-jsonschema time
 
+# The Windows cross build: the compiler, the runtime to link statically and Wine to run the result.
+WINDOWS_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine
+
 # Every configuration that make test builds treats warnings as errors.
 CONFIG_RELEASE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_WERROR=ON
 CONFIG_ASAN := -DCMAKE_BUILD_TYPE=Debug -DQOR_SANITIZE=ON -DQOR_BUILD_BENCH=OFF -DQOR_WERROR=ON
@@ -45,8 +52,8 @@ CONFIG_CORE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_BUILD_GUI=OFF -DQOR_BUILD_
 CONFIG_BENCH := -DCMAKE_BUILD_TYPE=Release -DQOR_BUILD_GUI=OFF -DQOR_BUILD_BENCH=ON -DQOR_WERROR=ON
 BENCH_PROGRAMS := bench_crc bench_download bench_tcp_stream qor-oneclick-cli qor-router-sim qor-mkimage
 
-.PHONY: all deps fuzz build build-release build-asan build-tsan build-core test test-release test-asan test-tsan test-core \
-        demo package clean format format-check bench
+.PHONY: all deps deps-windows fuzz build build-release build-asan build-tsan build-core test test-release test-asan \
+        test-tsan test-core demo package clean format format-check bench windows test-windows
 
 all: build-release
 
@@ -71,6 +78,24 @@ endef
 
 deps:
 	$(call install_packages,$(DEB_PACKAGES))
+
+deps-windows:
+	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(WINDOWS_PACKAGES)"
+
+# The core without Qt, the terminal tool, the emulator and the image tool as Windows programs.
+CONFIG_WINDOWS := -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+                  -DQOR_BUILD_GUI=OFF -DQOR_BUILD_BENCH=OFF -DBUILD_TESTING=OFF -DQOR_WERROR=ON
+windows: deps-windows
+	cmake -S . -B build/windows $(GENERATOR) $(LAUNCHER) $(CONFIG_WINDOWS)
+	cmake --build build/windows -j $(JOBS) --target qor-oneclick-cli qor-router-sim qor-mkimage
+	@ls -l build/windows/cli/qor-oneclick-cli.exe build/windows/sim/qor-router-sim.exe build/windows/tools/qor-mkimage.exe
+
+test-windows: windows build-release
+	@if unshare --net true 2>/dev/null; then \
+	  unshare --net sh -c 'ip link set lo up && tests/windows/interop.sh build/release build/windows'; \
+	else \
+	  echo "No private network namespace can be made here: the Windows interoperability test is skipped"; \
+	fi
 
 # Configured on every build (quick when nothing changed), so a build folder made before an option
 # was added gets it too.

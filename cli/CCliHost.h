@@ -4,6 +4,7 @@
 #include <deque>
 #include <mutex>
 
+#include "net/CWsaEvent.h"
 #include "platform/NonCopyable.h"
 #include "upgrade/WindowInterfaces.h"
 
@@ -11,7 +12,7 @@ class CLiveDisplay;
 
 // "The window" of the terminal front end. The workers call it from their thread: button states are
 // remembered (the CLI has no buttons; the Check's verdict comes from its result), notifications are
-// queued and wake the main thread through an eventfd, and a redraw request refreshes the display.
+// queued and wake the main thread through an event, and a redraw request refreshes the display.
 // The CLI has no loop-test mode: IsLoopTest is false and StartLoopTimer does nothing, so a
 // loop-test request can never start a second worker.
 class CCliHost final : public IDialogHost, public NonCopyable {
@@ -33,8 +34,8 @@ class CCliHost final : public IDialogHost, public NonCopyable {
   bool CheckEnabled() const { return m_CheckEnabled; }
   bool UpgradeEnabled() const { return m_UpgradeEnabled; }
 
-  // Readable while a notification waits.
-  int WakeFd() const { return m_WakeFd; }
+  // Set while a notification waits.
+  const CWsaEvent& WakeEvent() const { return m_Wake; }
   // Takes the oldest notification: true and its code, or false when none waits.
   bool TakeNotify(int& code);
 
@@ -42,7 +43,7 @@ class CCliHost final : public IDialogHost, public NonCopyable {
   CLiveDisplay* m_Display;
   std::atomic<bool> m_CheckEnabled{true};
   std::atomic<bool> m_UpgradeEnabled{false};
-  int m_WakeFd = -1;
+  CWsaEvent m_Wake;
   std::mutex m_Mutex;
   std::deque<int> m_Notifications;
 };

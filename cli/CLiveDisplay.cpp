@@ -1,11 +1,11 @@
 #include "cli/CLiveDisplay.h"
 
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/TerminalColumns.h"
 #include "platform/Clock.h"
 #include "platform/TextCodec.h"
 #include "platform/Translation.h"
@@ -35,8 +35,7 @@ CLiveDisplay::CLiveDisplay(CTerminalTable& table, FILE* out, FILE* err, Mode mod
 void CLiveDisplay::ReadWidth() {
   m_Width = 0;
   if (!m_Live) return;
-  winsize size{};
-  if (ioctl(fileno(m_Out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) m_Width = size.ws_col;
+  m_Width = TerminalColumns(m_Out);
 }
 
 void CLiveDisplay::TerminalResized() {

@@ -1,6 +1,5 @@
 #include "cli/CliApp.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -67,8 +66,7 @@ WorkerOutcome RunWorker(const std::function<void()>& work, bool refuseInterrupts
     host.PostNotify(kWorkerEnded);
   });
   while (!done.load()) {
-    pollfd fds[2] = {{signals.Fd(), POLLIN, 0}, {host.WakeFd(), POLLIN, 0}};
-    (void)poll(fds, 2, kRedrawIntervalMs);
+    signals.Wait(host.WakeEvent(), kRedrawIntervalMs);
     while (int signo = signals.TakePending()) {
       if (refuseInterrupts) {
         ShowMessage(IDS_UPGRADE_IN_PROCESS);
@@ -100,17 +98,15 @@ Answer AskConfirmation(FILE* err, int inputFd, CSignalWatch& signals, int& signo
   std::fflush(err);
   std::string line;
   for (;;) {
-    pollfd fds[2] = {{signals.Fd(), POLLIN, 0}, {inputFd, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) continue;
+    const bool input = signals.WaitForInput(inputFd);
     if ((signo = signals.TakePending()) != 0) {
       std::fprintf(err, "\n");
       return Answer::Interrupted;
     }
-    // no stdin at all (closed descriptor) counts as no answer
-    if (fds[1].revents & POLLNVAL) break;
-    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+    if (input) {
+      // no stdin at all (closed descriptor) counts as no answer
       char c = 0;
-      ssize_t n = read(inputFd, &c, 1);
+      const auto n = read(inputFd, &c, 1);
       if (n <= 0 || c == '\n' || line.size() > 64) break;
       line += c;
     }

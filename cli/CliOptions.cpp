@@ -1,10 +1,9 @@
 #include "cli/CliOptions.h"
 
-#include <arpa/inet.h>
-
 #include <charconv>
 #include <cmath>
 
+#include "net/SocketOs.h"
 #include "platform/Translation.h"
 
 namespace {

@@ -1,5 +1,8 @@
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cstdio>
 #include <string>
@@ -17,6 +20,18 @@ namespace {
 // A descriptor 0, 1 or 2 that the caller left closed would be taken by the next open (a socket, the
 // signal descriptor), and the prompt or the table would then read from or write into it.
 void KeepStandardDescriptorsOpen() {
+#ifdef _WIN32
+  // Windows gives a program without a console or a redirection no standard handles at all, and the
+  // C library's descriptors 0 to 2 then stay unused: nothing to keep. The console shows UTF-8 (the
+  // table's lines and bars, translated texts) and the table's colour sequences.
+  ::SetConsoleOutputCP(CP_UTF8);
+  for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    HANDLE console = ::GetStdHandle(which);
+    DWORD mode = 0;
+    if (console != INVALID_HANDLE_VALUE && ::GetConsoleMode(console, &mode))
+      ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  }
+#else
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1) continue;
     int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
@@ -25,6 +40,7 @@ void KeepStandardDescriptorsOpen() {
       close(null);
     }
   }
+#endif
 }
 
 }  // namespace

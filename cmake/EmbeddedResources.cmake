@@ -15,12 +15,21 @@ set(_entries "")
 set(_asm "")
 set(_deps "")
 set(_n 0)
+# ELF returns to the section before with .previous; the Windows (PE) assembler has no section stack,
+# so there the blob's section is left for .text, where the compiler's own code goes on.
+if(WIN32)
+  set(_qor_section_begin ".section .rdata,\\\"dr\\\"")
+  set(_qor_section_end ".text")
+else()
+  set(_qor_section_begin ".section .rodata")
+  set(_qor_section_end ".previous")
+endif()
 
 macro(_qor_embed type id name path)
   set(_sym qor_res_${_n})
   string(APPEND _asm
-    "__asm__(\".section .rodata\\n.balign 16\\n.global ${_sym}\\n${_sym}:\\n.incbin \\\"${path}\\\"\\n"
-    ".global ${_sym}_end\\n${_sym}_end:\\n.byte 0\\n.previous\\n\");\n"
+    "__asm__(\"${_qor_section_begin}\\n.balign 16\\n.global ${_sym}\\n${_sym}:\\n.incbin \\\"${path}\\\"\\n"
+    ".global ${_sym}_end\\n${_sym}_end:\\n.byte 0\\n${_qor_section_end}\\n\");\n"
     "extern \"C\" const unsigned char ${_sym}[];\nextern \"C\" const unsigned char ${_sym}_end[];\n")
   string(APPEND _entries "  {\"${type}\", ${id}, \"${name}\", ${_sym}, ${_sym}_end},\n")
   list(APPEND _deps ${path})

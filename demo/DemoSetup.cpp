@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <random>
 #include <system_error>
 #include <vector>
 
@@ -83,6 +84,19 @@ bool DemoSetup::MakeFolder(std::string* error) {
   std::filesystem::path parent = m_Config.parentFolder.empty() ? std::filesystem::temp_directory_path(ec)
                                                                : std::filesystem::path(m_Config.parentFolder);
   if (ec) parent = "/tmp";
+#ifdef _WIN32
+  // a new folder of a name nobody used, under the user's own temporary folder
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::filesystem::path folder = parent / ("qor-demo-" + std::to_string(random()));
+    if (std::filesystem::create_directory(folder, ec)) {
+      m_Folder = folder.string();
+      return true;
+    }
+  }
+  if (error) *error = "cannot create a folder for the sample images in " + parent.string();
+  return false;
+#else
   std::string pattern = (parent / "qor-demo-XXXXXX").string();
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
@@ -92,6 +106,7 @@ bool DemoSetup::MakeFolder(std::string* error) {
   }
   m_Folder = buffer.data();
   return true;
+#endif
 }
 
 bool DemoSetup::WriteSampleImages(const std::string& folder, const DemoConfig& config, std::string* error) {

@@ -1,9 +1,5 @@
 #include "image/CBinFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -72,9 +68,9 @@ void CBinFile::TakeFrom(CBinFile& other) {
 
 bool CBinFile::ChangedOnDisk() const {
   if (!m_Valid || m_ResourceId != 0 || m_Copy.Data() == nullptr) return false;
-  struct stat st {};
-  if (stat(m_Path.c_str(), &st) != 0) return true;
-  return !(FileIdentity::Of(st) == m_Identity);
+  FileIdentity now;
+  if (!FileIdentity::OfPath(m_Path, &now)) return true;
+  return !(now == m_Identity);
 }
 
 bool CBinFile::OpenFile(ModuleType expected) {
@@ -88,40 +84,40 @@ bool CBinFile::OpenFile(ModuleType expected) {
     return false;
   }
 
-  // O_NONBLOCK so that a FIFO named *.bin cannot stall the scan; only regular files are read
-  const int fd = open(m_Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // a FIFO named *.bin cannot stall the scan; only regular files are read
+  const int fd = OpenImageFile(m_Path);
   if (fd < 0) {
     m_RejectReason = std::string("cannot open: ") + std::strerror(errno);
     return false;
   }
-  struct stat before {};
-  if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
-    close(fd);
+  FileIdentity before;
+  if (!FileIdentity::OfOpen(fd, &before) || !before.regular) {
+    CloseImageFile(fd);
     m_RejectReason = "not a regular file";
     return false;
   }
-  const uint64_t size = static_cast<uint64_t>(before.st_size);
+  const uint64_t size = before.size;
   if (size < L::kMinImageSize) {
-    close(fd);
+    CloseImageFile(fd);
     m_RejectReason = "too short";
     return false;
   }
   if (size > std::numeric_limits<uint32_t>::max()) {
-    close(fd);
+    CloseImageFile(fd);
     m_RejectReason = "too large";
     return false;
   }
   if (!m_Copy.Allocate(static_cast<size_t>(size))) {
-    close(fd);
+    CloseImageFile(fd);
     m_RejectReason = "not enough memory to read it";
     return false;
   }
   const bool read = m_Copy.ReadFrom(fd);
   const int readErrno = errno;
   // what was read is one state of the file only if nothing changed it meanwhile
-  struct stat after {};
-  const bool still = fstat(fd, &after) == 0 && FileIdentity::Of(after) == FileIdentity::Of(before);
-  close(fd);
+  FileIdentity after;
+  const bool still = FileIdentity::OfOpen(fd, &after) && after == before;
+  CloseImageFile(fd);
   if (!read && readErrno != 0) {
     Reset();
     m_RejectReason = std::string("cannot read: ") + std::strerror(readErrno);
@@ -133,7 +129,7 @@ bool CBinFile::OpenFile(ModuleType expected) {
     return false;
   }
   m_Copy.Seal();
-  m_Identity = FileIdentity::Of(before);
+  m_Identity = before;
   m_ImageData = m_Copy.Data();
   m_ImageSize = size;
 

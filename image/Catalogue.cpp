@@ -1,24 +1,17 @@
 #include "image/Catalogue.h"
 
-#include <dirent.h>
 #include <errno.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <vector>
 
+#include "image/CImageCopy.h"
 #include "image/ImageSet.h"
 #include "log/CDownloadLog.h"
 #include "platform/StringTable.h"
 #include "platform/Warnings.h"
 
 namespace {
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
-};
-
 // "*.bin" with the suffix in any letter case, as a search on a case-insensitive file system matches it.
 bool HasBinSuffix(const std::string& name) {
   if (name.size() < 4) return false;
@@ -30,12 +23,10 @@ bool HasBinSuffix(const std::string& name) {
 
 std::vector<std::string> ListImageFiles(const std::string& folder) {
   std::vector<std::string> names;
-  std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
-  if (!dir) return names;
-  while (const dirent* e = readdir(dir.get())) {
-    const std::string name = e->d_name;
+  std::vector<std::string> all;
+  if (!ListFolder(folder, &all)) return names;
+  for (const std::string& name : all)
     if (HasBinSuffix(name)) names.push_back(name);
-  }
   return names;
 }
 
@@ -55,24 +46,18 @@ bool ResolveImageFolder(const std::string& folder, std::string& resolved, std::s
     error = "the program's folder cannot be found";
     return false;
   }
-  if (given[0] != '/') {
+  if (!IsAbsolutePath(given)) {
     // absolute as far as it goes, for the message when the folder cannot be resolved
-    std::vector<char> cwd(4096);
-    if (getcwd(cwd.data(), cwd.size()) != nullptr) given = std::string(cwd.data()) + "/" + given;
+    const std::string cwd = CurrentFolder();
+    if (!cwd.empty()) given = cwd + "/" + given;
   }
   resolved = given;
-  char* real = realpath(given.c_str(), nullptr);
-  if (real == nullptr) {
+  std::string real;
+  if (!ResolveFolderPath(given, &real)) {
     error = std::strerror(errno);
     return false;
   }
   resolved = real;
-  std::free(real);
-  std::unique_ptr<DIR, DirCloser> dir(opendir(resolved.c_str()));
-  if (!dir) {
-    error = std::strerror(errno);
-    return false;
-  }
   return true;
 }
 
@@ -123,11 +108,14 @@ bool ScanImageFiles(CImageSet& images, const std::string& folder, CDownloadLog& 
 }
 
 std::string GetExecutableFolder() {
-  std::vector<char> buf(4096);
-  const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
-  if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return {};
-  std::string path(buf.data(), static_cast<size_t>(n));
+  const std::string path = ExecutablePath();
+#ifdef _WIN32
+  const size_t slash = path.find_last_of("\\/");
+  // "C:\qor-oneclick-cli.exe": the drive's root keeps its separator
+  if (slash == 2 && path[1] == ':') return path.substr(0, 3);
+#else
   const size_t slash = path.rfind('/');
+#endif
   if (slash == std::string::npos) return {};
   return slash == 0 ? std::string("/") : path.substr(0, slash);
 }

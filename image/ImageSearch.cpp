@@ -1,19 +1,14 @@
 #include "image/ImageSearch.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <memory>
+#include <vector>
 
+#include "image/CImageCopy.h"
 #include "platform/Translation.h"
 
 namespace {
 
 constexpr const char* kImagesSubfolder = "/qor-oneclick/images";
-
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
-};
 
 bool EndsWithBin(const std::string& name) {
   if (name.size() < 4) return false;
@@ -39,14 +34,13 @@ std::string Text(const char* english, bool translated) {
 
 bool FolderHasBinFile(const std::string& folder) {
   if (folder.empty()) return false;
-  std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
-  if (!dir) return false;
-  while (const dirent* e = readdir(dir.get())) {
-    const std::string name = e->d_name;
+  std::vector<std::string> names;
+  if (!ListFolder(folder, &names)) return false;
+  for (const std::string& name : names) {
     if (!EndsWithBin(name)) continue;
-    struct stat st {};
+    FileIdentity file;
     // a folder named "x.bin" is no image; a link to a file is
-    if (stat((folder + "/" + name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return true;
+    if (FileIdentity::OfPath(folder + "/" + name, &file) && file.regular) return true;
   }
   return false;
 }

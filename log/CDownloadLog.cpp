@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,7 +24,7 @@ constexpr uint32_t kLockPollMs = 10;
 std::string TimeStamp() {
   const time_t now = std::time(nullptr);
   tm local{};
-  localtime_r(&now, &local);
+  LocalTimeOf(now, &local);
   char buf[32];
   const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S ", &local);
   return std::string(buf, n);
@@ -50,7 +49,7 @@ size_t TrimToCharBoundary(const char* s, size_t n) {
 bool TakeLock(int fd) {
   const uint64_t start = TickMs();
   for (;;) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (TryLockFile(fd)) return true;
     if (errno != EWOULDBLOCK && errno != EINTR) return false;
     if (TickMs() - start >= kLockWaitMs) return false;
     SleepMs(kLockPollMs);
@@ -115,7 +114,7 @@ bool CDownloadLog::DefaultPath(LogKind kind, std::string& path, std::string& err
 std::string CDownloadLog::RunHeaderText(const std::string& frontEnd) {
   const time_t now = std::time(nullptr);
   tm local{};
-  localtime_r(&now, &local);
+  LocalTimeOf(now, &local);
   char zone[64];
   char offset[16];
   if (std::strftime(zone, sizeof zone, "%Z", &local) == 0) zone[0] = '\0';
@@ -167,11 +166,28 @@ int CDownloadLog::PrintText(const std::string& text) {
 int CDownloadLog::Flush(bool sync) {
   if (!m_PathValid || m_Buffer.empty()) return 0;
 
+#ifdef _WIN32
+  // Windows names folders with either separator
+  const size_t slash = m_FilePath.find_last_of("/\\");
+#else
   const size_t slash = m_FilePath.rfind('/');
+#endif
   const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : m_FilePath.substr(0, slash));
   const std::string name = slash == std::string::npos ? m_FilePath : m_FilePath.substr(slash + 1);
 
-  const int fd = OpenPrivateFile(dir, name, O_WRONLY | O_APPEND | O_CREAT, 0600, m_FollowFolderLinks);
+  // Where the file is opened without sharing (Windows), its open is the lock: another program's
+  // flush holds it for as long as a lock, and is waited for as long.
+  int fd = -1;
+  const uint64_t start = TickMs();
+  for (;;) {
+    fd = OpenPrivateFile(dir, name, O_WRONLY | O_APPEND | O_CREAT, 0600, m_FollowFolderLinks);
+    if (fd >= 0 || errno != EWOULDBLOCK || TickMs() - start >= kLockWaitMs) break;
+    SleepMs(kLockPollMs);
+  }
+  if (fd < 0 && errno == EWOULDBLOCK) {
+    m_LastError = m_FilePath + " is locked by another program";
+    return 0;
+  }
   if (fd < 0) {
     m_LastError = OpenErrorText(m_FilePath, errno);
     return 0;
@@ -191,7 +207,7 @@ int CDownloadLog::Flush(bool sync) {
   if (!WriteAll(fd, m_Buffer.data(), m_Buffer.size())) {
     m_LastError = "cannot write " + m_FilePath + ": " + std::strerror(errno != 0 ? errno : ENOSPC);
     // a full disk or a size limit wrote part of the text: take it back, keep it pending
-    if (ftruncate(fd, st.st_size) != 0) {
+    if (!TruncateFile(fd, st.st_size)) {
       // nothing more can be done; the text stays pending and the next flush tries again
     }
     close(fd);
@@ -199,7 +215,7 @@ int CDownloadLog::Flush(bool sync) {
   }
   if (sync) {
     // the text is in the file whatever the disk says; a failed sync is not worth writing it twice
-    (void)fdatasync(fd);
+    (void)SyncFileData(fd);
   }
   close(fd);  // releases the lock
   m_Buffer.clear();

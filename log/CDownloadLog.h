@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/NonCopyable.h"
+#include "platform/PrintfFormat.h"
 
 // The upgrade log: time-stamped entries ("%Y-%m-%d %H:%M:%S " + message + CR LF) collected in memory
 // and appended to QorUpgradeLog.txt in the user's state directory (see platform/UserDirs.h) when
@@ -32,7 +33,7 @@ class CDownloadLog : public NonCopyable {
   ~CDownloadLog() override;  // flushes
 
   // printf-style entry. The message is cut at 1039 characters. Always returns 1.
-  int Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  int Print(const char* format, ...) QOR_PRINTF_FORMAT(2, 3);
   int PrintV(const char* format, va_list args);
   // A ready-made text, taken as it stands (a '%' in it is not a conversion).
   int PrintText(const std::string& text);

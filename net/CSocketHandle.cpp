@@ -1,17 +1,14 @@
 #include "net/CSocketHandle.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "net/SocketOs.h"
 
 CSocketHandle::~CSocketHandle() {
   const int fd = m_Fd.load(std::memory_order_acquire);
-  if (fd >= 0) ::close(fd);
+  if (fd >= 0) CloseSocket(fd);
 }
 
 void CSocketHandle::Retire() {
   m_Retired.store(true, std::memory_order_release);
   const int fd = m_Fd.load(std::memory_order_acquire);
-  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+  if (fd >= 0) ShutdownSocket(fd);
 }

@@ -1,10 +1,5 @@
 #include "net/CTcpPort.h"
 
-#include <fcntl.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -22,16 +17,12 @@ bool IsConnectionLost(int code) { return code == kErrConnAborted || code == kErr
 // Connects the non-blocking socket fd and waits at most limitMs of clock time for the answer.
 // 0 when connected, else the port's code for the failure.
 int ConnectWithin(int fd, const sockaddr_in& address, uint32_t limitMs) {
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) return 0;
-  // after EINTR the attempt goes on in the background, as after EINPROGRESS
-  if (errno != EINPROGRESS && errno != EINTR) return MapSocketErrno(errno);
-  switch (PollSocket(fd, POLLOUT, -1, PollDeadline(limitMs))) {
-    case PollResult::Socket: {
-      int err = 0;
-      socklen_t len = sizeof(err);
-      if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
-      return err == 0 ? 0 : MapSocketErrno(err);
-    }
+  const int started = StartConnect(fd, address);
+  if (started != kErrIoPending) return started;
+  int error = kErrInvalid;
+  switch (PollSocket(fd, POLLOUT, nullptr, PollDeadline(limitMs), &error)) {
+    case PollResult::Socket:
+      return ConnectOutcome(fd);
     case PollResult::Timeout:
       return kErrTimedOut;
     case PollResult::Stopped:
@@ -40,7 +31,7 @@ int ConnectWithin(int fd, const sockaddr_in& address, uint32_t limitMs) {
     case PollResult::Failed:
       break;
   }
-  return MapSocketErrno(errno);
+  return error;
 }
 }  // namespace
 
@@ -93,7 +84,8 @@ int CTcpPort::Connect(const std::shared_ptr<CSocketHandle>* failed, bool* attemp
     }
     CloseLocked();
 
-    // Linux takes 0.0.0.0 for this host and would connect to whatever listens here. The address is
+    // Linux takes 0.0.0.0 for this host and would connect to whatever listens here (Windows refuses
+    // it with the same code). The address is
     // 0.0.0.0 while no router has been found, so it is refused as an address not valid here.
     if (m_Address.sin_addr.s_addr == htonl(INADDR_ANY)) {
       *error = kErrAddrNotAvail;
@@ -101,9 +93,8 @@ int CTcpPort::Connect(const std::shared_ptr<CSocketHandle>* failed, bool* attemp
       return 0;
     }
 
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      *error = MapSocketErrno(errno);
+    int fd = OpenSocket(SOCK_STREAM, IPPROTO_TCP, error);
+    if (fd == kNoSocket) {
       SetError(*error);
       return 0;
     }
@@ -113,12 +104,11 @@ int CTcpPort::Connect(const std::shared_ptr<CSocketHandle>* failed, bool* attemp
     //
     // Requests are written whole and answered before the next one, so Nagle's rule would only ever
     // hold back the tail of a write behind a delayed acknowledgement.
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    SetNoDelay(fd);
     try {
       attempt = std::make_shared<CSocketHandle>(fd);
     } catch (const std::bad_alloc&) {
-      ::close(fd);
+      CloseSocket(fd);
       *error = ENOMEM;
       SetError(*error);
       return 0;
@@ -201,8 +191,7 @@ void CTcpPort::Notify(const PortConnectionEvent& event) {
 }
 
 void CTcpPort::PurgeablePause(uint32_t ms) {
-  if (PollSocket(-1, 0, m_PurgeEvent.GetHandle(), PollDeadline(ms)) == PollResult::Event)
-    m_PurgeEvent.Reset();
+  if (PollSocket(kNoSocket, 0, &m_PurgeEvent, PollDeadline(ms)) == PollResult::Event) m_PurgeEvent.Reset();
 }
 
 int CTcpPort::Purge() {
@@ -214,8 +203,8 @@ bool CTcpPort::Shutdown() {
   auto handle = Acquire();
   if (!handle) return false;
   handle->MarkShutDown();
-  if (::shutdown(handle->Fd(), SHUT_RDWR) < 0) {
-    SetThreadSocketError(MapSocketErrno(errno));
+  if (int err = ShutdownSocket(handle->Fd()); err != 0) {
+    SetThreadSocketError(err);
     return false;
   }
   return true;
@@ -235,23 +224,23 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
     // one pass: a send of everything left, waiting at most timeout for room
     PollDeadline deadline(timeout);
     bool waited = false;
-    ssize_t sent;
+    long sent;
     for (;;) {
-      sent = ::send(fd, next, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+      int code = 0;
+      sent = SendSome(fd, next, left, &code);
       if (sent >= 0) break;
-      int err = errno;
-      if (err == EINTR) continue;
-      int code = MapSocketErrno(err);
+      if (code == kSocketRetry) continue;
       SetError(code);
       if (code == kErrIoPending) {
-        PollResult w = PollSocket(fd, POLLOUT, -1, deadline);
+        int pollError = 0;
+        PollResult w = PollSocket(fd, POLLOUT, nullptr, deadline, &pollError);
         if (w == PollResult::Socket) {
           waited = true;
           continue;
         }
         // time-out: the thread's error stays 997 (still in progress), which tells the caller the
         // data did not go within its time
-        if (w == PollResult::Failed) SetThreadSocketError(MapSocketErrno(errno));
+        if (w == PollResult::Failed) SetThreadSocketError(pollError);
         if (w == PollResult::Stopped) SetThreadSocketError(kErrInterrupted);
         m_LastError.store(GetThreadSocketError());
         return 0;
@@ -260,8 +249,9 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
         SetError(kErrAborted);
         return 0;
       }
-      // our own Shutdown() closed the sending side: nothing to reconnect
-      if (err == EPIPE && handle->IsShutDown()) {
+      // our own Shutdown() closed the sending side (Linux tells it as a broken pipe, 10054; Windows
+      // as 10058): nothing to reconnect
+      if (handle->IsShutDown() && (code == kErrConnReset || code == kErrShutdown)) {
         SetError(kErrShutdown);
         return 0;
       }
@@ -304,7 +294,7 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
 
 int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_t timeout) {
   auto handle = Acquire();
-  if (!handle || m_PurgeEvent.GetHandle() < 0) {
+  if (!handle || !m_PurgeEvent.IsValid()) {
     QOR_PORT_TRACE_F("CTcpPort%d::Read - the port is closed\n", m_TraceId.load());
     SleepMs(kFailPauseMs);
     return 0;
@@ -316,7 +306,8 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
   PollDeadline deadline(timeout);
   bool waited = false;
   for (;;) {
-    ssize_t n = ::recv(fd, buffer, length, MSG_DONTWAIT);
+    int code = 0;
+    long n = ReceiveSome(fd, buffer, length, &code);
     if (n > 0) {
       *received = static_cast<uint32_t>(n);
       m_LastError.store(0);
@@ -337,12 +328,11 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
       PurgeablePause(kPeerClosedPauseMs);
       return 0;
     }
-    int err = errno;
-    if (err == EINTR) continue;
-    int code = MapSocketErrno(err);
+    if (code == kSocketRetry) continue;
     SetError(code);
     if (code == kErrIoPending) {
-      switch (PollSocket(fd, POLLIN, m_PurgeEvent.GetHandle(), deadline)) {
+      int pollError = 0;
+      switch (PollSocket(fd, POLLIN, &m_PurgeEvent, deadline, &pollError)) {
         case PollResult::Socket:
           waited = true;
           continue;
@@ -357,7 +347,7 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
           m_LastError.store(kErrTimeout);
           break;
         case PollResult::Failed:
-          SetError(MapSocketErrno(errno));
+          SetError(pollError);
           QOR_PORT_TRACE_F("CTcpPort%d::Read - poll failed (%d)\n", m_TraceId.load(), m_LastError.load());
           break;
         case PollResult::Stopped:

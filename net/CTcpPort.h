@@ -1,7 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -9,6 +7,7 @@
 #include "net/CSocketHandle.h"
 #include "net/CWsaEvent.h"
 #include "net/INetPort.h"
+#include "net/SocketOs.h"
 
 // A connected TCP byte stream to one IPv4 address and port. Reconnects by itself, once per failing
 // call, when a send or receive reports the connection aborted or reset. Purge() ends a Read that

@@ -1,9 +1,5 @@
 #include "net/CUdpPort.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "net/PollWait.h"
@@ -37,19 +33,19 @@ int CUdpPort::SetConfig(const std::string& address, uint16_t port) {
 
 int CUdpPort::Open() {
   Close();
-  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
-  if (fd < 0) {
-    SetError(MapSocketErrno(errno));
+  int error = 0;
+  int fd = OpenSocket(SOCK_DGRAM, IPPROTO_UDP, &error);
+  if (fd == kNoSocket) {
+    SetError(error);
     return 0;
   }
   // the last number of the address is its last byte in network order
   const auto* ip = reinterpret_cast<const uint8_t*>(&m_Address.sin_addr.s_addr);
   if (ip[3] == 255) {
-    int on = 1;
-    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) < 0) {
-      SetError(MapSocketErrno(errno));
+    if (int err = SetBroadcast(fd); err != 0) {
+      SetError(err);
       QOR_PORT_TRACE_F("CUdpPort::Open - setsockopt(SO_BROADCAST) failed (%d)\n", m_LastError.load());
-      ::close(fd);
+      CloseSocket(fd);
       return 0;
     }
   }
@@ -60,9 +56,9 @@ int CUdpPort::Open() {
 int CUdpPort::Close() {
   int fd = m_Socket.exchange(-1);
   if (fd < 0) return 1;
-  if (::close(fd) < 0) {
-    // Linux releases the descriptor even then; keeping the number would close a stranger later
-    SetError(MapSocketErrno(errno));
+  if (int err = CloseSocket(fd); err != 0) {
+    // the descriptor is released even then; keeping the number would close a stranger later
+    SetError(err);
     return 0;
   }
   return 1;
@@ -72,27 +68,27 @@ int CUdpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
   const int fd = m_Socket.load();
   if (fd < 0) return 0;
   // Linux would deliver a datagram for 0.0.0.0 to this host: refuse it, since no router is there
+  // (Windows refuses it with the same code)
   if (m_Address.sin_addr.s_addr == htonl(INADDR_ANY)) {
     SetError(kErrAddrNotAvail);
     return 0;
   }
   PollDeadline deadline(timeout);
-  ssize_t sent;
+  long sent;
   for (;;) {
-    sent = ::sendto(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT,
-                    reinterpret_cast<const sockaddr*>(&m_Address), sizeof(m_Address));
+    int code = 0;
+    sent = SendDatagram(fd, data, length, m_Address, &code);
     if (sent >= 0) break;
-    int err = errno;
-    if (err == EINTR) continue;
-    int code = MapSocketErrno(err);
+    if (code == kSocketRetry) continue;
     SetError(code);
     if (code != kErrIoPending) {
       QOR_PORT_TRACE_F("CUdpPort::Write - sendto failed (%d)\n", code);
       return 0;
     }
-    PollResult w = PollSocket(fd, POLLOUT, -1, deadline);
+    int pollError = 0;
+    PollResult w = PollSocket(fd, POLLOUT, nullptr, deadline, &pollError);
     if (w == PollResult::Socket) continue;
-    if (w == PollResult::Failed) SetThreadSocketError(MapSocketErrno(errno));
+    if (w == PollResult::Failed) SetThreadSocketError(pollError);
     if (w == PollResult::Stopped) SetThreadSocketError(kErrInterrupted);
     m_LastError.store(GetThreadSocketError());
     QOR_PORT_TRACE_F("CUdpPort::Write - poll for room ended without it (%d)\n", m_LastError.load());
@@ -110,13 +106,12 @@ int CUdpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
 
   // an unbound socket has nowhere to receive on: fail at once with 10022 (invalid) rather than
   // wait out the time-out for a datagram that cannot come
-  sockaddr_in local{};
-  socklen_t localLength = sizeof(local);
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) < 0) {
-    SetError(MapSocketErrno(errno));
+  uint16_t localPort = 0;
+  if (int err = LocalPort(fd, &localPort); err != 0) {
+    SetError(err);
     return 0;
   }
-  if (local.sin_port == 0) {
+  if (localPort == 0) {
     SetError(kErrInvalid);
     QOR_PORT_TRACE_F("CUdpPort::Read - the socket is not bound (%d)\n", kErrInvalid);
     return 0;
@@ -124,10 +119,12 @@ int CUdpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
 
   PollDeadline deadline(timeout);
   for (;;) {
-    // MSG_TRUNC reports the datagram's real size, so one cut short by the buffer is not taken whole
-    ssize_t n = ::recv(fd, buffer, length, MSG_DONTWAIT | MSG_TRUNC);
+    // a datagram cut short by the buffer is never taken whole
+    int code = 0;
+    bool truncated = false;
+    long n = ReceiveDatagram(fd, buffer, length, &truncated, &code);
     if (n >= 0) {
-      if (static_cast<size_t>(n) > length) {
+      if (truncated) {
         *received = length;
         SetError(kErrMsgSize);
         return 0;
@@ -136,17 +133,16 @@ int CUdpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
       m_LastError.store(0);
       return n != 0 ? 1 : 0;
     }
-    int err = errno;
-    if (err == EINTR) continue;
-    int code = MapSocketErrno(err);
+    if (code == kSocketRetry) continue;
     SetError(code);
     if (code != kErrIoPending) {
       QOR_PORT_TRACE_F("CUdpPort::Read - recv failed (%d)\n", code);
       return 0;
     }
-    PollResult w = PollSocket(fd, POLLIN, -1, deadline);
+    int pollError = 0;
+    PollResult w = PollSocket(fd, POLLIN, nullptr, deadline, &pollError);
     if (w == PollResult::Socket) continue;
-    if (w == PollResult::Failed) SetThreadSocketError(MapSocketErrno(errno));
+    if (w == PollResult::Failed) SetThreadSocketError(pollError);
     if (w == PollResult::Stopped) SetThreadSocketError(kErrInterrupted);
     m_LastError.store(GetThreadSocketError());
     QOR_PORT_TRACE_F("CUdpPort::Read - poll for a datagram ended without one (%d)\n", m_LastError.load());

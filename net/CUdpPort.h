@@ -1,10 +1,9 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 
 #include "net/INetPort.h"
+#include "net/SocketOs.h"
 
 // Datagram port: each Write sends one datagram to the configured address, each Read returns one
 // datagram from any sender. Broadcasting is switched on when the address's last number is 255.

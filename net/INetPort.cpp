@@ -1,34 +1,8 @@
 #include "net/INetPort.h"
 
-#include <arpa/inet.h>
-
-#include <cerrno>
 #include <cstring>
 
-int MapSocketErrno(int err) {
-  switch (err) {
-    case ECONNABORTED:
-      return kErrConnAborted;
-    case ECONNRESET:
-    case EPIPE:
-      return kErrConnReset;
-    case EINVAL:
-      return kErrInvalid;
-    case EMSGSIZE:
-      return kErrMsgSize;
-    case EPERM:
-    case EACCES:
-      return kErrAccess;
-    case EINPROGRESS:
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-      return kErrIoPending;
-    default:
-      return err;
-  }
-}
+#include "net/SocketOs.h"
 
 namespace {
 thread_local int t_SocketError = 0;
@@ -44,7 +18,7 @@ bool ParseIpv4Text(const std::string& address, uint32_t* out) {
   // an embedded zero would hide the rest of the text from the parser
   if (address.find('\0') != std::string::npos) return false;
   std::memcpy(text, address.data(), address.size());
-  in_addr_t value = ::inet_addr(text);
+  uint32_t value = ::inet_addr(text);
   if (value == INADDR_NONE) return false;
   *out = value;
   return true;

@@ -30,7 +30,8 @@ constexpr int kErrShutdown = 10058;      // WSAESHUTDOWN: a send after the port'
 constexpr int kErrTimedOut = 10060;      // WSAETIMEDOUT: a connect that got no answer within its limit
 constexpr int kErrDisconnected = 10101;  // WSAEDISCON: the peer closed the connection in order
 
-// Maps an errno value to the codes above.
+// Maps the system's socket error number (errno on POSIX, a Windows Sockets number on Windows, kept
+// as it is there but for "would block" and "in progress", 997) to the codes above.
 int MapSocketErrno(int err);
 
 // The calling thread's last socket error, one of the codes above: kept per thread, as errno is, so

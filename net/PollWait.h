@@ -1,9 +1,10 @@
 #pragma once
 
-#include <poll.h>
-
 #include <chrono>
 #include <cstdint>
+
+#include "net/CWsaEvent.h"
+#include "net/SocketOs.h"
 
 // Outcome of waiting for a socket (and optionally an event) to become ready. Stopped: the calling
 // thread's stop request was set (platform/StopRequest.h).
@@ -23,8 +24,9 @@ class PollDeadline {
   std::chrono::steady_clock::time_point m_End;
 };
 
-// Waits until fd reports any of events (or an error or hang-up), or eventFd (when >= 0) becomes
-// readable, or the deadline passes. The socket wins when both are ready. On Failed, errno is set.
-// fd may be -1 to wait for the event alone. A thread with a stop request looks at it every
-// kStopPollMs of clock time.
-PollResult PollSocket(int fd, short events, int eventFd, const PollDeadline& deadline);
+// Waits until fd reports any of events (POLLIN, POLLOUT; or an error or hang-up), or event (when
+// not null) is set, or the deadline passes. The socket wins when both are ready. On Failed, *error
+// (when not null) receives the code. fd may be kNoSocket to wait for the event alone. A thread with
+// a stop request looks at it every kStopPollMs of clock time.
+PollResult PollSocket(int fd, short events, const CWsaEvent* event, const PollDeadline& deadline,
+                      int* error = nullptr);

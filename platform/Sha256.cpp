@@ -1,12 +1,13 @@
 #include "platform/Sha256.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
+
+#include "platform/UserDirs.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ std::string CSha256::Hex(const void* data, size_t size) {
 }
 
 std::string Sha256OfFile(const std::string& path, std::string& error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenFileToRead(path);
   if (fd < 0) {
     error = std::strerror(errno);
     return "";

@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+#include "platform/PrintfFormat.h"
+
 class CHdlcAdapter;
 class CDownloadLog;
 
@@ -64,7 +66,7 @@ class CDiagCaller {
   int DIAG_Write(uint32_t frameLength);
 
  private:
-  void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Log(const char* format, ...) QOR_PRINTF_FORMAT(2, 3);
   // Sets the key the command's answer is matched by and runs Execute with its lengths.
   int RunCommand(std::span<const uint8_t> request, uint32_t keyLength, uint32_t answerLength,
                  bool leadingFlag, uint32_t readTimeout, DiagAnswer& answer);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "net/INetPort.h"
+#include "net/SocketOs.h"
 
 namespace {
 
@@ -50,10 +51,7 @@ const char* PortCodeText(int code) {
 std::string GetErrorText(int code) {
   if (const char* text = PortCodeText(code)) return text;
   if (code == 0) return "The operation completed successfully.";
-  // strerrordesc_np answers nullptr for numbers that are no errno value, and is thread-safe
-  if (code > 0) {
-    if (const char* text = strerrordesc_np(code)) return text;
-  }
+  if (std::string text = SystemErrorText(code); !text.empty()) return text;
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "Unknow Error Code: %d\n", code);
   return buffer;

@@ -1,12 +1,9 @@
 #include "sim/LinkServer.h"
 
-#include <errno.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cstring>
 
+#include "net/INetPort.h"
 #include "platform/Clock.h"
 
 namespace qorsim {
@@ -50,8 +47,7 @@ void LinkServer::Stop() {
 
 void LinkServer::Accept() {
   sockaddr_in from{};
-  socklen_t len = sizeof from;
-  Fd fd(accept4(m_Listen.Get(), reinterpret_cast<sockaddr*>(&from), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
+  Fd fd = AcceptConnection(m_Listen.Get(), &from);
   if (!fd.Valid()) return;
   if (m_Conn.Valid()) CloseConnection("replaced by a new connection", false);
   m_Ctx.events.Record("link.connect", SockAddrText(from));
@@ -209,17 +205,19 @@ void LinkServer::Run() {
                      : Clock().RealWaitMs(static_cast<uint32_t>(std::min<uint64_t>(due - now, 0x7FFFFFFF)));
       timeout = timeout < 0 ? untilDue : std::min(timeout, untilDue);
     }
-    pollfd p[3] = {{m_Wake.ReadFd(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {m_Conn.Get(), POLLIN, 0}};
-    int n = poll(p, m_Conn.Valid() ? 3 : 2, timeout);
+    SocketPollEntry p[3] = {
+        {m_Wake.ReadFd(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {m_Conn.Get(), POLLIN, 0}};
+    int n = PollSockets(p, m_Conn.Valid() ? 3 : 2, timeout);
     if (m_Stop) break;
     if (n > 0) {
       if (p[0].revents) m_Wake.Drain();
       if (m_Conn.Valid() && (p[2].revents & (POLLIN | POLLHUP | POLLERR))) {
         uint8_t buf[16384];
-        ssize_t got = ::recv(m_Conn.Get(), buf, sizeof buf, 0);
+        int code = 0;
+        long got = ReceiveSome(m_Conn.Get(), buf, sizeof buf, &code);
         if (got > 0)
           OnBytes(buf, static_cast<size_t>(got));
-        else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        else if (got == 0 || (code != kErrIoPending && code != kSocketRetry))
           CloseConnection("closed by the peer", false);
       }
       if (m_Listen.Valid() && (p[1].revents & POLLIN)) Accept();

@@ -1,7 +1,6 @@
 #include "sim/RouterSim.h"
 
-#include <arpa/inet.h>
-
+#include "net/SocketOs.h"
 #include "sim/LinkServer.h"
 #include "sim/SimContext.h"
 #include "sim/TelnetServer.h"

@@ -1,29 +1,26 @@
 #include "sim/SimSocket.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstring>
+
+#include "net/INetPort.h"
+#include "net/SocketOs.h"
 
 namespace qorsim {
 namespace {
 
 constexpr int kSendLimitMs = 5000;  // real milliseconds
 
-bool SetNonBlocking(int fd) {
-  int flags = fcntl(fd, F_GETFL, 0);
-  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+// The system's text for a socket error code (net/SocketOs.h).
+std::string CodeText(int code) {
+  std::string text = SystemErrorText(code);
+  return text.empty() ? "error " + std::to_string(code) : text;
 }
 
 void SetError(std::string* error, const std::string& what, const std::string& address, uint16_t port,
-              int err) {
+              int code) {
   if (error)
-    *error = "cannot bind " + what + " " + address + ":" + std::to_string(port) + ": " + std::strerror(err);
+    *error = "cannot bind " + what + " " + address + ":" + std::to_string(port) + ": " + CodeText(code);
 }
 
 Fd BindSocket(int type, const std::string& address, uint16_t port, bool reuse, std::string* error,
@@ -35,16 +32,16 @@ Fd BindSocket(int type, const std::string& address, uint16_t port, bool reuse, s
     if (error) *error = std::string("bad IPv4 address '") + address + "'";
     return Fd();
   }
-  Fd fd(socket(AF_INET, type | SOCK_CLOEXEC, 0));
+  int code = 0;
+  Fd fd(OpenSocket(type, 0, &code));
   if (!fd.Valid()) {
-    SetError(error, what, address, port, errno);
+    SetError(error, what, address, port, code);
     return Fd();
   }
-  int one = 1;
-  if (reuse) setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (type == SOCK_DGRAM) setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-  if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || !SetNonBlocking(fd.Get())) {
-    SetError(error, what, address, port, errno);
+  if (reuse) SetReuseAddress(fd.Get(), type == SOCK_STREAM);
+  if (type == SOCK_DGRAM) SetBroadcast(fd.Get());
+  if ((code = BindSocket(fd.Get(), sa)) != 0) {
+    SetError(error, what, address, port, code);
     return Fd();
   }
   return fd;
@@ -52,31 +49,12 @@ Fd BindSocket(int type, const std::string& address, uint16_t port, bool reuse, s
 
 }  // namespace
 
-void Fd::Reset(int fd) {
-  if (m_Fd >= 0) ::close(m_Fd);
-  m_Fd = fd;
-}
-
-bool WakePipe::Open() {
-  int p[2];
-  if (pipe2(p, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-  m_Read.Reset(p[0]);
-  m_Write.Reset(p[1]);
-  return true;
-}
-
-void WakePipe::Wake() {
-  uint8_t b = 1;
-  if (m_Write.Valid()) (void)!::write(m_Write.Get(), &b, 1);
-}
-
-void WakePipe::Drain() {
-  uint8_t buf[64];
-  while (m_Read.Valid() && ::read(m_Read.Get(), buf, sizeof buf) > 0) {
-  }
-}
-
 bool ParseIpv4(const std::string& text, in_addr* out) { return inet_pton(AF_INET, text.c_str(), out) == 1; }
+
+Fd AcceptConnection(int listenFd, sockaddr_in* from) {
+  int code = 0;
+  return Fd(AcceptSocket(listenFd, from, &code));
+}
 
 std::string SockAddrText(const sockaddr_in& a) {
   char buf[INET_ADDRSTRLEN] = {};
@@ -87,9 +65,11 @@ std::string SockAddrText(const sockaddr_in& a) {
 namespace {
 Fd ListenTcpWithBacklog(const std::string& address, uint16_t port, int backlog, std::string* error) {
   Fd fd = BindSocket(SOCK_STREAM, address, port, true, error, "TCP");
-  if (fd.Valid() && listen(fd.Get(), backlog) != 0) {
-    SetError(error, "TCP", address, port, errno);
-    return Fd();
+  if (fd.Valid()) {
+    if (int code = ListenSocket(fd.Get(), backlog); code != 0) {
+      SetError(error, "TCP", address, port, code);
+      return Fd();
+    }
   }
   return fd;
 }
@@ -108,20 +88,19 @@ bool OpenUnansweredListener(const std::string& address, uint16_t port, Fd* liste
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port);
   ParseIpv4(address, &sa.sin_addr);
-  Fd own(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  int code = 0;
+  Fd own(OpenSocket(SOCK_STREAM, 0, &code));
   if (!own.Valid()) {
-    if (error) *error = std::string("cannot fill the listener's queue: ") + std::strerror(errno);
+    if (error) *error = "cannot fill the listener's queue: " + CodeText(code);
     return false;
   }
-  if (connect(own.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno != EINPROGRESS) {
-    if (error) *error = std::string("cannot fill the listener's queue: ") + std::strerror(errno);
+  code = StartConnect(own.Get(), sa);
+  if (code != 0 && code != kErrIoPending) {
+    if (error) *error = "cannot fill the listener's queue: " + CodeText(code);
     return false;
   }
-  pollfd p{own.Get(), POLLOUT, 0};
-  int err = 0;
-  socklen_t len = sizeof err;
-  if (poll(&p, 1, kSendLimitMs) != 1 || getsockopt(own.Get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 ||
-      err != 0) {
+  SocketPollEntry p{own.Get(), POLLOUT, 0};
+  if (PollSockets(&p, 1, kSendLimitMs) != 1 || ConnectOutcome(own.Get()) != 0) {
     if (error) *error = "cannot fill the listener's queue";
     return false;
   }
@@ -135,28 +114,27 @@ Fd BindUdp(const std::string& address, uint16_t port, bool reuse, std::string* e
 }
 
 uint16_t LocalPort(int fd) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
-  return ntohs(sa.sin_port);
+  uint16_t port = 0;
+  return ::LocalPort(fd, &port) == 0 ? port : 0;
 }
 
 bool SendAll(int fd, const uint8_t* data, size_t length) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendLimitMs);
   while (length > 0) {
-    ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL);
+    int code = 0;
+    long n = SendSome(fd, data, length, &code);
     if (n > 0) {
       data += n;
       length -= static_cast<size_t>(n);
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    if (n < 0 && code == kSocketRetry) continue;
+    if (n < 0 && code == kErrIoPending) {
       auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
-      pollfd p{fd, POLLOUT, 0};
-      poll(&p, 1, static_cast<int>(left.count()));
+      SocketPollEntry p{fd, POLLOUT, 0};
+      PollSockets(&p, 1, static_cast<int>(left.count()));
       continue;
     }
     return false;
@@ -179,8 +157,7 @@ bool SyncListener(Fd& listen, bool wantOpen, const std::string& address, uint16_
 
 void AbortConnection(Fd& fd) {
   if (!fd.Valid()) return;
-  linger l{1, 0};
-  setsockopt(fd.Get(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  SetAbortiveClose(fd.Get());
   fd.Reset();
 }
 

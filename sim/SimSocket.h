@@ -1,13 +1,13 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <string>
 
+#include "net/SocketOs.h"
+
 namespace qorsim {
 
-// Owns one file descriptor; closes it on destruction.
+// Owns one socket (or, on POSIX, the wake pipe's descriptor); closes it on destruction.
 class Fd {
  public:
   Fd() = default;
@@ -34,7 +34,8 @@ class Fd {
   int m_Fd = -1;
 };
 
-// A self-pipe that wakes a poll() loop from another thread (Stop).
+// Wakes a socket wait (PollSockets) from another thread (Stop): a self-pipe on POSIX, a loopback
+// datagram socket that sends to itself on Windows, where only sockets can be waited for together.
 class WakePipe {
  public:
   bool Open();
@@ -46,6 +47,9 @@ class WakePipe {
   Fd m_Read;
   Fd m_Write;
 };
+
+// Accepts a waiting connection (non-blocking, not inherited); an invalid Fd when none waits.
+Fd AcceptConnection(int listenFd, sockaddr_in* from);
 
 // Parses a dotted IPv4 address; false for anything else.
 bool ParseIpv4(const std::string& text, in_addr* out);

@@ -1,9 +1,6 @@
 #include "sim/TelnetServer.h"
 
-#include <errno.h>
-#include <poll.h>
-#include <sys/socket.h>
-
+#include "net/INetPort.h"
 #include "platform/Clock.h"
 
 namespace qorsim {
@@ -33,8 +30,7 @@ void TelnetServer::Send(const std::string& text) {
 
 void TelnetServer::Accept() {
   sockaddr_in from{};
-  socklen_t len = sizeof from;
-  Fd fd(accept4(m_Listen.Get(), reinterpret_cast<sockaddr*>(&from), &len, SOCK_NONBLOCK | SOCK_CLOEXEC));
+  Fd fd = AcceptConnection(m_Listen.Get(), &from);
   if (!fd.Valid()) return;
   if (m_Conn.Valid()) Close("replaced by a new connection");
   m_Ctx.events.Record("telnet.connect", SockAddrText(from));
@@ -60,21 +56,23 @@ void TelnetServer::Run() {
     // is retried
     const Faults faults = m_Ctx.faults.Get();
     const bool retry = SyncListenerState(faults.telnetClosed, faults.telnetUnanswered, "telnet.listen");
-    pollfd p[3] = {{m_Wake.ReadFd(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {m_Conn.Get(), POLLIN, 0}};
-    int n = poll(p, m_Conn.Valid() ? 3 : 2, retry ? Clock().RealWaitMs(500) : -1);
+    SocketPollEntry p[3] = {
+        {m_Wake.ReadFd(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {m_Conn.Get(), POLLIN, 0}};
+    int n = PollSockets(p, m_Conn.Valid() ? 3 : 2, retry ? Clock().RealWaitMs(500) : -1);
     if (m_Stop) break;
     if (n <= 0) continue;
     if (p[0].revents) m_Wake.Drain();
     if (m_Conn.Valid() && (p[2].revents & (POLLIN | POLLHUP | POLLERR))) {
       uint8_t buf[2048];
-      ssize_t got = ::recv(m_Conn.Get(), buf, sizeof buf, 0);
+      int code = 0;
+      long got = ReceiveSome(m_Conn.Get(), buf, sizeof buf, &code);
       if (got > 0) {
         if (m_Session) {
           bool close = false;
           Send(m_Session->Receive(buf, static_cast<size_t>(got), &close));
           if (close && m_Conn.Valid()) Close("logged out");
         }
-      } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      } else if (got == 0 || (code != kErrIoPending && code != kSocketRetry)) {
         Close("closed by the peer");
       }
     }

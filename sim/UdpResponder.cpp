@@ -1,9 +1,5 @@
 #include "sim/UdpResponder.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 
 #include "platform/Clock.h"
@@ -50,11 +46,20 @@ bool UdpResponder::Start(const std::string& address, const std::string& broadcas
   m_Port = LocalPort(m_Unicast.Get());
   if (!broadcast.empty() && broadcast != address) {
     m_Broadcast = BindUdp(broadcast, m_Port, true, error);
+#ifdef _WIN32
+    // Windows refuses to bind a socket to a broadcast address. The emulator then answers on its own
+    // address alone: a tool that tries the broadcast address first finds it there next.
+    if (!m_Broadcast.Valid()) {
+      m_Ctx.events.Record("udp.broadcast", "not served: " + (error != nullptr ? *error : std::string()));
+      if (error != nullptr) error->clear();
+    }
+#else
     if (!m_Broadcast.Valid()) {
       m_Unicast.Reset();
       m_Port = 0;
       return false;
     }
+#endif
   }
   if (!m_Wake.Open()) {
     if (error) *error = "cannot create a pipe";
@@ -182,16 +187,16 @@ std::vector<Bytes> UdpResponder::Answer(ByteView payload, uint32_t* delayMs) {
 }
 
 void UdpResponder::SendFrame(const sockaddr_in& to, const Bytes& frame) {
-  ::sendto(m_Unicast.Get(), frame.data(), frame.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to),
-           sizeof to);
+  int code = 0;
+  (void)SendDatagram(m_Unicast.Get(), frame.data(), frame.size(), to, &code);
 }
 
 void UdpResponder::Receive(int fd) {
   uint8_t buf[2048];
   for (;;) {
     sockaddr_in from{};
-    socklen_t len = sizeof from;
-    ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    int code = 0;
+    long n = ReceiveDatagramFrom(fd, buf, sizeof buf, &from, &code);
     if (n <= 0) return;
     unsigned payload = HdlcDecodeFrame(buf, static_cast<size_t>(n), buf);
     if (payload == 0) {
@@ -247,9 +252,9 @@ void UdpResponder::Run() {
                      : Clock().RealWaitMs(static_cast<uint32_t>(std::min<uint64_t>(due - now, 0x7FFFFFFF)));
       timeout = timeout < 0 ? untilDue : std::min(timeout, untilDue);
     }
-    pollfd p[3] = {
+    SocketPollEntry p[3] = {
         {m_Wake.ReadFd(), POLLIN, 0}, {m_Unicast.Get(), POLLIN, 0}, {m_Broadcast.Get(), POLLIN, 0}};
-    int n = poll(p, m_Broadcast.Valid() ? 3 : 2, timeout);
+    int n = PollSockets(p, m_Broadcast.Valid() ? 3 : 2, timeout);
     if (m_Stop) break;
     if (n > 0) {
       if (p[0].revents) m_Wake.Drain();

@@ -2,8 +2,12 @@
 // module on the given address and ports, prints what it receives and does, and runs until SIGINT
 // or SIGTERM. Exits 2 on a bad option and 1 when a port cannot be bound.
 #include <signal.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -119,6 +123,50 @@ const std::set<std::string> kValueOptions = {"--address",
                                              "--time-scale",
                                              "--fault"};
 
+#ifdef _WIN32
+// Ctrl+C, Ctrl+Break, closing the console and the system's shutdown stop the emulator in order.
+class StopSignals {
+ public:
+  StopSignals() {
+    s_Event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ::SetConsoleCtrlHandler(OnControl, TRUE);
+  }
+  int Wait() {
+    if (s_Event != nullptr) ::WaitForSingleObject(s_Event, INFINITE);
+    return s_Signal.load();
+  }
+
+ private:
+  static BOOL WINAPI OnControl(DWORD type) {
+    s_Signal.store(type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT ? SIGINT : SIGTERM);
+    if (s_Event != nullptr) ::SetEvent(s_Event);
+    return TRUE;
+  }
+  static inline HANDLE s_Event = nullptr;
+  static inline std::atomic<int> s_Signal{SIGTERM};
+};
+#else
+// SIGINT and SIGTERM stop the emulator in order. The emulator's threads inherit the blocked mask,
+// so the signals reach the sigwait of Wait.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigemptyset(&m_Set);
+    sigaddset(&m_Set, SIGINT);
+    sigaddset(&m_Set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &m_Set, nullptr);
+  }
+  int Wait() {
+    int sig = 0;
+    sigwait(&m_Set, &sig);
+    return sig;
+  }
+
+ private:
+  sigset_t m_Set;
+};
+#endif
+
 int main(int argc, char** argv) {
   qorsim::SimConfig cfg;
   double scale = 1.0;
@@ -208,12 +256,7 @@ int main(int argc, char** argv) {
     useClock = std::make_unique<ScopedClock>(*clock);
   }
 
-  // the emulator's threads inherit this mask, so the signals reach sigwait below
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  StopSignals stopSignals;
 
   qorsim::RouterSim sim(cfg);
   if (!quiet) {
@@ -235,8 +278,7 @@ int main(int argc, char** argv) {
               scale != 1.0 ? ", clock running faster" : "");
   std::fflush(stdout);
 
-  int sig = 0;
-  sigwait(&stopSignals, &sig);
+  const int sig = stopSignals.Wait();
   std::printf("qor-router-sim: stopping (%s)\n", sig == SIGINT ? "SIGINT" : "SIGTERM");
   sim.Stop();
   return 0;

@@ -1,7 +1,6 @@
 #include "tools/ImageBuilder.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,8 +10,10 @@
 #include <limits>
 #include <memory>
 
+#include "image/CImageCopy.h"
 #include "image/Crc16.h"
 #include "platform/ByteOrder.h"
+#include "platform/UserDirs.h"
 
 namespace L = image_layout;
 
@@ -205,7 +206,11 @@ std::vector<uint8_t> BuildWirelessImage(const WirelessImageSpec& spec,
 }
 
 bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes, bool sync) {
+#ifdef _WIN32
+  const size_t slash = path.find_last_of("/\\");
+#else
   const size_t slash = path.rfind('/');
+#endif
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty()) return false;
@@ -216,8 +221,8 @@ bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes, 
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = folder + "." + name + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    temp = folder + "." + name + ".tmp-" + std::to_string(ProcessNumber()) + "-" + std::to_string(counter++);
+    fd = CreateNewFile(temp);
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
@@ -232,11 +237,11 @@ bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes, 
     else
       done += static_cast<size_t>(n);
   }
-  if (ok && sync && fdatasync(fd) != 0) ok = false;
+  if (ok && sync && !SyncFileData(fd)) ok = false;
   if (close(fd) != 0) ok = false;
   // the final name gets the whole file or keeps what it had
-  if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) unlink(temp.c_str());
+  if (ok && !ReplaceFileWith(temp, path)) ok = false;
+  if (!ok) RemoveFile(temp);
   return ok;
 }
 

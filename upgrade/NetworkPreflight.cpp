@@ -1,8 +1,7 @@
 #include "upgrade/NetworkPreflight.h"
 
-#include <arpa/inet.h>
-
 #include "net/INetPort.h"
+#include "net/SocketOs.h"
 #include "platform/Translation.h"
 #include "protocol/ErrorText.h"
 #include "upgrade/Advice.h"

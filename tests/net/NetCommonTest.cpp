@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -85,7 +86,7 @@ TEST(NetAddress, DottedTextsParseLikeTheSystemParser) {
 
 TEST(WsaEvent, IsManualResetAndStartsClear) {
   CWsaEvent event;
-  ASSERT_GE(event.GetHandle(), 0);
+  ASSERT_TRUE(event.IsValid());
   EXPECT_FALSE(event.IsSet());
   EXPECT_TRUE(event.Reset());  // resetting a clear event is harmless
   EXPECT_FALSE(event.IsSet());
@@ -117,8 +118,53 @@ class PollWaitTest : public ::testing::Test {
 TEST_F(PollWaitTest, ReadySocketWinsOverSignalledEvent) {
   ASSERT_TRUE(nettest::SendText(m_B.Get(), "x"));
   ASSERT_TRUE(m_Event.Set());
-  EXPECT_EQ(PollResult::Socket, PollSocket(m_A.Get(), POLLIN, m_Event.GetHandle(), PollDeadline(1000)));
+  EXPECT_EQ(PollResult::Socket, PollSocket(m_A.Get(), POLLIN, &m_Event, PollDeadline(1000)));
   EXPECT_TRUE(m_Event.IsSet());
+}
+
+// What ends a wait, with and without a socket: the event set before or during the wait, the deadline
+// with nothing ready. A purge from the other thread must end a Read's wait well before its limit.
+TEST_F(PollWaitTest, EventOrDeadlineEndsTheWait) {
+  struct Case {
+    const char* name;
+    bool withSocket;
+    bool setBefore;
+    bool setFromThread;
+    PollResult expected;
+  } cases[] = {
+      {"event alone, set before", false, true, false, PollResult::Event},
+      {"event alone, set while waiting", false, false, true, PollResult::Event},
+      {"event alone, never set", false, false, false, PollResult::Timeout},
+      {"socket idle, event set before", true, true, false, PollResult::Event},
+      {"socket idle, event set while waiting", true, false, true, PollResult::Event},
+      {"socket idle, nothing set", true, false, false, PollResult::Timeout},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(m_Event.Reset());
+    if (c.setBefore) {
+      ASSERT_TRUE(m_Event.Set());
+    }
+    // 3000 clock ms are 300 real ms at the fixture's scale; a wait that ends by the event ends long
+    // before that
+    const uint32_t limit = c.expected == PollResult::Timeout ? 300 : 3000;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread setter;
+    if (c.setFromThread)
+      setter = std::thread([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        m_Event.Set();
+      });
+    const PollResult r =
+        PollSocket(c.withSocket ? m_A.Get() : kNoSocket, POLLIN, &m_Event, PollDeadline(limit));
+    const auto took = std::chrono::steady_clock::now() - start;
+    if (setter.joinable()) setter.join();
+    EXPECT_EQ(c.expected, r) << c.name;
+    if (c.expected == PollResult::Event) {
+      EXPECT_LT(took, std::chrono::milliseconds(200)) << c.name;
+      // the wait only looks at the event: a Read that it ends resets it
+      EXPECT_TRUE(m_Event.IsSet()) << c.name;
+    }
+  }
 }
 
 }  // namespace

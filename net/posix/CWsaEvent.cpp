@@ -14,7 +14,7 @@ CWsaEvent::~CWsaEvent() {
 }
 
 bool CWsaEvent::Set() {
-  if (m_Handle < 0) return false;
+  if (m_Handle == kNoHandle) return false;
   uint64_t one = 1;
   for (;;) {
     if (::write(m_Handle, &one, sizeof(one)) == static_cast<ssize_t>(sizeof(one))) return true;
@@ -25,7 +25,7 @@ bool CWsaEvent::Set() {
 }
 
 bool CWsaEvent::Reset() {
-  if (m_Handle < 0) return false;
+  if (m_Handle == kNoHandle) return false;
   uint64_t count = 0;
   for (;;) {
     if (::read(m_Handle, &count, sizeof(count)) == static_cast<ssize_t>(sizeof(count))) return true;
@@ -36,7 +36,7 @@ bool CWsaEvent::Reset() {
 }
 
 bool CWsaEvent::IsSet() const {
-  if (m_Handle < 0) return false;
+  if (m_Handle == kNoHandle) return false;
   pollfd p{m_Handle, POLLIN, 0};
   int r;
   do {

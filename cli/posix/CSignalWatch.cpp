@@ -1,5 +1,6 @@
 #include "cli/CSignalWatch.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -49,4 +50,20 @@ bool CSignalWatch::TakeResized() {
   const bool resized = m_Resized;
   m_Resized = false;
   return resized;
+}
+
+bool CSignalWatch::IsValid() const { return m_Fd >= 0; }
+
+void CSignalWatch::Wait(const CWsaEvent& other, int timeoutMs) {
+  pollfd fds[2] = {{m_Fd, POLLIN, 0}, {other.GetHandle(), POLLIN, 0}};
+  (void)poll(fds, 2, timeoutMs);
+}
+
+bool CSignalWatch::WaitForInput(int inputFd) {
+  for (;;) {
+    pollfd fds[2] = {{m_Fd, POLLIN, 0}, {inputFd, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) continue;
+    if (fds[0].revents != 0) return false;
+    if (fds[1].revents != 0) return true;
+  }
 }

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,3 +140,13 @@ int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, 
   if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
   return fd;
 }
+
+bool TryLockFile(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+bool SyncFileData(int fd) { return fdatasync(fd) == 0; }
+
+bool TruncateFile(int fd, int64_t size) { return ftruncate(fd, static_cast<off_t>(size)) == 0; }
+
+int OpenFileToRead(const std::string& path) { return open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+
+bool LocalTimeOf(time_t when, tm* out) { return localtime_r(&when, out) != nullptr; }

@@ -1,0 +1,11 @@
+# The version of the build machine's nlohmann-json (Debian nlohmann-json3-dev), read from its header.
+file(STRINGS /usr/include/nlohmann/detail/abi_macros.hpp _qor_json_major REGEX "define NLOHMANN_JSON_VERSION_MAJOR")
+file(STRINGS /usr/include/nlohmann/detail/abi_macros.hpp _qor_json_minor REGEX "define NLOHMANN_JSON_VERSION_MINOR")
+string(REGEX MATCH "[0-9]+" _qor_json_major "${_qor_json_major}")
+string(REGEX MATCH "[0-9]+" _qor_json_minor "${_qor_json_minor}")
+set(PACKAGE_VERSION ${_qor_json_major}.${_qor_json_minor})
+if(PACKAGE_VERSION VERSION_LESS PACKAGE_FIND_VERSION)
+  set(PACKAGE_VERSION_COMPATIBLE FALSE)
+else()
+  set(PACKAGE_VERSION_COMPATIBLE TRUE)
+endif()
