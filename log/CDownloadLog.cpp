@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "platform/Clock.h"
+#include "platform/FileFaults.h"
 #include "platform/TextCodec.h"
 #include "platform/UserDirs.h"
 #include "platform/Version.h"
@@ -75,7 +76,7 @@ std::string OpenErrorText(const std::string& path, int error) {
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     errno = 0;
-    const ssize_t n = write(fd, data, size);
+    const ssize_t n = CallUnlessFaulted(FileOp::Write, [&] { return write(fd, data, size); });
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;

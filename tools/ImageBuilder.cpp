@@ -13,6 +13,7 @@
 #include "image/CImageCopy.h"
 #include "image/Crc16.h"
 #include "platform/ByteOrder.h"
+#include "platform/FileFaults.h"
 #include "platform/UserDirs.h"
 
 namespace L = image_layout;
@@ -227,22 +228,28 @@ bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes, 
   }
   if (fd < 0) return false;
 
-  bool ok = true;
+  // the error of the step that failed, kept through the clean-up for the caller's message
+  int error = 0;
   size_t done = 0;
-  while (ok && done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+  while (error == 0 && done < bytes.size()) {
+    const ssize_t n =
+        CallUnlessFaulted(FileOp::Write, [&] { return write(fd, bytes.data() + done, bytes.size() - done); });
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
+    if (n < 0)
+      error = errno;
+    else if (n == 0)
+      error = ENOSPC;
     else
       done += static_cast<size_t>(n);
   }
-  if (ok && sync && !SyncFileData(fd)) ok = false;
-  if (close(fd) != 0) ok = false;
+  if (error == 0 && sync && !SyncFileData(fd)) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
   // the final name gets the whole file or keeps what it had
-  if (ok && !ReplaceFileWith(temp, path)) ok = false;
-  if (!ok) RemoveFile(temp);
-  return ok;
+  if (error == 0 && !ReplaceFileWith(temp, path)) error = errno;
+  if (error == 0) return true;
+  RemoveFile(temp);
+  errno = error;
+  return false;
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {

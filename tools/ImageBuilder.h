@@ -110,8 +110,8 @@ bool ParseVersionTag(std::span<const uint8_t> bytes, ModuleType& module, std::st
 
 // Writes the bytes to a new file in path's folder and renames it to path, so the name holds either
 // its old content or the whole new image, never a part of it (a link under that name is replaced,
-// not written through). With sync, the data reaches the disk before the rename. false on any error;
-// then no temporary file is left behind.
+// not written through). With sync, the data reaches the disk before the rename. false on any error,
+// with errno set to the error of the step that failed; then no temporary file is left behind.
 bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes, bool sync = false);
 // Reads a whole file; false on any error.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);

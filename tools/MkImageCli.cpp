@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include "platform/Version.h"
@@ -150,7 +151,7 @@ int Write(const std::vector<uint8_t>& image, const std::string& output, std::ost
   }
   // a temporary file renamed into place: rebuilding an image never leaves half of it under its name
   if (!WriteImageFile(output, image, true)) {
-    err << "qor-mkimage: cannot write '" << output << "'\n";
+    err << "qor-mkimage: cannot write '" << output << "': " << std::strerror(errno) << "\n";
     return kFailed;
   }
   out << output << ": " << image.size() << " bytes\n";

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "image/CImageCopy.h"
+#include "platform/FileFaults.h"
 
 namespace {
 // One read of Linux returns at most about 2 GiB; reading in pieces also lets a signal interrupt it.
@@ -49,7 +50,8 @@ bool CImageCopy::ReadFrom(int fd) {
   size_t done = 0;
   while (done < m_Size) {
     const size_t want = std::min(kReadPiece, m_Size - done);
-    const ssize_t n = pread(fd, m_Data + done, want, static_cast<off_t>(done));
+    const ssize_t n = CallUnlessFaulted(
+        FileOp::Read, [&] { return pread(fd, m_Data + done, want, static_cast<off_t>(done)); });
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -131,7 +133,7 @@ int CreateNewFile(const std::string& path) {
 }
 
 bool ReplaceFileWith(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0;
+  return CallUnlessFaulted(FileOp::Rename, [&] { return rename(from.c_str(), to.c_str()); }) == 0;
 }
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }

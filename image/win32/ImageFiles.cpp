@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/CImageCopy.h"
+#include "platform/FileFaults.h"
 #include "platform/WinText.h"
 
 namespace {
@@ -79,6 +80,10 @@ bool CImageCopy::ReadFrom(int fd) {
     at.Offset = static_cast<DWORD>(done);
     at.OffsetHigh = static_cast<DWORD>(uint64_t{done} >> 32);
     DWORD n = 0;
+    if (const int fault = TakeFileFault(FileOp::Read)) {
+      errno = fault;
+      return false;
+    }
     if (!::ReadFile(file, m_Data + done, static_cast<DWORD>(want), &n, &at)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_HANDLE_EOF) {
@@ -224,6 +229,10 @@ int CreateNewFile(const std::string& path) {
 }
 
 bool ReplaceFileWith(const std::string& from, const std::string& to) {
+  if (const int fault = TakeFileFault(FileOp::Rename)) {
+    errno = fault;
+    return false;
+  }
   if (::MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;

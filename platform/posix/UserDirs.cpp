@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/FileFaults.h"
+
 namespace {
 constexpr const char* kAppFolder = "qor-oneclick";
 
@@ -143,7 +145,9 @@ int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, 
 
 bool TryLockFile(int fd) { return flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
-bool SyncFileData(int fd) { return fdatasync(fd) == 0; }
+bool SyncFileData(int fd) {
+  return CallUnlessFaulted(FileOp::Sync, [&] { return fdatasync(fd); }) == 0;
+}
 
 bool TruncateFile(int fd, int64_t size) { return ftruncate(fd, static_cast<off_t>(size)) == 0; }
 

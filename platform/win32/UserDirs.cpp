@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/FileFaults.h"
 #include "platform/WinText.h"
 
 namespace {
@@ -257,7 +258,9 @@ int OpenPrivateFile(const std::string& dir, const std::string& name, int flags, 
 // The file was opened without sharing: holding it open is holding the lock.
 bool TryLockFile(int fd) { return fd >= 0; }
 
-bool SyncFileData(int fd) { return ::_commit(fd) == 0; }
+bool SyncFileData(int fd) {
+  return CallUnlessFaulted(FileOp::Sync, [&] { return ::_commit(fd); }) == 0;
+}
 
 bool TruncateFile(int fd, int64_t size) { return ::_chsize_s(fd, size) == 0; }
 

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 
 #include "image/CBinFile.h"
 #include "image/Crc16.h"
+#include "platform/FileFaults.h"
 #include "support/TempDir.h"
 #include "tools/ImageBuilder.h"
 #include "tools/ImageInspector.h"
@@ -281,6 +283,35 @@ TEST(MkImageCli, OutputReplacesTheImageAtOnceOrNotAtAll) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"app.bin", "taken.bin"}));
+}
+
+// A disk that fills up, fails or refuses at any step of -o (the write, the sync, the rename): the
+// build fails with the system's reason, the name keeps the old image and no temporary file stays.
+TEST(MkImageCli, AFailedWriteSyncOrRenameKeepsTheOldImageAndSaysWhy) {
+  struct Case {
+    FileOp op;
+    int error;
+  };
+  const Case cases[] = {{FileOp::Write, ENOSPC}, {FileOp::Write, EIO},     {FileOp::Sync, EIO},
+                        {FileOp::Sync, ENOSPC},  {FileOp::Rename, EACCES}, {FileOp::Rename, EIO}};
+  TempDir dir;
+  const std::string path = dir.File("app.bin");
+  ASSERT_EQ(Mk({"router", "--module", "1", "--version", "old", "-o", path}).rc, 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(FileOpName(c.op)) + ": " + std::strerror(c.error));
+    ArmFileFault(c.op, 1, c.error);
+    const CliResult r = Mk({"router", "--module", "1", "--version", "new", "-o", path});
+    const bool fired = FileFaultFired();
+    DisarmFileFaults();
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find(std::strerror(c.error)), std::string::npos) << r.err;
+    EXPECT_EQ(InspectImageFile(path).version, "old");
+    size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+      entries += entry.exists() ? 1 : 0;
+    EXPECT_EQ(entries, 1u) << "a temporary file stayed behind";
+  }
 }
 
 TEST(MkImageCli, DamageOptionsMakeTheInvalidImagesTestsNeed) {

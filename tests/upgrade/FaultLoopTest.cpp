@@ -1,5 +1,5 @@
-// A fault at every I/O point of the router link: a Check and an Upgrade against the emulator,
-// once for every operation N the link makes in a whole run, with that operation failed (time-out,
+// A fault at every I/O point of the router link and of the files: a Check and an Upgrade against the
+// emulator, once for every operation N the link makes in a whole run, with that operation failed (time-out,
 // reset, short read, short write, the router's close). Whatever fails, the run ends within its
 // bounds, leaves no descriptor or thread behind, never reports "Download successfully" for a module
 // whose data did not arrive whole, and says in the log what went wrong. A short read loses nothing,
@@ -10,9 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,6 +23,7 @@
 
 #include "FaultPort.h"
 #include "ProcedureFixture.h"
+#include "platform/FileFaults.h"
 
 namespace upgrade_test {
 namespace {
@@ -86,7 +90,9 @@ class FaultLoop : public ProcedureTest {
     return true;
   }
 
-  Outcome RunWithFault(PortFault fault, uint32_t failAt) {
+  // arm, when given, is called once the images are written and the emulator runs, just before the
+  // Check (the file faults count from there).
+  Outcome RunWithFault(PortFault fault, uint32_t failAt, const std::function<void()>& arm = {}) {
     SCOPED_TRACE(std::string(PortFaultName(fault)) + " at operation " + std::to_string(failAt));
     Outcome outcome;
     auto plan = std::make_shared<PortFaultPlan>();
@@ -106,8 +112,10 @@ class FaultLoop : public ProcedureTest {
     StartSim();
     const size_t logBefore = Log().size();
 
+    if (arm) arm();
     const uint64_t start = TickMs();
     if (Check()) Upgrade();
+    DisarmFileFaults();
     outcome.clockMs = TickMs() - start;
     outcome.operations = plan->operations.load();
     outcome.fired = plan->fired.load();
@@ -199,6 +207,55 @@ TEST_F(FaultLoop, SlowEveryFaultAtEveryOperation) {
   Sweep({PortFault::Timeout, PortFault::Reset, PortFault::ShortRead, PortFault::ShortWrite,
          PortFault::PeerClose},
         false);
+}
+
+// Every file operation of a Check and an Upgrade (the images read into the tool's memory, the log's
+// writes and syncs) failed in turn, with the errors of a full disk, a failing disk and a refused
+// permission. An image that cannot be read is refused by the Check with the reason, and nothing of
+// it is sent; the other image goes on. A log that cannot be written keeps its text for the next
+// flush and never fails the upgrade; if the last flush fails, the log says why.
+TEST_F(FaultLoop, EveryFileOperationFailsOnce) {
+  const int errors[] = {ENOSPC, EIO, EACCES};
+  size_t points = 0;
+  std::string counts;
+  for (FileOp op : {FileOp::Read, FileOp::Write, FileOp::Sync}) {
+    const Outcome clean = RunWithFault(PortFault::Timeout, 0, [op] { ArmFileFault(op, 0, 0); });
+    const uint64_t count = FileOpsCounted(op);
+    ASSERT_TRUE(clean.allSucceeded) << "the clean run must succeed";
+    ASSERT_GT(count, 0u) << FileOpName(op) << ": no operation of the kind in a whole run";
+    counts += " " + std::to_string(count) + " " + FileOpName(op) + "s";
+    const size_t descriptors = OpenDescriptors();
+    for (uint64_t n = 1; n <= count; ++n) {
+      const int error = errors[n % 3];
+      const std::string what = std::string(FileOpName(op)) + " " + std::to_string(n) + " of " +
+                               std::to_string(count) + " fails with " + std::strerror(error);
+      SCOPED_TRACE(what);
+      const Outcome run = RunWithFault(PortFault::Timeout, 0, [op, n, error] { ArmFileFault(op, n, error); });
+      ++points;
+      ASSERT_TRUE(FileFaultFired());
+      EXPECT_LT(run.clockMs, 600000u);
+      const std::vector<std::string> log = Log();
+      const auto logged = [&log](const std::string& text) {
+        return std::any_of(log.begin(), log.end(),
+                           [&text](const std::string& line) { return line.find(text) != std::string::npos; });
+      };
+      if (op == FileOp::Read) {
+        // one image is refused, with the reason; what is sent is only the other one
+        EXPECT_LT(m_Check.plan.Chosen().size(), 2u) << Shown();
+        EXPECT_TRUE(logged(std::strerror(error))) << "the refused image's reason is not in the log";
+      } else {
+        EXPECT_TRUE(run.allSucceeded)
+            << "a log that cannot be written must not fail the upgrade; " << Shown();
+        const std::string& lastError = m_Engine->GetLog().GetLastError();
+        if (!lastError.empty()) {
+          EXPECT_NE(lastError.find(std::strerror(error)), std::string::npos) << lastError;
+        }
+      }
+      EXPECT_EQ(OpenDescriptors(), descriptors);
+      if (HasFailure()) return;
+    }
+  }
+  std::printf("[faults] %zu points over the file operations of a whole run:%s\n", points, counts.c_str());
 }
 
 // The same over real TCP, the faults coming from the emulator: a reset in the middle of the router

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/FileFaults.h"
 #include "upgrade/SupportReport.h"
 
 std::string FolderOf(const std::string& path) {
@@ -111,7 +112,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
   size_t done = 0;
   bool ok = fchmod(fd, 0600) == 0;
   while (ok && done < data.size()) {
-    const ssize_t n = write(fd, data.data() + done, data.size() - done);
+    const ssize_t n =
+        CallUnlessFaulted(FileOp::Write, [&] { return write(fd, data.data() + done, data.size() - done); });
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ok = false;
@@ -119,10 +121,10 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
     }
     done += static_cast<size_t>(n);
   }
-  if (ok) ok = fsync(fd) == 0;
+  if (ok) ok = CallUnlessFaulted(FileOp::Sync, [&] { return fsync(fd); }) == 0;
   const int writeErrno = errno;
   close(fd);
-  if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+  if (!ok || CallUnlessFaulted(FileOp::Rename, [&] { return rename(temp.c_str(), path.c_str()); }) != 0) {
     error = "cannot write " + path + ": " + std::strerror(ok ? errno : (writeErrno ? writeErrno : ENOSPC));
     unlink(temp.c_str());
     return false;

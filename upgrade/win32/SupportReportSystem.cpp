@@ -12,6 +12,7 @@
 
 #include "image/CImageCopy.h"
 #include "net/LocalInterfaces.h"
+#include "platform/FileFaults.h"
 #include "platform/UserDirs.h"
 #include "upgrade/SupportReport.h"
 
@@ -61,7 +62,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
   bool ok = true;
   while (done < data.size()) {
     const size_t chunk = std::min<size_t>(data.size() - done, 1u << 20);
-    const int n = ::_write(fd, data.data() + done, static_cast<unsigned>(chunk));
+    const int n = CallUnlessFaulted(
+        FileOp::Write, [&] { return ::_write(fd, data.data() + done, static_cast<unsigned>(chunk)); });
     if (n <= 0) {
       ok = false;
       break;
