@@ -33,7 +33,7 @@ DEB_PACKAGES := cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev 
                 nlohmann-json3-dev gettext qt6-l10n-tools qt6-tools-dev-tools qt6-translations-l10n \
                 help2man librsvg2-bin dpkg-dev fakeroot file man-db lintian desktop-file-utils appstream \
                 clang-format-$(CLANG_FORMAT_MAJOR) git \
-                libsystemd-dev zlib1g-dev dbus-daemon python3-dbus python3-gi python3-jsonschema
+                libsystemd-dev zlib1g-dev dbus-daemon python3-dbus python3-gi python3-jsonschema time
 
 # The Windows cross build: the compiler, the runtime to link statically and Wine to run the result.
 # GoogleTest comes as sources (googletest) and is built with the cross compiler for the test programs.
@@ -53,7 +53,7 @@ CONFIG_CORE := -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQOR_BUILD_GUI=OFF -DQOR_BUILD_
 
 # The benchmarks: optimised as a release is, no window (the benchmarks do not use it).
 CONFIG_BENCH := -DCMAKE_BUILD_TYPE=Release -DQOR_BUILD_GUI=OFF -DQOR_BUILD_BENCH=ON -DQOR_WERROR=ON
-BENCH_PROGRAMS := bench_crc bench_download bench_tcp_stream
+BENCH_PROGRAMS := bench_crc bench_download bench_tcp_stream qor-oneclick-cli qor-router-sim qor-mkimage
 
 .PHONY: all deps deps-windows fuzz build build-release build-asan build-tsan build-core test test-release test-asan \
         test-tsan test-core demo package clean format format-check bench windows build-windows test-windows \

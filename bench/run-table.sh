@@ -8,13 +8,15 @@ set -u
 build=${1:?usage: run-table.sh <build folder>}
 out="$build/bench-results"
 mkdir -p "$out"
-rm -f "$out"/*.json "$out"/*.txt
+rm -f "$out"/*.json "$out"/*.txt "$out"/memory.values
 
 # program, row: label, reference label, unit, better (higher/lower), goal (ratio subject/reference)
 rows=(
   "bench_crc|verify|image verification (64 MiB, 4096-byte blocks; CPU time)|plain read|MB/s|higher|0.80"
   "bench_download|block|acknowledged 4096-byte block over the emulator|bare exchange|us|lower|1.10"
   "bench_tcp_stream|stream|raw router stream through CTcpPort (7300-byte writes)|bare socket|MB/s|higher|0.90"
+  "memory|check|peak memory of a Check with 256 MiB of images|images' size|MiB|budget|16"
+  "memory|emulator|emulator's growth over a 64 MiB router image|bytes it keeps|MiB|budget|16"
 )
 
 failed=0
@@ -29,6 +31,13 @@ for program in bench_crc bench_download bench_tcp_stream; do
   fi
 done
 
+# the memory figures come from the real programs, one run each (peak memory does not need rounds)
+echo "running the memory figures ..." >&2
+if ! "$(dirname "$0")/memory.sh" "$build" "$out" > "$out/memory.values" 2> "$out/memory.txt"; then
+  echo "the memory figures failed: see $out/memory.txt" >&2
+  failed=1
+fi
+
 # "row role value" for every run that reported a value and no error
 values() {
   awk '
@@ -36,6 +45,7 @@ values() {
     /"error_occurred": true/ { err = 1 }
     /"value":/ { v = $2; gsub(/,/, "", v); if (!err && name ~ /^table\//) { split(name, p, "/"); print p[2], p[3], v } }
   ' "$out"/*.json 2>/dev/null
+  cat "$out/memory.values" 2>/dev/null
 }
 all=$(values)
 
@@ -74,7 +84,10 @@ for row in "${rows[@]}"; do
   awk -v label="$label" -v reflabel="$reflabel" -v ref="$ref" -v fig="$sub" -v unit="$unit" -v better="$better" \
       -v goal="$goal" -v spr="$(spread "$key" subject "$sub")" 'BEGIN {
     ratio = fig / ref
-    if (better == "higher") {
+    if (better == "budget") {
+      # what the figure may add to the reference, in its unit
+      ok = fig - ref <= goal; r = sprintf("%+.1f %s", fig - ref, unit); g = sprintf("<= +%d %s", goal, unit)
+    } else if (better == "higher") {
       ok = ratio >= goal; r = sprintf("%.1f%%", 100 * ratio); g = sprintf(">= %.0f%%", 100 * goal)
     } else {
       ok = ratio <= goal; r = sprintf("%.2fx", ratio); g = sprintf("<= %.2fx", goal)
@@ -83,5 +96,6 @@ for row in "${rows[@]}"; do
       sprintf("%.1f %s", fig, unit), spr, r, g, ok ? "pass" : "short"
   }'
 done
-printf '(spread: largest minus smallest of the figure'"'"'s rounds, over their median; raw output in %s)\n' "$out"
+printf '(spread: largest minus smallest of the figure'"'"'s rounds, over their median; the memory figures are\n'
+printf ' one run each, peak resident memory; raw output in %s)\n' "$out"
 exit $failed

@@ -1,13 +1,40 @@
 #include "protocol/CFrameQueue.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "platform/Clock.h"
 #include "platform/StopRequest.h"
 #include "protocol/DiagCodec.h"
+
+namespace {
+
+// How long a reader looks for its answer before it goes to sleep. A block of the modem download is
+// answered within tens of microseconds on a fast link; a sleep and its wake-up cost about as much
+// again, once per block. Real time, not the tool's clock: this only trades a little processor time
+// for the wake-up, it never changes how long anything waits.
+constexpr auto kSpinLimit = std::chrono::microseconds(60);
+
+// On one processor the spin would only hold off the receiver thread that brings the answer.
+bool SpinHelps() {
+  static const bool helps = std::thread::hardware_concurrency() >= 2;
+  return helps;
+}
+
+inline void PauseProcessor() {
+#if defined(__x86_64__) || defined(__i386__)
+  _mm_pause();
+#endif
+}
+
+}  // namespace
 
 CFrameQueue::CFrameQueue() = default;
 CFrameQueue::~CFrameQueue() = default;
@@ -18,12 +45,14 @@ void CFrameQueue::SetResponseKey(const uint8_t* key, unsigned length) {
   if (m_KeyLength != 0) std::memcpy(m_Key, key, m_KeyLength);
   m_Event = false;
   m_Interrupted = false;
+  m_Posted.store(false, std::memory_order_relaxed);
 }
 
 void CFrameQueue::Interrupt() {
   {
     std::lock_guard<std::mutex> guard(m_Lock);
     m_Interrupted = true;
+    m_Posted.store(true, std::memory_order_release);
   }
   m_Signal.notify_all();
 }
@@ -54,6 +83,7 @@ int CFrameQueue::Push(const uint8_t* frame, unsigned length) {
     m_Used += length;
     if (Match(frame, length)) {
       m_Event = true;
+      m_Posted.store(true, std::memory_order_release);
       signal = true;
     }
   }
@@ -87,6 +117,18 @@ int CFrameQueue::ReadMatch(uint8_t* destination, unsigned size, unsigned* receiv
   // the mutex is released while waiting; only the event and the queue are touched under it
   const std::atomic<bool>* stop = CurrentStopRequest();
   auto ready = [this, stop] { return m_Event || m_Interrupted || (stop != nullptr && stop->load()); };
+  if (SpinHelps() && !ready()) {
+    // look for the answer without the lock for a few microseconds first: most acknowledgements
+    // come that soon, and then the reader never sleeps
+    const auto limit = std::min<std::chrono::steady_clock::duration>(kSpinLimit, Clock().RealWait(timeout));
+    lock.unlock();
+    const auto spinEnd = std::chrono::steady_clock::now() + limit;
+    for (unsigned i = 1; !m_Posted.load(std::memory_order_acquire); ++i) {
+      PauseProcessor();
+      if (i % 64 == 0 && std::chrono::steady_clock::now() >= spinEnd) break;
+    }
+    lock.lock();
+  }
   if (stop == nullptr) {
     m_Signal.wait_for(lock, Clock().RealWait(timeout), ready);
   } else {
@@ -122,6 +164,7 @@ int CFrameQueue::ReadMatch(uint8_t* destination, unsigned size, unsigned* receiv
   m_Count = 0;
   m_Used = 0;
   m_Event = false;
+  m_Posted.store(false, std::memory_order_relaxed);
   return result;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -53,6 +54,9 @@ class CFrameQueue {
   unsigned m_KeyLength = 0;
   bool m_Event = false;  // auto-reset event
   bool m_Interrupted = false;
+  // Set with m_Event or m_Interrupted, cleared with them: read without the lock by a reader that
+  // spins briefly before it sleeps (see ReadMatch).
+  std::atomic<bool> m_Posted{false};
   mutable std::mutex m_Lock;
   std::condition_variable m_Signal;
 };
