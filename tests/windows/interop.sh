@@ -70,10 +70,10 @@ run_pair() {
       echo "$label $command failed:"; cat "$work/$name.err" "$work/$name.json"; exit 1
     fi
     # the image folder, each image's file and the log are each system's own paths (the images'
-    # digests must match); step times vary from run to run
+    # digests must match); step times (in the texts and as elapsedSeconds) vary from run to run
     sed -e 's/"imageFolder":"[^"]*"/"imageFolder":"-"/' -e 's/"log":"[^"]*"/"log":"-"/' \
       -e 's/"path":"[^"]*"/"path":"-"/g' \
-      -e 's/([0-9][0-9]:[0-9][0-9])/(-)/g' "$work/$name.json" | tr -d '\r' >"$work/$name.cmp"
+      -e 's/([0-9][0-9]:[0-9][0-9])/(-)/g' -e 's/"elapsedSeconds":[0-9.]*/"elapsedSeconds":-/g' "$work/$name.json" | tr -d '\r' >"$work/$name.cmp"
   done
 }
 
