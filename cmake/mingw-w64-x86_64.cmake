@@ -19,8 +19,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # zlib (Debian: libz-mingw-w64-dev) linked statically too: its import library would need zlib1.dll.
 set(ZLIB_LIBRARY /usr/${QOR_MINGW_TRIPLE}/lib/libz.a CACHE FILEPATH "")
-# Test programs run under Wine on the build machine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine64)
+# Test programs run under Wine on the build machine: its 64-bit loader (Debian keeps wine64 in
+# /usr/lib/wine, off the PATH), else the wine command, through wine-run.sh (a run that Wine itself
+# lost is made again).
+find_program(QOR_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${QOR_WINE})
 # nlohmann-json is header-only: its headers are taken from the build machine, alone (its own package
 # file would put the whole of /usr/include on the include path).
 set(nlohmann_json_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw CACHE PATH "")

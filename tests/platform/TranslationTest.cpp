@@ -1,12 +1,11 @@
 // The message catalogues: reading ".mo" files (and refusing broken ones), choosing the language from
 // the environment, finding the catalogue, the translated string table and the text formatting.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -81,12 +80,8 @@ EnvLookup Env(std::map<std::string, std::string> values) {
 
 void WriteCatalogue(const std::string& localeDir, const std::string& language, const std::string& bytes) {
   const std::string dir = localeDir + "/" + language + "/LC_MESSAGES";
-  std::string path;
-  for (size_t at = 0; at != std::string::npos;) {
-    at = dir.find('/', at + 1);
-    path = dir.substr(0, at);
-    mkdir(path.c_str(), 0700);
-  }
+  std::error_code ignored;
+  std::filesystem::create_directories(dir, ignored);
   std::ofstream(dir + "/qor-oneclick.mo", std::ios::binary) << bytes;
 }
 

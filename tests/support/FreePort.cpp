@@ -1,28 +1,45 @@
 #include "support/FreePort.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include "net/SocketOs.h"
 
-#include "support/Fd.h"
+namespace {
+
+// A socket of the ports' own calls (non-blocking, not inherited), closed at the end of its scope.
+class TestSocket {
+ public:
+  explicit TestSocket(int type) {
+    int error = 0;
+    m_Fd = OpenSocket(type, 0, &error);
+  }
+  ~TestSocket() {
+    if (m_Fd != kNoSocket) CloseSocket(m_Fd);
+  }
+  TestSocket(const TestSocket&) = delete;
+  TestSocket& operator=(const TestSocket&) = delete;
+  int Get() const { return m_Fd; }
+  bool Valid() const { return m_Fd != kNoSocket; }
+
+ private:
+  int m_Fd = kNoSocket;
+};
+
+}  // namespace
 
 uint16_t FreeLoopbackPort() {
   // the system picks a TCP port; the same number must be free for UDP too
   for (int attempt = 0; attempt < 20; ++attempt) {
-    const Fd tcp(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const TestSocket tcp(SOCK_STREAM);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (!tcp.Valid() || bind(tcp.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(tcp.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    uint16_t port = 0;
+    if (!tcp.Valid() || BindSocket(tcp.Get(), address) != 0 || LocalPort(tcp.Get(), &port) != 0 ||
+        port == 0) {
       continue;
     }
-    const Fd udp(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const bool free =
-        udp.Valid() && bind(udp.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    const uint16_t port = ntohs(address.sin_port);
-    if (free && port != 0) return port;
+    address.sin_port = htons(port);
+    const TestSocket udp(SOCK_DGRAM);
+    if (udp.Valid() && BindSocket(udp.Get(), address) == 0) return port;
   }
   return 0;
 }

@@ -2,10 +2,11 @@
 // before anything reaches the router, a file changed during the run changes nothing that is sent,
 // and the log holds every finished step in the file, not only in memory.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -22,11 +23,20 @@ struct FileChange {
 };
 
 void OverwriteEightBytes(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY);
-  ASSERT_GE(fd, 0);
-  const uint8_t junk[8] = {0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5};
-  ASSERT_EQ(pwrite(fd, junk, sizeof junk, 400), 8);
-  close(fd);
+  // in place, the length kept: in and out, never truncated
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  ASSERT_TRUE(file.is_open());
+  const char junk[8] = {'\xA5', '\xA5', '\xA5', '\xA5', '\xA5', '\xA5', '\xA5', '\xA5'};
+  file.seekp(400);
+  file.write(junk, sizeof junk);
+  file.close();
+  ASSERT_FALSE(file.fail());
+}
+
+bool Truncate(const std::string& path, uintmax_t size) {
+  std::error_code error;
+  std::filesystem::resize_file(path, size, error);
+  return !error;
 }
 
 std::string Name(const ::testing::TestParamInfo<FileChange>& info) { return info.param.name; }
@@ -79,9 +89,9 @@ INSTANTIATE_TEST_SUITE_P(
                                  }},
                       FileChange{"FirmwareOverwrittenInPlace", MODULE_FIRMWARE, OverwriteEightBytes},
                       FileChange{"DashboardTruncated", MODULE_DASHBOARD,
-                                 [](const std::string& path) { ASSERT_EQ(truncate(path.c_str(), 1000), 0); }},
+                                 [](const std::string& path) { ASSERT_TRUE(Truncate(path, 1000)); }},
                       FileChange{"BootRemoved", MODULE_BOOT,
-                                 [](const std::string& path) { ASSERT_EQ(unlink(path.c_str()), 0); }}),
+                                 [](const std::string& path) { ASSERT_EQ(std::remove(path.c_str()), 0); }}),
     Name);
 
 class VerifiedBytes : public ProcedureTest {};
@@ -98,7 +108,7 @@ TEST_F(VerifiedBytes, AreWhatTheDevicesGetEvenWhenTheFilesChangeDuringTheRun) {
   std::thread vandal([this, &paths] {
     if (!Sim().WaitForEvent("link.rut-begin", 600000)) return;
     for (const std::string& path : paths) {
-      if (truncate(path.c_str(), 0) != 0) ADD_FAILURE() << path;
+      if (!Truncate(path, 0)) ADD_FAILURE() << path;
     }
   });
   Upgrade();

@@ -19,7 +19,7 @@ using Strings = std::vector<std::string>;
 
 class UpgradeRun : public ProcedureTest {
  protected:
-  explicit UpgradeRun(double scale = kScale) : ProcedureTest(scale) {}
+  explicit UpgradeRun(double scale = DefaultScale()) : ProcedureTest(scale) {}
 
   // The kinds of the emulator's events from a set, in order.
   Strings EventKinds(const Strings& kinds) {

@@ -10,14 +10,20 @@ windows=$2
 wine=$(command -v wine64 || command -v wine)
 work=$(mktemp -d)
 sim_pid=""
+own_prefix=0
 cleanup() {
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  # Wine's server writes its prefix on the way out
-  wineserver -k 2>/dev/null || true
+  # Wine's server writes its prefix on the way out (a prefix given by the caller is the caller's)
+  if [ "$own_prefix" = 1 ]; then wineserver -k 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
-export WINEPREFIX="$work/wine" WINEDEBUG=-all
+# the caller's Wine prefix when it has one (run-tests.sh), else a throw-away one
+if [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX="$work/wine"
+  own_prefix=1
+fi
+export WINEDEBUG=-all
 # The console dialogue is paced by fixed reads, and Wine adds its own delays: a modest scale.
 export QOR_TEST_CLOCK_SCALE=${QOR_TEST_CLOCK_SCALE:-5}
 
@@ -64,10 +70,10 @@ run_pair() {
       echo "$label $command failed:"; cat "$work/$name.err" "$work/$name.json"; exit 1
     fi
     # the image folder, each image's file and the log are each system's own paths (the images'
-    # digests must match); step times vary from run to run
+    # digests must match); step times (in the texts and as elapsedSeconds) vary from run to run
     sed -e 's/"imageFolder":"[^"]*"/"imageFolder":"-"/' -e 's/"log":"[^"]*"/"log":"-"/' \
       -e 's/"path":"[^"]*"/"path":"-"/g' \
-      -e 's/([0-9][0-9]:[0-9][0-9])/(-)/g' "$work/$name.json" | tr -d '\r' >"$work/$name.cmp"
+      -e 's/([0-9][0-9]:[0-9][0-9])/(-)/g' -e 's/"elapsedSeconds":[0-9.]*/"elapsedSeconds":-/g' "$work/$name.json" | tr -d '\r' >"$work/$name.cmp"
   done
 }
 
