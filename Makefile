@@ -1,10 +1,10 @@
 # Single entry point.
 #   make test   installs what is missing, checks the formatting, builds the normal, the address
-#               sanitizer and the core-only (no Qt) configuration with warnings as errors, and runs
-#               every test of the first two and the unit tests of the third inside a private network
-#               namespace that has only loopback; then the Windows tests under Wine (test-windows).
-#   make test-tsan  builds the thread-sanitizer configuration (no window) and runs all but its slow
-#               tests there.
+#               sanitizer, the thread sanitizer (no window) and the core-only (no Qt) configuration
+#               with warnings as errors, and runs every test of the first two, all but the slow ones of
+#               the third and the unit tests of the fourth inside a private network namespace that has
+#               only loopback; then the Windows tests under Wine (test-windows).
+#   make test-tsan  builds the thread-sanitizer configuration and runs all but its slow tests there.
 #   make demo   builds the tool and runs the whole job against the built-in router emulator.
 #   make package  builds the Debian package qor-oneclick_<version>_<arch>.deb (Release, in
 #               build/package) and copies it here.
@@ -135,7 +135,7 @@ build-core: deps
 	cmake -S . -B build/core $(GENERATOR) $(LAUNCHER) $(CONFIG_CORE)
 	cmake --build build/core -j $(JOBS)
 
-build: build-release build-asan build-core
+build: build-release build-asan build-tsan build-core
 
 # Runs ctest for the given build folders inside a private network namespace (only loopback up), so
 # no test can reach a real network: every test of the folders in $(1), the unit tests of those in
@@ -165,7 +165,7 @@ test: format-check build build-windows
 	exit $$rc
 
 run-linux-tests:
-	$(call run_ctest,build/asan build/release,build/core)
+	$(call run_ctest,build/asan build/release,build/core,build/tsan)
 
 test-release: build-release
 	$(call run_ctest,build/release)
@@ -214,10 +214,12 @@ format-check: deps
 
 # Fuzzing: the fuzz targets built by clang as libFuzzer programs with AddressSanitizer and
 # UndefinedBehaviorSanitizer (the whole tree instrumented for coverage) in build/fuzz, then each run
-# for FUZZ_SECONDS, FUZZ_JOBS side by side. Each starts from its seed corpus and the saved inputs of
+# for FUZZ_SECONDS or FUZZ_RUNS executions (-1: no count), whichever comes first, FUZZ_JOBS side by
+# side. Each starts from its seed corpus and the saved inputs of
 # mended faults; what it learns stays in build/fuzz/work/<target>, a crashing input lands in
 # build/fuzz/findings/<target>/ (mend the fault, then save the input under fuzz/regressions/<target>/).
 FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?= -1
 FUZZ_JOBS ?= 2
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 FUZZ_TARGETS := fuzz_diag_parse fuzz_discovery_answer fuzz_hdlc_assembly fuzz_hdlc_decode fuzz_telnet_lines \
@@ -231,7 +233,7 @@ fuzz: deps
 	cmake --build build/fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
 	@rc=0; printf '%s\n' $(FUZZ_TARGETS) | xargs -P $(FUZZ_JOBS) -I{} sh -c ' \
 	  mkdir -p build/fuzz/work/{} build/fuzz/findings/{}; \
-	  build/fuzz/fuzz/{} -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  build/fuzz/fuzz/{} -max_total_time=$(FUZZ_SECONDS) -runs=$(FUZZ_RUNS) -print_final_stats=1 \
 	    -artifact_prefix=build/fuzz/findings/{}/ build/fuzz/work/{} fuzz/corpus/{} fuzz/regressions/{} \
 	    > build/fuzz/{}.log 2>&1; status=$$?; \
 	  echo "{}: $$(grep -E "^#[0-9]+.*(DONE|cov:)" build/fuzz/{}.log | tail -1) exit $$status"; exit $$status' || rc=1; \

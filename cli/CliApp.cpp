@@ -48,7 +48,9 @@ struct WorkerOutcome {
 
 // A second interrupt while a stopped Check winds down: the user wants out now. The Check changes
 // nothing on the router, so ending the process here loses nothing but the Check's own log lines.
-[[noreturn]] void EndAtOnce(CLiveDisplay& display, int firstSignal) {
+// The worker is let go rather than waited for: the process ends under it.
+[[noreturn]] void EndAtOnce(CLiveDisplay& display, std::thread& worker, int firstSignal) {
+  worker.detach();
   display.Note(Tr("Interrupted again: ending now."), true);
   std::fflush(nullptr);
   _exit(kExitSignalBase + firstSignal);
@@ -74,7 +76,7 @@ WorkerOutcome RunWorker(const std::function<void()>& work, bool refuseInterrupts
         outcome.interruptedBy = signo;
         stopRequested.store(true);
       } else {
-        EndAtOnce(display, outcome.interruptedBy);
+        EndAtOnce(display, worker, outcome.interruptedBy);
       }
     }
     if (signals.TakeResized()) display.TerminalResized();

@@ -6,6 +6,7 @@
 
 #include "net/PollWait.h"
 #include "net/PortTrace.h"
+#include "net/SocketFaults.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -17,7 +18,7 @@ bool IsConnectionLost(int code) { return code == kErrConnAborted || code == kErr
 // Connects the non-blocking socket fd and waits at most limitMs of clock time for the answer.
 // 0 when connected, else the port's code for the failure.
 int ConnectWithin(int fd, const sockaddr_in& address, uint32_t limitMs) {
-  const int started = StartConnect(fd, address);
+  const int started = StartConnectOrFault(ntohs(address.sin_port), fd, address);
   if (started != kErrIoPending) return started;
   int error = kErrInvalid;
   switch (PollSocket(fd, POLLOUT, nullptr, PollDeadline(limitMs), &error)) {
@@ -54,6 +55,7 @@ int CTcpPort::SetConfig(const std::string& address, uint16_t port) {
   std::memset(&m_Address, 0, sizeof(m_Address));
   m_Address.sin_family = AF_INET;
   m_Address.sin_port = htons(port);
+  m_RemotePort.store(port);
   if (!valid) {
     // "255.255.255.255" lands here too: a stream cannot go to the broadcast address
     QOR_PORT_TRACE_F("CTcpPort::SetConfig(): \"%s\" is no IPv4 address\n", address.c_str());
@@ -227,7 +229,7 @@ int CTcpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
     long sent;
     for (;;) {
       int code = 0;
-      sent = SendSome(fd, next, left, &code);
+      sent = SendSomeOrFault(m_RemotePort.load(), fd, next, left, &code);
       if (sent >= 0) break;
       if (code == kSocketRetry) continue;
       SetError(code);
@@ -307,7 +309,7 @@ int CTcpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
   bool waited = false;
   for (;;) {
     int code = 0;
-    long n = ReceiveSome(fd, buffer, length, &code);
+    long n = ReceiveSomeOrFault(m_RemotePort.load(), fd, buffer, length, &code);
     if (n > 0) {
       *received = static_cast<uint32_t>(n);
       m_LastError.store(0);

@@ -69,8 +69,9 @@ class CTcpPort : public INetPort {
   // A pause that a Purge ends early (consuming it), as it ends a waiting Read.
   void PurgeablePause(uint32_t ms);
 
-  std::atomic<int> m_Socket{-1};  // the current descriptor, for IsOpen; -1 when closed
-  sockaddr_in m_Address{};        // guarded by m_OpenLock
+  std::atomic<int> m_Socket{-1};          // the current descriptor, for IsOpen; -1 when closed
+  sockaddr_in m_Address{};                // guarded by m_OpenLock
+  std::atomic<uint16_t> m_RemotePort{0};  // m_Address's port in host order, for the fault seam
   CWsaEvent m_PurgeEvent;
   // Serialises Open/Close/SetConfig between the reading and the writing thread; guards m_Address and
   // m_Connecting. Never held across a wait, a connect included.

@@ -4,6 +4,7 @@
 
 #include "net/PollWait.h"
 #include "net/PortTrace.h"
+#include "net/SocketFaults.h"
 
 CUdpPort::CUdpPort() = default;
 
@@ -77,7 +78,7 @@ int CUdpPort::Write(const uint8_t* data, uint32_t length, uint32_t timeout) {
   long sent;
   for (;;) {
     int code = 0;
-    sent = SendDatagram(fd, data, length, m_Address, &code);
+    sent = SendDatagramOrFault(ntohs(m_Address.sin_port), fd, data, length, m_Address, &code);
     if (sent >= 0) break;
     if (code == kSocketRetry) continue;
     SetError(code);
@@ -122,7 +123,7 @@ int CUdpPort::Read(uint8_t* buffer, uint32_t length, uint32_t* received, uint32_
     // a datagram cut short by the buffer is never taken whole
     int code = 0;
     bool truncated = false;
-    long n = ReceiveDatagram(fd, buffer, length, &truncated, &code);
+    long n = ReceiveDatagramOrFault(ntohs(m_Address.sin_port), fd, buffer, length, &truncated, &code);
     if (n >= 0) {
       if (truncated) {
         *received = length;

@@ -308,7 +308,7 @@ TEST(CliIntegrity, ControlsInVersionTextsNeverReachTheTerminal) {
 // A Check of about 64 MiB of images holds each image once: the program's peak memory is the images
 // and not more than 16 MiB besides.
 TEST(CliIntegrity, ACheckHoldsEachImageOnceAndLittleBesides) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the sanitizers' own memory would be counted";
 #endif
   DemoConfig config;
