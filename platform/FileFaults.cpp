@@ -1,6 +1,8 @@
 #include "platform/FileFaults.h"
 
 #include <atomic>
+#include <mutex>
+#include <utility>
 
 namespace {
 
@@ -10,6 +12,8 @@ std::atomic<uint64_t> g_FailAt{0};
 std::atomic<int> g_Error{0};
 std::atomic<bool> g_Fired{false};
 std::atomic<uint64_t> g_Counts[kFileOpKinds];
+std::mutex g_ActionLock;
+std::function<void()> g_Action;  // guarded by g_ActionLock; run instead of failing when set
 
 }  // namespace
 
@@ -19,11 +23,25 @@ int TakeFileFault(FileOp op) {
   const uint64_t n = g_Counts[kind].fetch_add(1) + 1;
   if (kind != g_Op.load() || n != g_FailAt.load()) return 0;
   g_Fired.store(true);
+  std::function<void()> action;
+  {
+    std::lock_guard<std::mutex> lock(g_ActionLock);
+    action = std::move(g_Action);
+    g_Action = nullptr;
+  }
+  if (action) {
+    action();
+    return 0;
+  }
   return g_Error.load();
 }
 
 void ArmFileFault(FileOp op, uint64_t failAt, int error) {
   g_Armed.store(false);
+  {
+    std::lock_guard<std::mutex> lock(g_ActionLock);
+    g_Action = nullptr;
+  }
   for (auto& count : g_Counts) count.store(0);
   g_Op.store(static_cast<int>(op));
   g_FailAt.store(failAt);
@@ -32,9 +50,17 @@ void ArmFileFault(FileOp op, uint64_t failAt, int error) {
   g_Armed.store(true);
 }
 
+void ArmFileAction(FileOp op, uint64_t at, std::function<void()> action) {
+  ArmFileFault(op, at, 0);
+  std::lock_guard<std::mutex> lock(g_ActionLock);
+  g_Action = std::move(action);
+}
+
 void DisarmFileFaults() {
   g_Armed.store(false);
   g_FailAt.store(0);
+  std::lock_guard<std::mutex> lock(g_ActionLock);
+  g_Action = nullptr;
 }
 
 uint64_t FileOpsCounted(FileOp op) { return g_Counts[static_cast<int>(op)].load(); }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 
 // A seam for tests: the file operations of the tool (reading an image, writing the log, the image
 // tool's and the support report's writes, renames and syncs) ask here first whether to fail, so a
@@ -18,7 +19,11 @@ int TakeFileFault(FileOp op);
 // Fails the failAt-th operation of that kind from now on (1 = the next one) with error; resets the
 // counts. failAt 0 only counts.
 void ArmFileFault(FileOp op, uint64_t failAt, int error);
-// Stops failing and counting.
+// Runs action just before the at-th operation of that kind from now on (1 = the next one), on the
+// thread that makes it; the operation then goes on. A test changes a file there while the tool reads
+// it. Resets the counts and replaces an armed fault.
+void ArmFileAction(FileOp op, uint64_t at, std::function<void()> action);
+// Stops failing, acting and counting.
 void DisarmFileFaults();
 // Operations of the kind counted since the last arming.
 uint64_t FileOpsCounted(FileOp op);

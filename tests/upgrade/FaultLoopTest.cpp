@@ -6,6 +6,7 @@
 // so a run that only met one succeeds as a clean run does.
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,7 +16,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -322,6 +325,76 @@ TEST_F(FaultLoop, EveryFileOperationFailsOnce) {
     }
   }
   std::printf("[faults] %zu points over the file operations of a whole run:%s\n", points, counts.c_str());
+}
+
+// The router image changed on disk just as the scan reads an image, at each read of a whole run:
+// truncated, eight bytes overwritten in place, replaced by another image of the same version (a new
+// file renamed over it). An image changed while it is read is refused by the Check; one changed after
+// it was read makes the Upgrade refuse to start; one changed before it was read is taken as it now
+// is. Whatever happens, only bytes the Check verified reach the router: nothing is reported written
+// that differs from the file as the Check read it.
+TEST_F(FaultLoop, AnImageChangedAsTheScanReadsIsNeverSentUnverified) {
+  struct Change {
+    const char* name;
+    std::function<void(const std::string& folder, const std::string& path)> apply;
+  };
+  const std::string appPath = "/router-" + std::to_string(MODULE_APP) + ".bin";
+  const Change changes[] = {
+      {"truncated",
+       [](const std::string&, const std::string& path) { ASSERT_EQ(truncate(path.c_str(), 1000), 0); }},
+      {"overwritten in place",
+       [](const std::string&, const std::string& path) {
+         const int fd = open(path.c_str(), O_WRONLY);
+         ASSERT_GE(fd, 0);
+         const uint8_t junk[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+         EXPECT_EQ(pwrite(fd, junk, sizeof junk, 1500), 8);
+         close(fd);
+       }},
+      {"replaced",
+       [this](const std::string& folder, const std::string& path) {
+         // written beside it and renamed over it, as a copy tool does; the one the Check may send
+         const std::string aside = folder + "/replacement";
+         ASSERT_TRUE(std::filesystem::create_directory(aside));
+         m_Sent.router[MODULE_APP] = WriteRouterImage(aside, MODULE_APP, kAppImage, 2500, 999);
+         ASSERT_FALSE(m_Sent.router[MODULE_APP].empty());
+         ASSERT_EQ(
+             std::rename((aside + "/router-" + std::to_string(MODULE_APP) + ".bin").c_str(), path.c_str()),
+             0);
+       }},
+  };
+  const Outcome clean = RunWithFault(PortFault::Timeout, 0, [] { ArmFileFault(FileOp::Read, 0, 0); });
+  const uint64_t reads = FileOpsCounted(FileOp::Read);
+  ASSERT_TRUE(clean.allSucceeded) << "the clean run must succeed";
+  ASSERT_EQ(reads, 2u) << "one read per image";
+  std::map<std::string, int> ends;
+  for (const Change& change : changes) {
+    for (uint64_t n = 1; n <= reads; ++n) {
+      SCOPED_TRACE(std::string(change.name) + " before read " + std::to_string(n));
+      const std::string folder = m_Images.Path();
+      const std::string path = folder + appPath;
+      RunWithFault(PortFault::Timeout, 0, [&] {
+        ArmFileAction(FileOp::Read, n, [&change, folder, path] { change.apply(folder, path); });
+      });
+      ASSERT_TRUE(FileFaultFired());
+      const bool chosen = m_Check.plan.IsChosen(MODULE_APP);
+      const std::string status = RowOf(MODULE_APP).text[COL_STATUS];
+      const bool sent = status.rfind("Download successfully", 0) == 0;
+      // what became of the changed image: refused by the Check, a refused start, or sent as read
+      const std::string end = !chosen                         ? "refused by the Check"
+                              : m_Engine->GetLastRunRefused() ? "refused start"
+                              : sent                          ? "sent"
+                                                              : "failed";
+      ++ends[std::string(change.name) + ": " + end];
+      EXPECT_NE(end, "failed") << Shown();
+      if (end == "sent") {
+        EXPECT_STREQ(change.name, "replaced") << "a damaged image was sent";
+      }
+      std::filesystem::remove_all(folder + "/replacement");
+    }
+  }
+  std::string summary;
+  for (const auto& [what, count] : ends) summary += " " + what + " x" + std::to_string(count) + ";";
+  std::printf("[faults] an image changed as the scan reads:%s\n", summary.c_str());
 }
 
 // The same over real TCP, the faults coming from the emulator: a reset in the middle of the router
