@@ -7,6 +7,7 @@
 #include <QTest>
 #include <optional>
 
+#include "GuiStage.h"
 #include "GuiTestSupport.h"
 #include "controls/CMyListCtrl.h"
 #include "controls/CXPStyleButtonST.h"
@@ -16,35 +17,6 @@
 #include "upgrade/Advice.h"
 
 namespace {
-
-// Real milliseconds the emulator-driven waits allow (runs take a few seconds at this clock scale).
-constexpr int kRunTimeoutMs = 120000;
-constexpr double kClockScale = 20;
-
-class Stage {
- public:
-  explicit Stage(DemoConfig config = {}) : m_Use(m_Clock), m_Demo(std::move(config)) {}
-  bool Start() {
-    std::string error;
-    if (!m_Demo.Start(&error)) {
-      qWarning("demo setup failed: %s", error.c_str());
-      return false;
-    }
-    return true;
-  }
-  DialogOptions Options(const TestArea& area, BoxRecorder& boxes) {
-    DialogOptions options = area.Options(boxes);
-    options.endpoints = m_Demo.GetEndpoints();
-    options.imageFolder = m_Demo.ImageFolder();
-    return options;
-  }
-  qorsim::RouterSim& Sim() { return *m_Demo.Sim(); }
-
- private:
-  ScaledClock m_Clock{kClockScale};
-  ScopedClock m_Use;
-  DemoSetup m_Demo;
-};
 
 QString ScreenshotDir() {
   const QString dir = QStringLiteral(QOR_TEST_OUTPUT_DIR "/screenshots");
@@ -56,15 +28,6 @@ void Screenshot(QWidget& window, const char* name) {
   const QString path = ScreenshotDir() + "/" + name;
   window.grab().save(path);
   qInfo("screenshot: %s", qPrintable(path));
-}
-
-// Waits for the worker to finish and its posted notification to be handled.
-bool WaitIdle(CQorOneClickDlg& dlg) {
-  QElapsedTimer timer;
-  timer.start();
-  while (dlg.IsWorkerRunning() && timer.elapsed() < kRunTimeoutMs) QTest::qWait(20);
-  QTest::qWait(50);
-  return !dlg.IsWorkerRunning();
 }
 
 std::vector<std::string> Column(CMyListCtrl& list, int column) {

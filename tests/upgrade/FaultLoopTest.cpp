@@ -1,11 +1,12 @@
-// A fault at every I/O point of the router link and of the files: a Check and an Upgrade against the
-// emulator, once for every operation N the link makes in a whole run, with that operation failed (time-out,
-// reset, short read, short write, the router's close). Whatever fails, the run ends within its
-// bounds, leaves no descriptor or thread behind, never reports "Download successfully" for a module
-// whose data did not arrive whole, and says in the log what went wrong. A short read loses nothing,
-// so a run that only met one succeeds as a clean run does.
+// A fault at every I/O point of a whole Check and Upgrade against the emulator: every operation of
+// the router link failed in turn (time-out, reset, short read, short write, the router's close),
+// every socket call of the console and of the datagrams (reset, interruption, short transfer, the
+// router's close, a lost datagram), every file read, write and sync (a full disk, a failing disk, a
+// refused permission), and an image changed on disk as the scan reads. Whatever fails, the run ends
+// within its bounds, leaves no descriptor or thread behind, never reports "Download successfully"
+// for a module whose data did not arrive whole, and says in the log what went wrong. A short read or
+// an interrupted call loses nothing, so a run that only met one succeeds as a clean run does.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -28,38 +29,10 @@
 #include "ProcedureFixture.h"
 #include "net/SocketFaults.h"
 #include "platform/FileFaults.h"
+#include "support/ProcessCounts.h"
 
 namespace upgrade_test {
 namespace {
-
-size_t CountEntries(const char* folder) {
-  size_t count = 0;
-  if (DIR* dir = opendir(folder)) {
-    while (const dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
-    closedir(dir);
-  }
-  return count;
-}
-// the listing's own descriptor is counted in both samples
-size_t OpenDescriptors() { return CountEntries("/proc/self/fd"); }
-size_t Threads() { return CountEntries("/proc/self/task"); }
-// The thread count once it has come down to expected, or what it is after 2 s: a thread that has
-// just been joined may still be listed for a moment while the kernel releases it.
-size_t ThreadsSettledTo(size_t expected) {
-  for (int i = 0; i < 200 && Threads() > expected; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return Threads();
-}
-// resident memory in KiB
-long ResidentKiB() {
-  long pages = 0;
-  long resident = 0;
-  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 class FaultLoop : public ProcedureTest {
  protected:
