@@ -14,6 +14,7 @@
 #include <string>
 
 #include "CliTestSupport.h"
+#include "NetnsChild.h"
 #include "platform/StringTable.h"
 
 namespace {
@@ -21,21 +22,6 @@ namespace {
 // Real time: a faster clock is refused for check and upgrade outside loopback, as it would shrink
 // every time-out against a real router.
 constexpr double kSpeed = 1;
-
-// Runs a command line through the shell inside the child's namespace; true on exit status 0.
-bool Shell(const std::string& command) {
-  int status = std::system((command + " >/dev/null 2>&1").c_str());
-  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-void Report(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-}
 
 // In the child: "SKIP <reason>", or "RUN <exit status>\n<stdout>\n--stderr--\n<stderr>\n--events--\n...".
 void ChildMain(int fd) {
@@ -97,28 +83,9 @@ void ChildMain(int fd) {
 }
 
 TEST(CliDefaultsNetns, FindsChecksAndUpgradesTheRouterThroughTheDefaultEndpoints) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    close(fds[0]);
-    ChildMain(fds[1]);
-    close(fds[1]);
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string report;
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    report.append(buffer, static_cast<size_t>(n));
-  }
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << report;
+  const ChildReport child = RunInChild(ChildMain);
+  const std::string& report = child.text;
+  ASSERT_TRUE(child.exitedCleanly) << report;
 
   if (report.rfind("SKIP ", 0) == 0) GTEST_SKIP() << report.substr(5);
   ASSERT_EQ(report.rfind("RUN 0\n", 0), 0u) << report;

@@ -13,24 +13,11 @@
 #include <vector>
 
 #include "CliTestSupport.h"
+#include "NetnsChild.h"
 #include "platform/JsonWriter.h"
 #include "upgrade/Advice.h"
 
 namespace {
-
-bool Shell(const std::string& command) {
-  int status = std::system((command + " >/dev/null 2>&1").c_str());
-  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-void Report(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-}
 
 // A dummy interface where the kernel has the type, else one end of a veth pair.
 bool MakeInterface(const std::string& name) {
@@ -99,28 +86,7 @@ void ChildMain(int fd, const Case& c) {
 }
 
 std::string RunInNamespace(const Case& c) {
-  int fds[2];
-  if (pipe(fds) != 0) return "FAIL pipe";
-  pid_t pid = fork();
-  if (pid < 0) return "FAIL fork";
-  if (pid == 0) {
-    close(fds[0]);
-    ChildMain(fds[1], c);
-    close(fds[1]);
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string report;
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    report.append(buffer, static_cast<size_t>(n));
-  }
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return report;
+  return RunInChild([&c](int fd) { ChildMain(fd, c); }).text;
 }
 
 TEST(PreflightNetns, EachCauseOfNoRouterGetsItsOwnDiagnosis) {
