@@ -1,12 +1,9 @@
 // The race detector's defaults for every program of a ThreadSanitizer build (tests, the emulator,
 // the front ends): a report ends the program with a failure, so no race passes a test unseen, and
-// the suppressions name only code of third-party libraries that the detector cannot see into. An
-// allocation that fails returns to the program (std::bad_alloc), as it does without the detector: the
-// tool refuses what memory cannot hold, and the tests of that refusal run here too.
+// the suppressions name only code of third-party libraries that the detector cannot see into.
 // TSAN_OPTIONS set by hand still add to or override these.
 extern "C" const char* __tsan_default_options();
 extern "C" const char* __tsan_default_options() {
-  return "halt_on_error=1 abort_on_error=0 allocator_may_return_null=1 exitcode=66 second_deadlock_stack=1 "
-         "history_size=4 "
+  return "halt_on_error=1 abort_on_error=0 exitcode=66 second_deadlock_stack=1 history_size=4 "
          "suppressions=" QOR_TSAN_SUPPRESSIONS;
 }
