@@ -2,8 +2,8 @@
 // scaled clock, left to run Check and Upgrade by itself again and again as a loop test on a bench
 // does, sampling the process's descriptors, threads and resident memory every 10 cycles (the window
 // and the emulator share the process). Descriptors and threads stay flat, memory grows by less than
-// 2 MiB after the first 10 cycles, every cycle ends with every row "Download successfully".
-// QOR_SOAK_CYCLES sets the number of cycles (20 by default, at least 10).
+// 2 MiB after the first 10 cycles (not checked under AddressSanitizer), every cycle ends with every row
+// "Download successfully". QOR_SOAK_CYCLES sets the number of cycles (20 by default, at least 10).
 #include <QFile>
 #include <QTest>
 #include <algorithm>
@@ -16,6 +16,14 @@
 #include "controls/CMyListCtrl.h"
 #include "controls/CXPStyleButtonST.h"
 #include "support/ProcessCounts.h"
+
+// AddressSanitizer holds freed memory back (its quarantine, up to 256 MiB) before reusing it, so
+// resident memory says nothing of a leak there; its leak check at the program's end does.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentMemoryTells = false;
+#else
+constexpr bool kResidentMemoryTells = true;
+#endif
 
 class TestDialogSoak : public QObject {
   Q_OBJECT
@@ -95,8 +103,10 @@ class TestDialogSoak : public QObject {
     }
     QCOMPARE(fds, descriptors);
     QCOMPARE(tasks, threads);
-    QVERIFY2(rss - resident < 2048,
-             qPrintable(QString("resident memory grew by %1 KiB").arg(rss - resident)));
+    if (kResidentMemoryTells) {
+      QVERIFY2(rss - resident < 2048,
+               qPrintable(QString("resident memory grew by %1 KiB").arg(rss - resident)));
+    }
   }
 };
 
